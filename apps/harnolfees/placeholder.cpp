@@ -1,0 +1,2 @@
+// Replaced by the driver sources.
+namespace harnolfees::driver {}

@@ -1,0 +1,140 @@
+// The fee-maintenance control of one franchise center.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "harnolfees/catalogue.hpp"
+#include "harnolfees/host.hpp"
+#include "harnolfees/runtime.hpp"
+#include "harnolfees/surface.hpp"
+
+namespace harnolfees {
+
+// Entry modes, held as text in tabFees.Tag.
+inline constexpr const char* kModeBrowsing = "0";
+inline constexpr const char* kModeAdding = "1";
+inline constexpr const char* kModeEditing = "2";
+
+inline constexpr const char* kCaptionAdd = "&Add";
+inline constexpr const char* kCaptionSave = "&Save";
+inline constexpr const char* kCaptionEdit = "&Edit";
+inline constexpr const char* kCaptionCancel = "&Cancel";
+inline constexpr const char* kCaptionDelete = "&Delete";
+
+// The control's state for its whole life. Public so that hosts, the driver's
+// dump and the tests can read it; only the control writes it.
+struct ControlState {
+  std::int16_t CurrentTab = 1;
+  std::int16_t ClubID = 0;
+  bool ViewMode = false;
+  std::string FieldSeparator, RecordSeparator, TableSeparator, NullDetector;
+  std::string BaseURL;
+  std::string ServerDate;
+  std::string LastStatement;
+  bool DeletePending = false;
+  bool ShowTravelOption = false;
+  bool IsAdding = false;
+  std::string EditOldEffectivity;
+  std::string EditOldType;
+  // Per-tab memory, index 1..14 (0 unused).
+  std::array<std::int16_t, kTabCount + 1> SavedGridRow{};
+  std::array<std::int16_t, kTabCount + 1> TabEntryMode{};
+  std::array<std::array<std::string, 8>, kTabCount + 1> SavedFieldTexts{};  // slots 1..7
+
+  // Set while SubmitStatement waits: operator actions that arrive meanwhile
+  // are set aside.
+  bool Submitting = false;
+  // The tab whose record set holds the pending change of a save the server
+  // refused (0 when none); the next save or a cancel discards it.
+  std::int16_t RefusedPendingTab = 0;
+};
+
+class HarnolFeesCtlCenter {
+ public:
+  // Start-up runs here. The transfer and fetcher default to libcurl.
+  explicit HarnolFeesCtlCenter(HostServices& host, std::unique_ptr<Transfer> transfer = nullptr,
+                               std::unique_ptr<DocumentFetcher> fetcher = nullptr);
+  // Tear-down runs here.
+  ~HarnolFeesCtlCenter();
+  HarnolFeesCtlCenter(const HarnolFeesCtlCenter&) = delete;
+  HarnolFeesCtlCenter& operator=(const HarnolFeesCtlCenter&) = delete;
+
+  // ---- Host members, in their order ----
+  std::string urlEncode(const std::string& theData) const;
+  void LoadData(std::string ptURL, std::int16_t piNewClubID, std::string ptServerDate);
+  void PopulateComboBox(const std::string& ptCmbPopulate);
+  void SetClubID(std::int16_t piNewClubID);
+  // Always returns nothing (the empty Variant); keeps the separators.
+  void StringParameter(const std::string& ptFieldSeparator, const std::string& ptRecordSeparator,
+                       const std::string& ptTableSeparator, const std::string& ptNullDetector);
+  bool GetViewMode() const { return state_.ViewMode; }
+  void SetViewMode(bool pbNewViewMode);
+
+  // ---- Operator notifications (the surface's hooks call these) ----
+  void tabFees_Click();
+  void cmdAdd_Click();
+  void cmdEdit_Click();
+  void cmdDelete_Click();
+  void txtField_GotFocus(int index);
+  void txtField_LostFocus(int index);
+  void chkDT_Click();
+  void OnTransferStateChanged(int state);
+
+  // ---- Shared operations ----
+  void FillGrid(int tab);
+  void ShowEntryFields(int tab);
+  // FillGrid for callers without error handling of their own: a failure is
+  // shown in a message box with its description and contained.
+  void FillGridContained(int tab);
+  void InitDatePicker(const std::string& dateText, int index);
+  std::string ValidateEffectiveDate(const std::string& dateText, int focusIndex,
+                                    const std::string& oldEffectivity, const std::string& oldType,
+                                    int tab, int typeKey, std::string caption, int accessLevel,
+                                    int travel);
+  void ReturnToBrowsing();
+  int FindAccountTypeIndex(const std::string& text) const;
+  void SubmitStatement(const std::string& statement);
+  void FillBankAccountTypes();
+
+  // ---- Access for hosts, the driver and tests ----
+  const ControlState& state() const { return state_; }
+  Surface& surface() { return surface_; }
+  const Surface& surface() const { return surface_; }
+  FeeRecordSets& recordSets() { return recordSets_; }
+  const FeeRecordSets& recordSets() const { return recordSets_; }
+  HostServices& host() { return host_; }
+  const RegionalSettings& regional() const { return *regional_; }
+
+ private:
+  // Each subsystem's private members, implemented in its own source folder.
+  // --- control (src/control) ---
+  void StartUp();
+  void TearDown();
+  void WireSurface();
+  // --- loading (src/loading) ---
+  // --- view (src/view) ---
+  // --- editing (src/editing) ---
+  // --- exchange (src/exchange) ---
+
+  HostServices& host_;
+  const RegionalSettings* regional_ = &RegionalSettings::UnitedStates();
+  ControlState state_;
+  Surface surface_;
+  FeeRecordSets recordSets_;
+  std::unique_ptr<Transfer> Inet1_;
+  std::unique_ptr<DocumentFetcher> fetcher_;
+};
+
+// The correspondence between combo-box positions and type identifiers, used
+// by every place that needs it. APR types and credit types: the identifier v
+// stands at position v - 1; the item at position p stands for p + 1; no
+// selection (-1) stands for 0. Contract types: the identifier is the position.
+int AprOrCreditTypeIdForPosition(int position);
+int PositionForAprOrCreditTypeId(int id);
+inline int ContractTypeIdForPosition(int position) { return position; }
+inline int PositionForContractTypeId(int id) { return id; }
+
+}  // namespace harnolfees

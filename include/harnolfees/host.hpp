@@ -1,0 +1,115 @@
+// What the control needs of its host and of the network: a few small
+// interfaces, so that a toolkit front end, the headless driver and the tests
+// can each provide their own.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+
+namespace harnolfees {
+
+namespace msgbox {
+inline constexpr int kOk = 0;
+inline constexpr int kYesNo = 4;
+inline constexpr int kCritical = 16;
+inline constexpr int kQuestion = 32;
+inline constexpr int kExclamation = 48;
+inline constexpr int kInformation = 64;
+inline constexpr int kAnswerOk = 1;
+inline constexpr int kAnswerYes = 6;
+inline constexpr int kAnswerNo = 7;
+}  // namespace msgbox
+
+namespace pointer {
+inline constexpr int kDefault = 0;
+inline constexpr int kHourglass = 11;
+}  // namespace pointer
+
+struct VersionInfo {
+  int major = 0, minor = 0, revision = 0;
+};
+// The library's own version, from the build.
+VersionInfo LibraryVersion();
+
+// The host services. All calls come from the user-interface thread, except
+// PostEvent, which any thread may call.
+class HostServices {
+ public:
+  virtual ~HostServices() = default;
+  // A modal message box; returns msgbox::kAnswerOk, kAnswerYes or kAnswerNo.
+  // An empty title means the default title.
+  virtual int MsgBox(const std::string& prompt, int buttons, const std::string& title) = 0;
+  virtual void SetMousePointer(int pointer) = 0;
+  // Processes the pending events and returns. When none is pending it may
+  // wait a short while for one instead of returning at once, so that a
+  // caller looping on it does not spin a core.
+  virtual void DoEvents() = 0;
+  // Queues work for the user-interface thread; safe from any thread.
+  virtual void PostEvent(std::function<void()> event) = 0;
+  // The control moved the focus to the named component ("txtField(5)").
+  virtual void FocusMoved(std::string_view component) { (void)component; }
+  virtual VersionInfo Version() const { return LibraryVersion(); }
+};
+
+// A thread-safe queue of user-interface events that hosts without an event
+// loop of their own (the headless driver, tests) run from DoEvents.
+class EventQueue {
+ public:
+  void Post(std::function<void()> event);
+  // Runs every pending event; when none is pending, waits up to `wait` for
+  // one. Returns the number of events run.
+  int RunPending(std::chrono::milliseconds wait = std::chrono::milliseconds(20));
+  bool Empty() const;
+
+ private:
+  mutable std::mutex mutex_;
+  std::condition_variable cv_;
+  std::deque<std::function<void()>> events_;
+};
+
+// The HTTP transfer component. State notifications are delivered on the
+// user-interface thread, through the host's event queue.
+class Transfer {
+ public:
+  static constexpr int kStateError = 11;
+  static constexpr int kStateResponseCompleted = 12;
+
+  virtual ~Transfer() = default;
+  // Abandons a running transfer promptly; no notification follows it.
+  virtual void Cancel() = 0;
+  // Starts a request (operation "Post" or "Get"); returns at once.
+  virtual void Execute(const std::string& url, const std::string& operation,
+                       const std::string& body, const std::string& headers) = 0;
+  virtual bool StillExecuting() const = 0;
+  // The next piece of the received reply, at most `size` bytes; "" at the end.
+  virtual std::string GetChunk(std::size_t size) = 0;
+  std::function<void(int state)> onStateChanged;
+};
+
+// The synchronous fetch of the load document.
+class DocumentFetcher {
+ public:
+  virtual ~DocumentFetcher() = default;
+  // Returns the body of a successful fetch. Throws ControlError(errc::kDocument)
+  // with a description that says what failed and names the address (without
+  // credentials).
+  virtual std::string Fetch(const std::string& url) = 0;
+};
+
+struct NetworkTimeouts {
+  std::chrono::milliseconds connect{10'000};
+  std::chrono::milliseconds total{60'000};
+};
+
+// The libcurl implementations.
+std::unique_ptr<Transfer> MakeCurlTransfer(HostServices& host, NetworkTimeouts timeouts = {});
+std::unique_ptr<DocumentFetcher> MakeCurlFetcher(NetworkTimeouts timeouts = {});
+
+}  // namespace harnolfees

@@ -1,0 +1,133 @@
+// An in-memory, disconnected record set: declared typed fields, a cursor, an
+// optional filter and sort, and pending additions and changes that Update
+// commits.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "harnolfees/runtime.hpp"
+
+namespace harnolfees {
+
+enum class FieldType { SmallInt, Integer, Single, Double, Currency, Date, Char, VarChar };
+
+// The record-set component's own type names ("adSmallInt", ...), for messages.
+const char* FieldTypeName(FieldType type);
+
+inline constexpr int kFieldAttributeUnspecified = -1;
+inline constexpr int kFieldAttributeUnknownUpdatable = 8;
+
+struct FieldDef {
+  std::string name;
+  FieldType type;
+  int size = 0;  // declared size of text fields
+  int attributes = kFieldAttributeUnspecified;
+};
+
+class RecordSet;
+
+// The proxy returned by Fields(name): rs.Fields("Term").value() and
+// rs.Fields("Term").setValue(...).
+class FieldRef {
+ public:
+  FieldRef(RecordSet& rs, int index) : rs_(&rs), index_(index) {}
+  const Value& value() const;
+  void setValue(const Value& v) const;
+  const FieldDef& Def() const;
+  int Index() const { return index_; }
+
+ private:
+  RecordSet* rs_;
+  int index_;
+};
+
+class RecordSet {
+ public:
+  static constexpr int kStateClosed = 0;
+  static constexpr int kStateOpen = 1;
+
+  explicit RecordSet(std::string name);
+  ~RecordSet();
+  RecordSet(const RecordSet&) = delete;
+  RecordSet& operator=(const RecordSet&) = delete;
+
+  const std::string& Name() const { return name_; }
+
+  // Declares a field; only before Open.
+  void AppendField(std::string name, FieldType type, int size = 0,
+                   int attributes = kFieldAttributeUnspecified);
+  const std::vector<FieldDef>& FieldDefs() const { return fields_; }
+  // Precomputed, case-insensitive name lookup. -1 when not declared.
+  int FindFieldIndex(std::string_view name) const;
+  // As FindFieldIndex, but throws ControlError(kItemNotFound) naming the field
+  // and the record set.
+  int FieldIndex(std::string_view name) const;
+
+  void Open();
+  int State() const { return open_ ? kStateOpen : kStateClosed; }
+  void Close();
+
+  // Records visible under the current filter.
+  long RecordCount() const;
+  // EOF is a C macro, so the cursor tests are IsBOF and IsEOF.
+  bool IsBOF() const;
+  bool IsEOF() const;
+  bool HasCurrentRecord() const;
+  void MoveFirst();
+  void MoveNext();
+
+  void AddNew();
+  void Update();
+  void Delete();  // removes the current record
+
+  FieldRef Fields(std::string_view name) { return FieldRef(*this, FieldIndex(name)); }
+  const Value& GetValue(int fieldIndex) const;
+  // Converts the value to the field's type; throws ControlError naming the
+  // value and the type when it does not convert.
+  void SetValue(int fieldIndex, const Value& value);
+  const Value& GetValue(std::string_view name) const { return GetValue(FieldIndex(name)); }
+  void SetValue(std::string_view name, const Value& value) { SetValue(FieldIndex(name), value); }
+
+  // Criteria: clauses joined by "and", each "Field = value" where value is a
+  // number or a text between single quotes; values are compared after
+  // conversion to the field's type. The empty text removes the filter.
+  void SetFilter(std::string_view criteria);
+  const std::string& Filter() const { return filterText_; }
+
+  // Moves to the first visible record matching "Field = value", from the
+  // current record (or from the first record when fromFirst), or to EOF.
+  void Find(std::string_view criteria, bool fromFirst = false);
+
+  // "Field [ASC|DESC], Field [ASC|DESC], ..."; the empty text removes it.
+  void SetSort(std::string_view sort);
+  const std::string& Sort() const { return sortText_; }
+
+  // Discards every pending addition and change, restoring committed values.
+  // Returns whether anything was pending. The cursor moves to BOF/EOF when its
+  // record is discarded.
+  bool CancelPending();
+  bool HasPending() const;
+
+  // Visits every record, pending ones included, in the visiting order with no
+  // filter applied. Changes no cursor, filter or sort.
+  void ForEachRecord(const std::function<void(const std::vector<Value>&)>& visit) const;
+
+ private:
+  friend class FieldRef;
+  std::string name_;
+  std::vector<FieldDef> fields_;
+  std::unordered_map<std::string, int> fieldIndex_;  // lower-cased names
+  bool open_ = false;
+  std::string filterText_;
+  std::string sortText_;
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace harnolfees

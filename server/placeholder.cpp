@@ -1,0 +1,2 @@
+// Replaced by the server sources.
+namespace harnolfees::server {}

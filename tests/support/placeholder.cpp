@@ -1,0 +1,2 @@
+// Replaced by the shared test support sources.
+namespace harnolfees::testing {}
