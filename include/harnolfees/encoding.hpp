@@ -1,0 +1,21 @@
+// Texts inside the program are UTF-8; the server page exchanges statements in
+// the Windows-1252 single-byte code page.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace harnolfees {
+
+// nullopt when the text is not valid UTF-8 or holds a character that
+// Windows-1252 cannot represent.
+std::optional<std::string> Utf8ToWindows1252(std::string_view utf8);
+std::string Windows1252ToUtf8(std::string_view bytes);
+
+// The form encoding of a UTF-8 text, byte by byte in Windows-1252: blank as
+// "+", letters, digits and "*-._" as themselves, every other byte as "%XX".
+// nullopt when the text cannot be represented in Windows-1252.
+std::optional<std::string> FormEncode(std::string_view utf8);
+
+}  // namespace harnolfees

@@ -1,2 +1,0 @@
-// Replaced by the shared test support sources.
-namespace harnolfees::testing {}

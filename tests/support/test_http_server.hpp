@@ -1,0 +1,76 @@
+// A local HTTP server for tests: it serves load documents and records the
+// statements posted to it, answering with replies that the test sets.
+#pragma once
+
+#include <chrono>
+#include <deque>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace httplib {
+class Server;
+}
+
+namespace harnolfees::testing {
+
+struct TestReply {
+  int status = 200;
+  std::string body;
+  std::chrono::milliseconds delay{0};
+};
+
+class TestHttpServer {
+ public:
+  // Listens on 127.0.0.1 at a free port.
+  TestHttpServer();
+  ~TestHttpServer();
+  TestHttpServer(const TestHttpServer&) = delete;
+  TestHttpServer& operator=(const TestHttpServer&) = delete;
+
+  int Port() const { return port_; }
+  // "http://127.0.0.1:PORT/", the prefix the control appends page names to.
+  std::string BaseUrl() const;
+
+  // The load document served for every center, or for one center.
+  void SetDocument(std::string xml, int status = 200);
+  void SetDocumentForCenter(int center, std::string xml);
+
+  // Replies to the next posts, in order; once used up, posts get `defaultReply`.
+  void QueueReply(TestReply reply);
+  void SetDefaultReply(TestReply reply);
+
+  // Raw bodies as received ("SQL=...") and the statements they carry,
+  // decoded from the form encoding and Windows-1252.
+  std::vector<std::string> ReceivedBodies() const;
+  std::vector<std::string> ReceivedStatements() const;
+  std::vector<std::string> ReceivedContentTypes() const;
+  std::vector<std::string> RequestedPaths() const;  // path and query of every request
+  void ClearReceived();
+
+ private:
+  std::unique_ptr<httplib::Server> server_;
+  std::thread thread_;
+  int port_ = 0;
+  mutable std::mutex mutex_;
+  std::string document_;
+  int documentStatus_ = 200;
+  std::map<int, std::string> centerDocuments_;
+  std::deque<TestReply> replies_;
+  TestReply defaultReply_;
+  std::vector<std::string> bodies_;
+  std::vector<std::string> contentTypes_;
+  std::vector<std::string> paths_;
+};
+
+// Decodes an application/x-www-form-urlencoded value whose bytes are
+// Windows-1252, giving UTF-8.
+std::string DecodeFormValue(const std::string& encoded);
+
+// Reads a file of tests/data.
+std::string ReadTestData(const std::string& name);
+
+}  // namespace harnolfees::testing
