@@ -1,0 +1,63 @@
+// A host for tests: it records every message box, pointer change and focus
+// move, answers message boxes from a queue, and runs posted events from
+// DoEvents, the way an embedding page's message loop would.
+#pragma once
+
+#include <chrono>
+#include <deque>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "harnolfees/host.hpp"
+
+namespace harnolfees::testing {
+
+struct RecordedMessage {
+  std::string prompt;
+  int buttons = 0;
+  std::string title;
+};
+
+class FakeHost : public HostServices {
+ public:
+  // What the control showed, in order.
+  std::vector<RecordedMessage> messages;
+  // Answers for the next message boxes, first in first out. When empty, a
+  // Yes/No box is answered No and any other box OK.
+  std::deque<int> answers;
+  // Every pointer the control set, in order; `pointer` is the last one.
+  std::vector<int> pointers;
+  int pointer = 0;
+  // Every component the control moved the focus to, in order.
+  std::vector<std::string> focus;
+  // Events posted by transfers and tests; DoEvents runs them.
+  EventQueue events;
+  int doEventsCalls = 0;
+  // How long DoEvents waits for an event when none is pending.
+  std::chrono::milliseconds doEventsWait{2};
+  // Runs inside each DoEvents before the posted events (an operator acting
+  // while the control waits).
+  std::function<void()> onDoEvents;
+  // Runs inside each message box after it is recorded.
+  std::function<void(const RecordedMessage&)> onMsgBox;
+  // Overrides the library version the host reports.
+  std::optional<VersionInfo> version;
+
+  int MsgBox(const std::string& prompt, int buttons, const std::string& title) override;
+  void SetMousePointer(int p) override;
+  void DoEvents() override;
+  void PostEvent(std::function<void()> event) override;
+  void FocusMoved(std::string_view component) override;
+  VersionInfo Version() const override;
+
+  void QueueAnswer(int answer) { answers.push_back(answer); }
+  // The last message box; an empty record when none was shown.
+  RecordedMessage LastMessage() const;
+  std::string LastFocus() const { return focus.empty() ? std::string() : focus.back(); }
+  void ClearRecords();
+};
+
+}  // namespace harnolfees::testing
