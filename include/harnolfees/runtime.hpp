@@ -205,9 +205,12 @@ class Value {
   // these throw ControlError(kTypeMismatch) ("Invalid use of Null").
   double ToDouble(const RegionalSettings& rs = RegionalSettings::UnitedStates()) const;
   DateTime ToDate(const RegionalSettings& rs = RegionalSettings::UnitedStates()) const;
-  // Default text conversion: numbers by NumberToText, money likewise, dates by
-  // DateToText, booleans as "True"/"False".
+  // Default text conversion: numbers by NumberToText (single precision with at
+  // most 7 significant digits), money exactly ("1250.5"), dates by DateToText,
+  // booleans as "True"/"False". Null throws like the conversions above.
   std::string ToText(const RegionalSettings& rs = RegionalSettings::UnitedStates()) const;
+  // As ToText, but Null gives the empty text (grid cells, text boxes).
+  std::string ToTextOrEmpty(const RegionalSettings& rs = RegionalSettings::UnitedStates()) const;
 
   friend bool operator==(const Value&, const Value&) = default;
 

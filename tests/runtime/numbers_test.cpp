@@ -1,0 +1,167 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+
+#include "harnolfees/runtime.hpp"
+
+namespace harnolfees {
+namespace {
+
+TEST(NumericTest, AcceptsGroupedSignedDecimalAndExponentForms) {
+  for (const char* text : {"1,234.50", " 12 ", "-3.50", ".5", "5.", "1E+16", "+7", "2e-3",
+                           "922,337,203,685,477", "0", "1,2"})
+    EXPECT_TRUE(IsNumeric(text)) << text;
+}
+
+TEST(NumericTest, RefusesTextsThatAreNotWholeNumbers) {
+  for (const char* text : {"", " ", "abc", "12abc", "1.2.3", "--1", "+-1", ".", "-", "1E", "1E+",
+                           ",1", "1,", "1,,2", "1.5,0", "$5", "1 2", "1E999"})
+    EXPECT_FALSE(IsNumeric(text)) << text;
+}
+
+TEST(NumericTest, ParseNumberAgreesWithIsNumericAndReadsValues) {
+  EXPECT_EQ(ParseNumber("1,234.50"), 1234.5);
+  EXPECT_EQ(ParseNumber(" -3.50 "), -3.5);
+  EXPECT_EQ(ParseNumber("1E+16"), 1e16);
+  EXPECT_EQ(ParseNumber("0.1"), 0.1);
+  EXPECT_EQ(ParseNumber("1E-400"), 0.0);
+  EXPECT_FALSE(ParseNumber("12abc").has_value());
+  for (const char* text : {"1,234", "abc", "1E999", "-0", " .25 ", "1..2"})
+    EXPECT_EQ(IsNumeric(text), ParseNumber(text).has_value()) << text;
+}
+
+TEST(NumericTest, FollowsRegionalSeparators) {
+  RegionalSettings de;
+  de.decimalSeparator = ',';
+  de.groupSeparator = '.';
+  EXPECT_EQ(ParseNumber("1.234,5", de), 1234.5);
+  EXPECT_FALSE(IsNumeric("1,2,3", de));
+}
+
+TEST(NumericTest, TextToNumberNamesTheRefusedText) {
+  try {
+    TextToNumber("x1");
+    FAIL() << "no error";
+  } catch (const ControlError& e) {
+    EXPECT_EQ(e.number(), errc::kTypeMismatch);
+    EXPECT_EQ(e.description(), "Type mismatch: 'x1' is not a number");
+  }
+}
+
+TEST(NumberToTextTest, WritesShortestPlainText) {
+  EXPECT_EQ(NumberToText(0.0725), "0.0725");
+  EXPECT_EQ(NumberToText(1250), "1250");
+  EXPECT_EQ(NumberToText(3.5), "3.5");
+  EXPECT_EQ(NumberToText(-3.5), "-3.5");
+  EXPECT_EQ(NumberToText(0.1 + 0.2), "0.3");
+  EXPECT_EQ(NumberToText(-0.0), "0");
+  EXPECT_EQ(NumberToText(0.0001), "0.0001");
+  EXPECT_EQ(NumberToText(123456789012345.0), "123456789012345");
+  EXPECT_EQ(NumberToText(922337203685477.0), "922337203685477");
+}
+
+TEST(NumberToTextTest, UsesExponentFormForExtremeMagnitudes) {
+  EXPECT_EQ(NumberToText(1e16), "1E+16");
+  EXPECT_EQ(NumberToText(1e15), "1E+15");
+  EXPECT_EQ(NumberToText(1.5e-7), "1.5E-07");
+  EXPECT_EQ(NumberToText(-2.5e20), "-2.5E+20");
+  EXPECT_EQ(NumberToText(0.00001), "1E-05");
+  EXPECT_EQ(NumberToText(1.25e200), "1.25E+200");
+}
+
+TEST(NumberToTextTest, ReadsBackToTheSameDouble) {
+  std::mt19937_64 gen(42);
+  std::uniform_real_distribution<double> mantissa(-1.0, 1.0);
+  std::uniform_int_distribution<int> exponent(-12, 18);
+  for (int i = 0; i < 5000; ++i) {
+    // Values with at most 15 significant digits, as typed by an operator.
+    const double v = std::stod(NumberToText(mantissa(gen) * std::pow(10.0, exponent(gen))));
+    const std::string text = NumberToText(v);
+    ASSERT_EQ(ParseNumber(text), v) << text;
+  }
+}
+
+TEST(FormatNumberTest, GroupsAndPadsDecimals) {
+  EXPECT_EQ(FormatNumber(1234.5), "1,234.50");
+  EXPECT_EQ(FormatNumber(0.0725 * 100, 6), "7.250000");
+  EXPECT_EQ(FormatNumber(5, 3), "5.000");
+  EXPECT_EQ(FormatNumber(0.5, 2), "0.50");
+  EXPECT_EQ(FormatNumber(-1234567.891, 1), "-1,234,567.9");
+  EXPECT_EQ(FormatNumber(999.996, 2), "1,000.00");
+  EXPECT_EQ(FormatNumber(12.5, 0), "13");
+}
+
+TEST(FormatNumberTest, RoundsHalvesAwayFromZeroOnTheDecimalText) {
+  EXPECT_EQ(FormatNumber(2.675, 2), "2.68");
+  EXPECT_EQ(FormatNumber(-2.675, 2), "-2.68");
+  EXPECT_EQ(FormatNumber(1.005, 2), "1.01");
+  EXPECT_EQ(FormatNumber(0.125, 2), "0.13");
+}
+
+TEST(FormatNumberTest, NeverShowsANegativeZero) {
+  EXPECT_EQ(FormatNumber(-0.001, 2), "0.00");
+  EXPECT_EQ(FormatNumber(-0.0, 2), "0.00");
+  EXPECT_EQ(FormatNumber(-1e-300, 0), "0");
+}
+
+TEST(FormatNumberTest, FollowsRegionalSettings) {
+  RegionalSettings rs;
+  rs.leadingZero = false;
+  rs.negativeSign = "- ";
+  rs.groupSeparator = '.';
+  rs.decimalSeparator = ',';
+  rs.defaultDecimals = 3;
+  EXPECT_EQ(FormatNumber(-0.5, -1, rs), "- ,500");
+  EXPECT_EQ(FormatNumber(1234567, 0, rs), "1.234.567");
+  EXPECT_THROW(FormatNumber(NAN, 2), ControlError);
+}
+
+TEST(ValTest, ReadsTheLeadingNumber) {
+  EXPECT_EQ(Val("12abc"), 12);
+  EXPECT_EQ(Val("abc"), 0);
+  EXPECT_EQ(Val(" -3.5e2x"), -350);
+  EXPECT_EQ(Val(""), 0);
+  EXPECT_EQ(Val("1,234"), 1);
+  EXPECT_EQ(Val("7e"), 7);
+  EXPECT_EQ(Val(".5."), 0.5);
+  EXPECT_EQ(Val(" 1 2"), 12);
+  try {
+    Val("1e999");
+    FAIL() << "no overflow";
+  } catch (const ControlError& e) {
+    EXPECT_EQ(e.number(), errc::kOverflow);
+  }
+}
+
+TEST(RoundingTest, HalvesGoToEven) {
+  EXPECT_EQ(RoundToInt16(2.5), 2);
+  EXPECT_EQ(RoundToInt16(3.5), 4);
+  EXPECT_EQ(RoundToInt16(-2.5), -2);
+  EXPECT_EQ(RoundToInt16(2.51), 3);
+  EXPECT_EQ(RoundToInt32(-7.49), -7);
+  EXPECT_EQ(RoundToInt16(32767.4), 32767);
+  EXPECT_EQ(RoundToInt16(-32768.5), -32768);
+}
+
+TEST(RoundingTest, OutOfRangeOverflows) {
+  for (double v : {32767.5, -32768.51, 1e10, static_cast<double>(NAN)}) {
+    try {
+      RoundToInt16(v);
+      ADD_FAILURE() << v;
+    } catch (const ControlError& e) {
+      EXPECT_EQ(e.number(), errc::kOverflow);
+    }
+  }
+  EXPECT_THROW(RoundToInt32(2147483647.5), ControlError);
+  EXPECT_EQ(RoundToInt32(2147483647.4), 2147483647);
+}
+
+TEST(TextHelpersTest, TrimOnlyBlanksAndUpperOnlyAscii) {
+  EXPECT_EQ(TrimBlanks("  a b \t "), "a b \t");
+  EXPECT_EQ(TrimBlanks("   "), "");
+  EXPECT_EQ(ToUpperAscii("abc-Xyz 1\xe9"), "ABC-XYZ 1\xe9");
+}
+
+}  // namespace
+}  // namespace harnolfees
