@@ -1,0 +1,1 @@
+// Keeps a library with no sources of its own yet buildable.
