@@ -118,6 +118,16 @@ class HarnolFeesCtlCenter {
   // --- view (src/view) ---
   // --- editing (src/editing) ---
   // --- exchange (src/exchange) ---
+  // Reads the whole reply of a completed transfer, yielding between pieces.
+  std::string ReadTransferReply();
+  // The server accepted the statement: commit the deletion or the save.
+  void ConfirmStatement();
+  // The statement did not go through: remember a save's pending change so
+  // that the next save or a cancel discards it.
+  void NoteUnconfirmedSave();
+  // Counts the notifications handled, so that a wait that ends without one
+  // (a transfer cancelled under it) still restores the pointer.
+  std::uint64_t transferNotifications_ = 0;
 
   HostServices& host_;
   const RegionalSettings* regional_ = &RegionalSettings::UnitedStates();

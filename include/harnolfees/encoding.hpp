@@ -18,4 +18,13 @@ std::string Windows1252ToUtf8(std::string_view bytes);
 // nullopt when the text cannot be represented in Windows-1252.
 std::optional<std::string> FormEncode(std::string_view utf8);
 
+// True when the text is valid UTF-8 and every character of it exists in
+// Windows-1252, so that the server page receives it unchanged. Save and
+// delete workflows check their statement with it before they change the
+// record set; SubmitStatement refuses a statement that fails it.
+bool IsWindows1252Encodable(std::string_view utf8);
+inline bool StatementEncodable(const std::string& statement) {
+  return IsWindows1252Encodable(statement);
+}
+
 }  // namespace harnolfees

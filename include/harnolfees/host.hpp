@@ -51,6 +51,11 @@ class HostServices {
   // wait a short while for one instead of returning at once, so that a
   // caller looping on it does not spin a core.
   virtual void DoEvents() = 0;
+  // Processes the pending events and returns at once, never waiting. The
+  // reply reader yields with it between the pieces of a reply that has fully
+  // arrived, where waiting for an event would only slow the reading down.
+  // Hosts whose DoEvents may wait should override it.
+  virtual void ProcessPendingEvents() { DoEvents(); }
   // Queues work for the user-interface thread; safe from any thread.
   virtual void PostEvent(std::function<void()> event) = 0;
   // The control moved the focus to the named component ("txtField(5)").
