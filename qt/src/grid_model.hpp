@@ -1,0 +1,27 @@
+// A table model over the control's grid model: no widget or item per cell, so
+// that large fee histories scroll smoothly. Grid row 0 is the header row.
+#pragma once
+
+#include <QAbstractTableModel>
+
+#include "harnolfees/surface.hpp"
+
+namespace harnolfees::qt {
+
+class GridModel : public QAbstractTableModel {
+  Q_OBJECT
+
+ public:
+  explicit GridModel(const Grid& grid, QObject* parent = nullptr);
+  int rowCount(const QModelIndex& parent = {}) const override;
+  int columnCount(const QModelIndex& parent = {}) const override;
+  QVariant data(const QModelIndex& index, int role) const override;
+  QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+  // Re-reads the whole grid: many cell writes arrive as one refresh.
+  void Refresh();
+
+ private:
+  const Grid& grid_;
+};
+
+}  // namespace harnolfees::qt
