@@ -38,7 +38,7 @@ class FeeRecordSets {
   const RecordSet& operator()(int index) const;
   // Opens every record set.
   void OpenAll();
-  // Closes the open ones and releases them.
+  // Closes the open ones, releasing their records; the objects stay, closed.
   void CloseAll();
   // Deletes every record of every record set; filter and sort stay.
   void EmptyAll();

@@ -95,8 +95,14 @@ class RecordSet {
   void SetValue(std::string_view name, const Value& value) { SetValue(FieldIndex(name), value); }
 
   // Criteria: clauses joined by "and", each "Field = value" where value is a
-  // number or a text between single quotes; values are compared after
-  // conversion to the field's type. The empty text removes the filter.
+  // number or a text between single quotes (a quote inside the text is
+  // written twice); values are compared after conversion to the field's type.
+  // Texts compare without regard to letter case, and adChar values without
+  // their trailing blanks (they are stored unpadded). The empty text removes
+  // the filter. The filter and the sort order are applied when they are set;
+  // records added afterwards join the end of the visiting order and changed
+  // records keep their place until Filter or Sort is set again, so that the
+  // n-th record from MoveFirst stays the same record between two settings.
   void SetFilter(std::string_view criteria);
   const std::string& Filter() const { return filterText_; }
 
@@ -114,6 +120,10 @@ class RecordSet {
   bool CancelPending();
   bool HasPending() const;
 
+  // Deletes every record, pending ones and those hidden by the filter included;
+  // the filter and the sort stay. Leaves BOF and EOF True.
+  void Clear();
+
   // Visits every record, pending ones included, in the visiting order with no
   // filter applied. Changes no cursor, filter or sort.
   void ForEachRecord(const std::function<void(const std::vector<Value>&)>& visit) const;
@@ -122,7 +132,16 @@ class RecordSet {
   friend class FieldRef;
   std::string name_;
   std::vector<FieldDef> fields_;
-  std::unordered_map<std::string, int> fieldIndex_;  // lower-cased names
+  struct NameHash {
+    using is_transparent = void;
+    std::size_t operator()(std::string_view name) const noexcept;
+  };
+  struct NameEqual {
+    using is_transparent = void;
+    bool operator()(std::string_view a, std::string_view b) const noexcept;
+  };
+  // Case-insensitive without lower-casing each name that is looked up.
+  std::unordered_map<std::string, int, NameHash, NameEqual> fieldIndex_;
   bool open_ = false;
   std::string filterText_;
   std::string sortText_;

@@ -1,0 +1,432 @@
+#include "harnolfees/recordset.hpp"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace harnolfees {
+namespace {
+
+DateTime Day(int y, int m, int d) { return DateTime::FromParts(y, m, d); }
+
+// A small set shaped like the membership renewal fees.
+class RenewalSet : public ::testing::Test {
+ protected:
+  RenewalSet() : rs("8 (Membership renewal fee)") {
+    rs.AppendField("Effectivity", FieldType::Date);
+    rs.AppendField("MemberAccessLevelID", FieldType::SmallInt);
+    rs.AppendField("TravelMembership", FieldType::SmallInt);
+    rs.AppendField("MembershipRenewalFee", FieldType::Currency);
+    rs.AppendField("CenterPortion", FieldType::Double);
+    rs.AppendField("MemberAccessLevelDescription", FieldType::Char, 10);
+    rs.AppendField("RoutingNumber", FieldType::VarChar, 5);
+    rs.AppendField("Royalty", FieldType::Single);
+    rs.AppendField("ObjectID", FieldType::Integer);
+    rs.Open();
+  }
+
+  void Add(DateTime date, int level, int travel = 0, bool commit = true) {
+    rs.AddNew();
+    rs.SetValue("Effectivity", date);
+    rs.SetValue("MemberAccessLevelID", static_cast<std::int32_t>(level));
+    rs.SetValue("TravelMembership", static_cast<std::int32_t>(travel));
+    if (commit) rs.Update();
+  }
+
+  // Walks the visible records from MoveFirst and lists their access levels.
+  std::vector<int> Levels() {
+    std::vector<int> out;
+    rs.MoveFirst();
+    while (!rs.IsEOF()) {
+      out.push_back(std::get<std::int16_t>(rs.GetValue("MemberAccessLevelID").storage()));
+      rs.MoveNext();
+    }
+    return out;
+  }
+
+  RecordSet rs;
+};
+
+int ErrorNumber(const std::function<void()>& action) {
+  try {
+    action();
+  } catch (const ControlError& e) {
+    return e.number();
+  }
+  return 0;
+}
+
+std::string ErrorText(const std::function<void()>& action) {
+  try {
+    action();
+  } catch (const ControlError& e) {
+    return e.description();
+  }
+  return "";
+}
+
+TEST_F(RenewalSet, EmptyOpenSetHasBofAndEofAndNoRecord) {
+  EXPECT_EQ(rs.State(), RecordSet::kStateOpen);
+  EXPECT_EQ(rs.RecordCount(), 0);
+  EXPECT_TRUE(rs.IsBOF());
+  EXPECT_TRUE(rs.IsEOF());
+  rs.MoveFirst();
+  EXPECT_TRUE(rs.IsEOF());
+  EXPECT_EQ(ErrorNumber([&] { rs.GetValue("Effectivity"); }), errc::kNoCurrentRecord);
+  EXPECT_EQ(ErrorNumber([&] { rs.SetValue("Effectivity", Day(2004, 1, 1)); }),
+            errc::kNoCurrentRecord);
+  EXPECT_EQ(ErrorNumber([&] { rs.Delete(); }), errc::kNoCurrentRecord);
+  EXPECT_EQ(ErrorNumber([&] { rs.Update(); }), errc::kNoCurrentRecord);
+}
+
+TEST_F(RenewalSet, WalkFollowsInsertionOrderAndEndsAtEof) {
+  Add(Day(2004, 1, 1), 2);
+  Add(Day(2003, 1, 1), 1);
+  Add(Day(2005, 1, 1), 3);
+  EXPECT_EQ(rs.RecordCount(), 3);
+  EXPECT_EQ(Levels(), (std::vector<int>{2, 1, 3}));
+  EXPECT_TRUE(rs.IsEOF());
+  EXPECT_FALSE(rs.IsBOF());
+  EXPECT_EQ(ErrorNumber([&] { rs.MoveNext(); }), errc::kNoCurrentRecord);
+  EXPECT_NE(ErrorText([&] { rs.GetValue("Effectivity"); }).find("EOF"), std::string::npos);
+}
+
+TEST_F(RenewalSet, LifecycleMisuseIsRefused) {
+  EXPECT_EQ(ErrorNumber([&] { rs.AppendField("Late", FieldType::Date); }),
+            errc::kOperationNotAllowed);
+  EXPECT_EQ(ErrorNumber([&] { rs.Open(); }), errc::kOperationNotAllowed);
+  rs.Close();
+  EXPECT_EQ(rs.State(), RecordSet::kStateClosed);
+  EXPECT_EQ(ErrorNumber([&] { rs.AddNew(); }), errc::kOperationNotAllowed);
+  EXPECT_EQ(ErrorNumber([&] { rs.MoveFirst(); }), errc::kOperationNotAllowed);
+  EXPECT_EQ(ErrorNumber([&] { rs.Close(); }), errc::kOperationNotAllowed);
+  RecordSet other("other");
+  other.AppendField("A", FieldType::Date);
+  EXPECT_EQ(ErrorNumber([&] { other.AppendField("a", FieldType::Date); }),
+            errc::kInvalidProcedureCall);
+  EXPECT_EQ(ErrorNumber([&] { other.AppendField("T", FieldType::Char, 0); }),
+            errc::kInvalidPropertyValue);
+}
+
+TEST_F(RenewalSet, FieldNamesAreCaseBlindAndUnknownNamesAreNamed) {
+  Add(Day(2004, 3, 15), 2);
+  EXPECT_EQ(rs.FieldIndex("effectivity"), 0);
+  EXPECT_EQ(rs.FieldIndex("MEMBERACCESSLEVELID"), 1);
+  EXPECT_EQ(rs.FindFieldIndex("Term"), -1);
+  EXPECT_EQ(rs.Fields("effECTivity").value(), Value(Day(2004, 3, 15)));
+  try {
+    rs.SetValue("Term", Value(12.0));
+    FAIL() << "an undeclared field was written";
+  } catch (const ControlError& e) {
+    EXPECT_EQ(e.number(), errc::kItemNotFound);
+    EXPECT_EQ(e.description(),
+              "Field 'Term' is not declared in record set 8 (Membership renewal fee)");
+  }
+  EXPECT_EQ(ErrorNumber([&] { rs.GetValue(99); }), errc::kItemNotFound);
+  EXPECT_EQ(ErrorNumber([&] { rs.SetValue(-1, Value::Null()); }), errc::kItemNotFound);
+}
+
+TEST_F(RenewalSet, WritesConvertToTheFieldType) {
+  rs.AddNew();
+  for (int i = 0; i < 9; ++i) EXPECT_TRUE(rs.GetValue(i).IsNull());
+  rs.SetValue("MemberAccessLevelID", Value("2.5"));
+  EXPECT_EQ(rs.GetValue("MemberAccessLevelID"), Value(std::int16_t{2}));
+  rs.SetValue("MemberAccessLevelID", Value(3.5));
+  EXPECT_EQ(rs.GetValue("MemberAccessLevelID"), Value(std::int16_t{4}));
+  rs.SetValue("TravelMembership", Value(true));
+  EXPECT_EQ(rs.GetValue("TravelMembership"), Value(std::int16_t{-1}));
+  rs.SetValue("ObjectID", Value(" 70000 "));
+  EXPECT_EQ(rs.GetValue("ObjectID"), Value(std::int32_t{70000}));
+  rs.SetValue("MembershipRenewalFee", Value("1,234.5"));
+  EXPECT_EQ(rs.GetValue("MembershipRenewalFee"), Value(Money::FromUnits(12345000)));
+  rs.SetValue("MembershipRenewalFee", Value(std::int32_t{7}));
+  EXPECT_EQ(rs.GetValue("MembershipRenewalFee"), Value(Money::FromUnits(70000)));
+  rs.SetValue("CenterPortion", Value("0.125"));
+  EXPECT_EQ(rs.GetValue("CenterPortion"), Value(0.125));
+  rs.SetValue("Royalty", Value(0.1));
+  EXPECT_EQ(rs.GetValue("Royalty"), Value(0.1f));
+  rs.SetValue("Effectivity", Value("03/15/2004"));
+  EXPECT_EQ(rs.GetValue("Effectivity"), Value(Day(2004, 3, 15)));
+  rs.SetValue("MemberAccessLevelDescription", Value(std::int32_t{42}));
+  EXPECT_EQ(rs.GetValue("MemberAccessLevelDescription"), Value("42"));
+  rs.SetValue("MemberAccessLevelDescription", Value("Gold"));
+  EXPECT_EQ(rs.GetValue("MemberAccessLevelDescription"), Value("Gold"));
+  rs.SetValue("Effectivity", Value::Null());
+  EXPECT_TRUE(rs.GetValue("Effectivity").IsNull());
+}
+
+TEST_F(RenewalSet, RefusedWritesNameValueTypeAndFieldAndChangeNothing) {
+  rs.AddNew();
+  rs.SetValue("MembershipRenewalFee", Value("5"));
+  try {
+    rs.SetValue("MembershipRenewalFee", Value("abc"));
+    FAIL() << "'abc' became money";
+  } catch (const ControlError& e) {
+    EXPECT_EQ(e.number(), errc::kTypeMismatch);
+    EXPECT_NE(e.description().find("'abc' cannot be converted to adCurrency for field "
+                                   "'MembershipRenewalFee'"),
+              std::string::npos)
+        << e.description();
+  }
+  EXPECT_EQ(rs.GetValue("MembershipRenewalFee"), Value(Money::FromUnits(50000)));
+  EXPECT_EQ(ErrorNumber([&] { rs.SetValue("MemberAccessLevelID", Value("32768")); }),
+            errc::kOverflow);
+  EXPECT_EQ(ErrorNumber([&] { rs.SetValue("MemberAccessLevelID", Value(-32768.6)); }),
+            errc::kOverflow);
+  EXPECT_EQ(ErrorNumber([&] { rs.SetValue("MemberAccessLevelID", Value(Day(2004, 1, 1))); }),
+            errc::kTypeMismatch);
+  EXPECT_EQ(ErrorNumber([&] { rs.SetValue("ObjectID", Value(3e9)); }), errc::kOverflow);
+  EXPECT_EQ(ErrorNumber([&] { rs.SetValue("Royalty", Value(1e300)); }), errc::kOverflow);
+  EXPECT_EQ(ErrorNumber([&] { rs.SetValue("CenterPortion", Value("12abc")); }),
+            errc::kTypeMismatch);
+  EXPECT_EQ(ErrorNumber([&] { rs.SetValue("MembershipRenewalFee", Value(1e18)); }),
+            errc::kOverflow);
+  EXPECT_EQ(ErrorNumber([&] { rs.SetValue("Effectivity", Value("2004-13-45")); }),
+            errc::kTypeMismatch);
+  EXPECT_EQ(ErrorNumber([&] { rs.SetValue("Effectivity", Value(3.0)); }), errc::kTypeMismatch);
+  EXPECT_EQ(ErrorNumber([&] { rs.SetValue("RoutingNumber", Value("123456")); }), errc::kOverflow);
+  EXPECT_EQ(ErrorNumber([&] { rs.SetValue("MemberAccessLevelDescription", Value("Platinum +1")); }),
+            errc::kOverflow);
+  for (int i = 0; i < 9; ++i) {
+    if (i != 3) {
+      EXPECT_TRUE(rs.GetValue(i).IsNull()) << rs.FieldDefs()[i].name;
+    }
+  }
+}
+
+TEST_F(RenewalSet, DeleteWhileWalkingRemovesEveryRecord) {
+  for (int i = 1; i <= 5; ++i) Add(Day(2004, 1, i), i);
+  rs.MoveFirst();
+  while (!rs.IsEOF()) {
+    rs.Delete();
+    rs.MoveNext();
+  }
+  EXPECT_EQ(rs.RecordCount(), 0);
+  EXPECT_TRUE(rs.IsBOF());
+  EXPECT_TRUE(rs.IsEOF());
+  rs.MoveFirst();
+  EXPECT_TRUE(rs.IsEOF());
+  Add(Day(2006, 1, 1), 9);
+  EXPECT_EQ(Levels(), (std::vector<int>{9}));
+}
+
+TEST_F(RenewalSet, DeleteLeavesNoCurrentRecordAndNextMovesOn) {
+  for (int i = 1; i <= 4; ++i) Add(Day(2004, 1, i), i);
+  rs.MoveFirst();
+  rs.MoveNext();
+  rs.Delete();
+  EXPECT_FALSE(rs.HasCurrentRecord());
+  EXPECT_EQ(ErrorNumber([&] { rs.GetValue("Effectivity"); }), errc::kNoCurrentRecord);
+  EXPECT_EQ(ErrorNumber([&] { rs.Delete(); }), errc::kNoCurrentRecord);
+  rs.MoveNext();
+  EXPECT_EQ(rs.GetValue("MemberAccessLevelID"), Value(std::int16_t{3}));
+  EXPECT_EQ(rs.RecordCount(), 3);
+  EXPECT_EQ(Levels(), (std::vector<int>{1, 3, 4}));
+  // Deleting every other record and coming back keeps the order of the rest.
+  rs.MoveFirst();
+  rs.Delete();
+  rs.MoveFirst();
+  EXPECT_EQ(rs.GetValue("MemberAccessLevelID"), Value(std::int16_t{3}));
+}
+
+TEST_F(RenewalSet, FilterOnAnAbsentDateThenClearedShowsAllAgain) {
+  Add(Day(2004, 3, 15), 1);
+  Add(Day(2004, 3, 16), 2);
+  rs.SetFilter("Effectivity='1/1/1999'");
+  EXPECT_EQ(rs.RecordCount(), 0);
+  EXPECT_TRUE(rs.IsEOF());
+  EXPECT_TRUE(rs.IsBOF());
+  EXPECT_EQ(rs.Filter(), "Effectivity='1/1/1999'");
+  rs.SetFilter("");
+  EXPECT_EQ(rs.RecordCount(), 2);
+  EXPECT_EQ(Levels(), (std::vector<int>{1, 2}));
+}
+
+TEST_F(RenewalSet, FilterMatchesDateTextsAndJoinedClauses) {
+  Add(Day(2004, 3, 15), 1, 0);
+  Add(Day(2004, 3, 15), 2, 1);
+  Add(Day(2004, 3, 15), 2, 0);
+  rs.AddNew();
+  rs.SetValue("Effectivity", DateTime::FromParts(2004, 3, 15, 10, 30));
+  rs.SetValue("MemberAccessLevelID", Value(std::int16_t{7}));
+  rs.Update();
+  rs.SetFilter("Effectivity='3/15/2004'");
+  EXPECT_EQ(Levels(), (std::vector<int>{1, 2, 2}));
+  rs.SetFilter("Effectivity='03/15/2004' and TravelMembership=1 and MemberAccessLevelID= 2");
+  EXPECT_EQ(rs.RecordCount(), 1);
+  rs.MoveFirst();
+  EXPECT_EQ(rs.GetValue("TravelMembership"), Value(std::int16_t{1}));
+  rs.SetFilter("Effectivity = '3/15/2004' AND TravelMembership=0 And MemberAccessLevelID=2");
+  EXPECT_EQ(rs.RecordCount(), 1);
+  rs.SetFilter("Effectivity='3/15/2004 10:30:00 AM'");
+  EXPECT_EQ(Levels(), (std::vector<int>{7}));
+  rs.SetFilter("MemberAccessLevelID=1.5");
+  EXPECT_EQ(rs.RecordCount(), 0);
+}
+
+TEST_F(RenewalSet, BadCriteriaAreRefusedAndKeepThePreviousFilter) {
+  Add(Day(2004, 3, 15), 1);
+  Add(Day(2004, 3, 16), 2);
+  rs.SetFilter("MemberAccessLevelID=2");
+  EXPECT_EQ(ErrorNumber([&] { rs.SetFilter("Term=2"); }), errc::kItemNotFound);
+  EXPECT_EQ(ErrorNumber([&] { rs.SetFilter("MemberAccessLevelID 2"); }),
+            errc::kInvalidProcedureCall);
+  EXPECT_EQ(ErrorNumber([&] { rs.SetFilter("MemberAccessLevelID=abc"); }),
+            errc::kInvalidProcedureCall);
+  EXPECT_EQ(ErrorNumber([&] { rs.SetFilter("Effectivity='3/15/2004"); }),
+            errc::kInvalidProcedureCall);
+  EXPECT_EQ(ErrorNumber([&] { rs.SetFilter("Effectivity='3/15/2004' or MemberAccessLevelID=1"); }),
+            errc::kInvalidProcedureCall);
+  EXPECT_EQ(ErrorNumber([&] { rs.SetFilter("Effectivity='not a date'"); }), errc::kTypeMismatch);
+  EXPECT_EQ(ErrorNumber([&] { rs.SetFilter("MemberAccessLevelDescription='O'Brien'"); }),
+            errc::kInvalidProcedureCall);
+  EXPECT_EQ(rs.Filter(), "MemberAccessLevelID=2");
+  EXPECT_EQ(Levels(), (std::vector<int>{2}));
+}
+
+TEST_F(RenewalSet, SortOrdersByDateDescendingThenLevel) {
+  Add(Day(2004, 1, 1), 2);
+  Add(Day(2005, 6, 1), 3);
+  Add(Day(2004, 1, 1), 1);
+  rs.SetSort("Effectivity DESC, MemberAccessLevelID");
+  EXPECT_EQ(rs.Sort(), "Effectivity DESC, MemberAccessLevelID");
+  EXPECT_EQ(Levels(), (std::vector<int>{3, 1, 2}));
+  rs.MoveFirst();
+  EXPECT_EQ(rs.GetValue("Effectivity"), Value(Day(2005, 6, 1)));
+  rs.SetSort("MemberAccessLevelID desc");
+  EXPECT_EQ(Levels(), (std::vector<int>{3, 2, 1}));
+  rs.SetSort("");
+  EXPECT_EQ(Levels(), (std::vector<int>{2, 3, 1}));
+  EXPECT_EQ(ErrorNumber([&] { rs.SetSort("Term"); }), errc::kItemNotFound);
+  EXPECT_EQ(ErrorNumber([&] { rs.SetSort("Effectivity DOWN"); }), errc::kInvalidProcedureCall);
+  EXPECT_EQ(ErrorNumber([&] { rs.SetSort("Effectivity,"); }), errc::kInvalidProcedureCall);
+}
+
+TEST_F(RenewalSet, SortIsStablePutsNullsFirstAndKeepsPlacesUntilSetAgain) {
+  Add(Day(2004, 1, 1), 5);
+  Add(Day(2004, 1, 1), 6);
+  rs.AddNew();
+  rs.SetValue("MemberAccessLevelID", Value(std::int16_t{7}));  // no date
+  rs.Update();
+  Add(Day(2003, 1, 1), 8);
+  rs.SetSort("Effectivity");
+  EXPECT_EQ(Levels(), (std::vector<int>{7, 8, 5, 6}));
+  // A record added or changed later keeps its place, so the n-th record from
+  // MoveFirst stays the record the grid showed in that row.
+  Add(Day(2001, 1, 1), 9);
+  rs.MoveFirst();
+  rs.MoveNext();
+  rs.SetValue("Effectivity", Day(2010, 1, 1));
+  EXPECT_EQ(Levels(), (std::vector<int>{7, 8, 5, 6, 9}));
+  rs.SetSort("Effectivity");
+  EXPECT_EQ(Levels(), (std::vector<int>{7, 9, 5, 6, 8}));
+}
+
+TEST_F(RenewalSet, FindSearchesForwardAmongVisibleRecords) {
+  rs.Find("MemberAccessLevelID=2");
+  EXPECT_TRUE(rs.IsEOF());
+  rs.Find("MemberAccessLevelID=2", true);
+  EXPECT_TRUE(rs.IsEOF());
+  Add(Day(2004, 1, 1), 1);
+  Add(Day(2004, 1, 2), 2);
+  Add(Day(2004, 1, 3), 1);
+  rs.MoveFirst();
+  rs.Find("MemberAccessLevelID=1");
+  EXPECT_EQ(rs.GetValue("Effectivity"), Value(Day(2004, 1, 1)));
+  rs.MoveNext();
+  rs.Find("MemberAccessLevelID =  '1'");
+  EXPECT_EQ(rs.GetValue("Effectivity"), Value(Day(2004, 1, 3)));
+  rs.Find("MemberAccessLevelID=2");
+  EXPECT_TRUE(rs.IsEOF());
+  rs.Find("MemberAccessLevelID=2", true);
+  EXPECT_EQ(rs.GetValue("Effectivity"), Value(Day(2004, 1, 2)));
+  rs.SetFilter("Effectivity='1/3/2004'");
+  rs.Find("MemberAccessLevelID=2", true);
+  EXPECT_TRUE(rs.IsEOF());
+  EXPECT_EQ(ErrorNumber([&] { rs.Find("MemberAccessLevelID=1 and TravelMembership=0"); }),
+            errc::kInvalidProcedureCall);
+  EXPECT_EQ(ErrorNumber([&] { rs.Find("Term=1"); }), errc::kItemNotFound);
+}
+
+TEST_F(RenewalSet, FindComparesTextsWithoutTrailingBlanksOrLetterCase) {
+  rs.AddNew();
+  rs.SetValue("MemberAccessLevelDescription", Value("Gold  "));
+  rs.SetValue("RoutingNumber", Value("ab "));
+  rs.AddNew();
+  rs.SetValue("MemberAccessLevelDescription", Value("it's"));
+  rs.Find("MemberAccessLevelDescription =  'gold'", true);
+  EXPECT_EQ(rs.GetValue("MemberAccessLevelDescription"), Value("Gold  "));
+  rs.Find("MemberAccessLevelDescription = 'it''s'", true);
+  EXPECT_EQ(rs.GetValue("MemberAccessLevelDescription"), Value("it's"));
+  // Variable-length texts keep their blanks.
+  rs.Find("RoutingNumber='ab'", true);
+  EXPECT_TRUE(rs.IsEOF());
+  rs.Find("RoutingNumber='AB '", true);
+  EXPECT_FALSE(rs.IsEOF());
+}
+
+TEST_F(RenewalSet, PendingAdditionsAndChangesCanBeCancelled) {
+  EXPECT_FALSE(rs.HasPending());
+  EXPECT_FALSE(rs.CancelPending());
+  Add(Day(2004, 1, 1), 1);
+  Add(Day(2004, 1, 2), 2);
+  EXPECT_FALSE(rs.HasPending());
+  Add(Day(2004, 1, 3), 3, 0, /*commit=*/false);
+  EXPECT_TRUE(rs.HasPending());
+  rs.MoveFirst();
+  rs.SetValue("MemberAccessLevelID", Value(std::int16_t{9}));
+  rs.SetValue("Effectivity", Day(2009, 9, 9));
+  EXPECT_EQ(Levels(), (std::vector<int>{9, 2, 3}));
+  EXPECT_TRUE(rs.CancelPending());
+  EXPECT_FALSE(rs.HasPending());
+  EXPECT_EQ(rs.RecordCount(), 2);
+  EXPECT_EQ(Levels(), (std::vector<int>{1, 2}));
+  rs.MoveFirst();
+  EXPECT_EQ(rs.GetValue("Effectivity"), Value(Day(2004, 1, 1)));
+  // A committed change survives a later cancel.
+  rs.SetValue("MemberAccessLevelID", Value(std::int16_t{4}));
+  rs.Update();
+  EXPECT_FALSE(rs.CancelPending());
+  EXPECT_EQ(Levels(), (std::vector<int>{4, 2}));
+}
+
+TEST_F(RenewalSet, CancellingTheCurrentAdditionLeavesNoCurrentRecord) {
+  Add(Day(2004, 1, 1), 1);
+  Add(Day(2004, 1, 2), 2, 0, false);
+  EXPECT_TRUE(rs.CancelPending());
+  EXPECT_FALSE(rs.HasCurrentRecord());
+  EXPECT_TRUE(rs.IsEOF());
+  EXPECT_EQ(rs.RecordCount(), 1);
+}
+
+TEST_F(RenewalSet, ForEachRecordSeesAllInVisitingOrderWithoutMoving) {
+  Add(Day(2004, 1, 1), 1);
+  Add(Day(2006, 1, 1), 2);
+  Add(Day(2005, 1, 1), 3, 0, false);
+  rs.SetSort("Effectivity DESC");
+  rs.SetFilter("MemberAccessLevelID=1");
+  rs.MoveFirst();
+  std::vector<int> seen;
+  rs.ForEachRecord([&](const std::vector<Value>& values) {
+    seen.push_back(std::get<std::int16_t>(values[1].storage()));
+  });
+  EXPECT_EQ(seen, (std::vector<int>{2, 3, 1}));
+  EXPECT_EQ(rs.GetValue("MemberAccessLevelID"), Value(std::int16_t{1}));
+  EXPECT_EQ(rs.RecordCount(), 1);
+}
+
+TEST_F(RenewalSet, ClearRemovesHiddenRecordsAndKeepsFilterAndSort) {
+  Add(Day(2004, 1, 1), 1);
+  Add(Day(2004, 1, 2), 2, 0, false);
+  rs.SetFilter("MemberAccessLevelID=1");
+  rs.SetSort("Effectivity DESC");
+  rs.Clear();
+  EXPECT_FALSE(rs.HasPending());
+  rs.SetFilter("");
+  EXPECT_EQ(rs.RecordCount(), 0);
+  EXPECT_EQ(rs.Sort(), "Effectivity DESC");
+}
+
+}  // namespace
+}  // namespace harnolfees
