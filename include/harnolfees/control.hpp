@@ -3,6 +3,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -114,8 +115,19 @@ class HarnolFeesCtlCenter {
   void StartUp();
   void TearDown();
   void WireSurface();
+  // Runs a notification of the surface. An error is shown in a message box
+  // and goes no further, since no error may reach the host. A check box
+  // notification raised by the control's own code while a handler runs (the
+  // handler changed its Value) lets the error reach that handler instead.
+  void Dispatch(const std::function<void()>& handler, bool raisedByCode = false);
+  int dispatchDepth_ = 0;
   // --- loading (src/loading) ---
   // --- view (src/view) ---
+  // The per-tab memory of the entry form: what leaving a tab keeps, and what
+  // coming back to it in the middle of an add or edit puts back.
+  void RememberTabOnLeaving(int tab);
+  void RestoreTabTexts(int tab);
+  void ShowTabCombos(int tab);
   // --- editing (src/editing) ---
   // --- exchange (src/exchange) ---
   // Reads the whole reply of a completed transfer, yielding between pieces.

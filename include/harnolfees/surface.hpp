@@ -23,6 +23,7 @@ std::string SystemColorText(SystemColor c);  // "&H80000005"
 
 struct TwipsRect {
   int left = 0, top = 0, width = 0, height = 0;
+  friend bool operator==(const TwipsRect&, const TwipsRect&) = default;
 };
 
 // Base of every component: a name ("txtField(3)"), a placement in twips and
@@ -39,6 +40,7 @@ class Component {
   const std::string& Name() const { return name_; }
   const TwipsRect& Rect() const { return rect_; }
   void SetRect(TwipsRect r) {
+    if (r == rect_) return;
     rect_ = r;
     Notify("Rect");
   }

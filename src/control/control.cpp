@@ -1,0 +1,193 @@
+// The control's lifecycle and the members its host calls.
+#include "harnolfees/control.hpp"
+
+#include <exception>
+#include <string>
+#include <utility>
+
+namespace harnolfees {
+
+namespace {
+
+// Buttons value of a plain box: only OK, no icon.
+constexpr int kPlainBox = msgbox::kOk;
+
+// Grid height below the panel top in editable mode leaves room for the entry
+// form; view mode shows no form and gives the grid 1000 twips more.
+constexpr int kFormAllowanceEditable = 3000;
+constexpr int kFormAllowanceViewMode = 2000;
+
+}  // namespace
+
+HarnolFeesCtlCenter::HarnolFeesCtlCenter(HostServices& host, std::unique_ptr<Transfer> transfer,
+                                         std::unique_ptr<DocumentFetcher> fetcher)
+    : host_(host), Inet1_(std::move(transfer)), fetcher_(std::move(fetcher)) {
+  // The network components are only needed for a load or a save; a host
+  // without them still gets a working control that can show its data.
+  if (!Inet1_) {
+    try {
+      Inet1_ = MakeCurlTransfer(host_);
+    } catch (const std::exception&) {
+      Inet1_.reset();
+    }
+  }
+  if (!fetcher_) {
+    try {
+      fetcher_ = MakeCurlFetcher();
+    } catch (const std::exception&) {
+      fetcher_.reset();
+    }
+  }
+  WireSurface();
+  StartUp();
+}
+
+HarnolFeesCtlCenter::~HarnolFeesCtlCenter() { TearDown(); }
+
+void HarnolFeesCtlCenter::StartUp() {
+  try {
+    // The record sets already hold their declared fields; opening them and
+    // the per-tab grid rows complete their creation.
+    recordSets_.OpenAll();
+    for (int tab = 1; tab <= kTabCount; ++tab) {
+      state_.SavedGridRow[static_cast<std::size_t>(tab)] = 1;
+    }
+    state_.CurrentTab = 1;
+    surface_.tabFees.SetTag(kModeBrowsing);
+    surface_.tabFees.captions.resize(kTabCount);
+    for (int tab = 1; tab <= kTabCount; ++tab) {
+      surface_.tabFees.captions[static_cast<std::size_t>(tab - 1)] = FeeTab(tab).caption;
+    }
+    surface_.tabFees.SetSelectedIndex(state_.CurrentTab);
+    const VersionInfo v = host_.Version();
+    surface_.lblVersionNo.SetCaption("Version " + std::to_string(v.major) + "." +
+                                     std::to_string(v.minor) + "." + std::to_string(v.revision));
+  } catch (const std::exception& e) {
+    // Creation must never fail towards the host.
+    host_.MsgBox(e.what(), kPlainBox, "");
+    return;
+  }
+  FillGridContained(state_.CurrentTab);
+}
+
+void HarnolFeesCtlCenter::TearDown() {
+  try {
+    recordSets_.CloseAll();
+  } catch (...) {
+    // Tear-down goes on whatever a record set says.
+  }
+  if (Inet1_) {
+    try {
+      Inet1_->Cancel();
+    } catch (...) {
+    }
+    // A notification queued before the cancel must not reach a destroyed
+    // control.
+    Inet1_->onStateChanged = nullptr;
+  }
+}
+
+void HarnolFeesCtlCenter::Dispatch(const std::function<void()>& handler, bool raisedByCode) {
+  if (raisedByCode && dispatchDepth_ > 0) {
+    // The handler that changed the value handles the error.
+    handler();
+    return;
+  }
+  ++dispatchDepth_;
+  try {
+    handler();
+  } catch (const std::exception& e) {
+    --dispatchDepth_;
+    try {
+      host_.MsgBox(e.what(), kPlainBox, "");
+    } catch (...) {
+    }
+    return;
+  } catch (...) {
+    --dispatchDepth_;
+    return;
+  }
+  --dispatchDepth_;
+}
+
+void HarnolFeesCtlCenter::WireSurface() {
+  Surface& s = surface_;
+  s.tabFees.onClick = [this] { Dispatch([this] { tabFees_Click(); }); };
+  s.cmdAdd.onClick = [this] { Dispatch([this] { cmdAdd_Click(); }); };
+  s.cmdEdit.onClick = [this] { Dispatch([this] { cmdEdit_Click(); }); };
+  s.cmdDelete.onClick = [this] { Dispatch([this] { cmdDelete_Click(); }); };
+  for (int i = 1; i <= 7; ++i) {
+    TextBox& box = s.txtField[static_cast<std::size_t>(i)];
+    box.onGotFocus = [this, i] { Dispatch([this, i] { txtField_GotFocus(i); }); };
+    box.onLostFocus = [this, i] { Dispatch([this, i] { txtField_LostFocus(i); }); };
+  }
+  s.chkDT.onClick = [this] { Dispatch([this] { chkDT_Click(); }, true); };
+  s.focusSink = [this](const Component& c) { host_.FocusMoved(c.Name()); };
+  if (Inet1_) {
+    Inet1_->onStateChanged = [this](int state) {
+      Dispatch([this, state] { OnTransferStateChanged(state); });
+    };
+  }
+}
+
+void HarnolFeesCtlCenter::SetClubID(std::int16_t piNewClubID) { state_.ClubID = piNewClubID; }
+
+void HarnolFeesCtlCenter::StringParameter(const std::string& ptFieldSeparator,
+                                          const std::string& ptRecordSeparator,
+                                          const std::string& ptTableSeparator,
+                                          const std::string& ptNullDetector) {
+  // Kept for the combo-box lists, whose delimited text uses the field and
+  // table separators.
+  state_.FieldSeparator = ptFieldSeparator;
+  state_.RecordSeparator = ptRecordSeparator;
+  state_.TableSeparator = ptTableSeparator;
+  state_.NullDetector = ptNullDetector;
+}
+
+void HarnolFeesCtlCenter::SetViewMode(bool pbNewViewMode) {
+  state_.ViewMode = pbNewViewMode;
+  Surface& s = surface_;
+  try {
+    if (!pbNewViewMode) {
+      ShowEntryFields(state_.CurrentTab);
+      s.cmdAdd.SetVisible(true);
+      s.cmdEdit.SetVisible(true);
+      s.cmdDelete.SetVisible(true);
+      switch (state_.CurrentTab) {
+        case 1:
+          s.cboTerm.SetVisible(true);
+          break;
+        case 5:
+          s.cboAPRType.SetVisible(true);
+          break;
+        case 6:
+          s.cboType.SetVisible(true);
+          break;
+        case 7:
+          s.cboType.SetVisible(true);
+          s.cboBitwise.SetVisible(true);
+          break;
+        default:
+          break;
+      }
+      s.grdFees.SetHeight(s.picMain.Height() - kFormAllowanceEditable);
+    } else {
+      for (int i = 1; i <= 6; ++i) s.txtField[static_cast<std::size_t>(i)].SetVisible(false);
+      for (int i = 0; i <= 6; ++i) s.lblField[static_cast<std::size_t>(i)].SetCaption("");
+      s.DTPicker1[0].SetVisible(false);
+      s.cmdAdd.SetVisible(false);
+      s.cmdEdit.SetVisible(false);
+      s.cmdDelete.SetVisible(false);
+      s.cboTerm.SetVisible(false);
+      s.cboAPRType.SetVisible(false);
+      s.cboType.SetVisible(false);
+      s.cboBitwise.SetVisible(false);
+      s.grdFees.SetHeight(s.picMain.Height() - kFormAllowanceViewMode);
+    }
+  } catch (const std::exception& e) {
+    // A host member reports nothing to its host.
+    host_.MsgBox(e.what(), kPlainBox, "");
+  }
+}
+
+}  // namespace harnolfees
