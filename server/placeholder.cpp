@@ -1,2 +1,0 @@
-// Replaced by the server sources.
-namespace harnolfees::server {}

@@ -1,0 +1,377 @@
+#include "server.hpp"
+
+#include <httplib.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <ctime>
+#include <iostream>
+#include <mutex>
+#include <optional>
+#include <ostream>
+#include <sstream>
+
+#include "access.hpp"
+#include "form.hpp"
+#include "statement.hpp"
+
+namespace harnolfees::server {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// What the request log says of the request being handled on this thread.
+// httplib runs the pre-routing handler, the route handler and the logger of
+// one request on the same thread, one after the other.
+struct RequestNote {
+  Clock::time_point start{};
+  bool started = false;
+  std::string user = "-";
+  std::string center = "-";
+  std::string kind = "-";
+  std::string outcome = "-";
+};
+thread_local RequestNote tNote;
+
+std::mutex gLogMutex;
+
+std::string Lower(std::string s) {
+  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return s;
+}
+
+bool IsFeePage(const std::string& path) {
+  static const std::string kPage = "/termfeesax.asp";
+  const std::string p = Lower(path);
+  return p.size() >= kPage.size() && p.compare(p.size() - kPage.size(), kPage.size(), kPage) == 0;
+}
+
+std::optional<std::int64_t> ParseCenter(const std::string& text) {
+  if (text.empty() || text.size() > 10) return std::nullopt;
+  std::int64_t v = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return std::nullopt;
+    v = v * 10 + (c - '0');
+  }
+  return v;
+}
+
+void Reply(httplib::Response& res, int status, const std::string& text,
+           const std::string& outcome) {
+  res.status = status;
+  res.set_content(text, "text/plain; charset=utf-8");
+  tNote.outcome = outcome;
+}
+
+std::string LocalTimeStamp() {
+  const std::time_t t = std::time(nullptr);
+  std::tm tm{};
+  localtime_r(&t, &tm);
+  char buf[32];
+  std::strftime(buf, sizeof buf, "%Y-%m-%dT%H:%M:%S", &tm);
+  return buf;
+}
+
+}  // namespace
+
+const char* const kUsage =
+    "usage: harnolfees-server --db FILE [--listen HOST:PORT] [--users FILE] [--demo]\n"
+    "                         [--center ID[:travel]]... [--synchronous full|normal]\n"
+    "                         [--threads N] [--quiet]\n"
+    "       harnolfees-server --hash-password NAME READ-CENTERS WRITE-CENTERS\n"
+    "\n"
+    "  --db FILE          SQLite database; created with its schema and lookup lists\n"
+    "  --listen HOST:PORT address to listen on (default 127.0.0.1:8080; port 0 picks one)\n"
+    "  --users FILE       require HTTP Basic credentials of the users in FILE\n"
+    "                     (without it the server listens on loopback addresses only)\n"
+    "  --demo             fill centers 1 to 3 with demonstration schedules\n"
+    "  --center ID[:travel] add a center (with the travel option shown)\n"
+    "  --synchronous MODE full (default: a confirmed save survives power loss) or normal\n"
+    "  --threads N        request threads (default 16)\n"
+    "  --quiet            no request log\n"
+    "  --hash-password    print a users-file line for the password on standard input\n";
+
+bool IsLoopbackHost(const std::string& host) {
+  return host == "localhost" || host == "::1" || host.rfind("127.", 0) == 0;
+}
+
+std::variant<ServerOptions, std::string> ParseCommandLine(const std::vector<std::string>& args) {
+  ServerOptions o;
+  o.log = &std::cerr;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    auto value = [&](std::string& out) {
+      if (i + 1 >= args.size()) return false;
+      out = args[++i];
+      return true;
+    };
+    std::string v;
+    if (a == "--db") {
+      if (!value(o.database)) return "--db needs a file";
+    } else if (a == "--listen") {
+      if (!value(v)) return "--listen needs HOST:PORT";
+      const auto colon = v.rfind(':');
+      if (colon == std::string::npos || colon + 1 == v.size()) return "--listen needs HOST:PORT";
+      std::string host = v.substr(0, colon);
+      if (host.size() >= 2 && host.front() == '[' && host.back() == ']') {
+        host = host.substr(1, host.size() - 2);
+      }
+      auto port = ParseCenter(v.substr(colon + 1));
+      if (host.empty() || !port || *port > 65535) return "--listen needs HOST:PORT";
+      o.host = host;
+      o.port = static_cast<int>(*port);
+    } else if (a == "--users") {
+      if (!value(o.usersFile)) return "--users needs a file";
+    } else if (a == "--demo") {
+      o.demo = true;
+    } else if (a == "--quiet") {
+      o.log = nullptr;
+    } else if (a == "--synchronous") {
+      if (!value(v)) return "--synchronous needs full or normal";
+      v = Lower(v);
+      if (v == "full") {
+        o.synchronous = Synchronous::Full;
+      } else if (v == "normal") {
+        o.synchronous = Synchronous::Normal;
+      } else {
+        return "--synchronous needs full or normal";
+      }
+    } else if (a == "--threads") {
+      if (!value(v)) return "--threads needs a number";
+      auto n = ParseCenter(v);
+      if (!n || *n < 2 || *n > 256) return "--threads needs a number from 2 to 256";
+      o.threads = static_cast<int>(*n);
+    } else if (a == "--center") {
+      if (!value(v)) return "--center needs ID[:travel]";
+      CenterOption c;
+      const auto colon = v.find(':');
+      if (colon != std::string::npos) {
+        if (v.substr(colon + 1) != "travel") return "--center needs ID[:travel]";
+        c.showTravelOption = true;
+        v = v.substr(0, colon);
+      }
+      auto id = ParseCenter(v);
+      if (!id || *id > 2147483647) return "--center needs ID[:travel]";
+      c.id = *id;
+      o.centers.push_back(c);
+    } else {
+      return "unknown option " + a;
+    }
+  }
+  if (o.database.empty()) return "--db is required";
+  return o;
+}
+
+FeeServer::FeeServer(ServerOptions options) : options_(std::move(options)) {
+  if (options_.usersFile.empty() && !IsLoopbackHost(options_.host)) {
+    throw std::runtime_error("without --users the server listens on loopback addresses only (" +
+                             options_.host + " is not one)");
+  }
+  if (!options_.usersFile.empty()) users_ = UserDirectory::Load(options_.usersFile);
+  DatabaseOptions dbo;
+  dbo.path = options_.database;
+  dbo.synchronous = options_.synchronous;
+  db_ = std::make_unique<Database>(dbo);
+  for (const CenterOption& c : options_.centers) {
+    db_->EnsureCenter(c.id, "Center " + std::to_string(c.id), c.showTravelOption);
+  }
+  if (options_.demo) db_->FillDemo();
+  http_ = std::make_unique<httplib::Server>();
+  Install();
+}
+
+FeeServer::~FeeServer() {
+  if (http_) http_->stop();
+}
+
+void FeeServer::Install() {
+  httplib::Server& svr = *http_;
+  const int threads = options_.threads;
+  svr.new_task_queue = [threads] { return new httplib::ThreadPool(static_cast<size_t>(threads)); };
+  svr.set_payload_max_length(options_.maxBody);
+  svr.set_keep_alive_max_count(100000);
+  svr.set_keep_alive_timeout(3);
+  svr.set_read_timeout(10, 0);
+  svr.set_write_timeout(10, 0);
+
+  svr.set_pre_routing_handler([](const httplib::Request&, httplib::Response&) {
+    tNote = RequestNote{};
+    tNote.start = Clock::now();
+    tNote.started = true;
+    return httplib::Server::HandlerResponse::Unhandled;
+  });
+
+  const std::size_t maxBody = options_.maxBody;
+  svr.set_error_handler(httplib::Server::HandlerWithResponse(
+      [maxBody](const httplib::Request&, httplib::Response& res) {
+        if (!res.body.empty()) return httplib::Server::HandlerResponse::Unhandled;
+        std::string text;
+        switch (res.status) {
+          case 413:
+            text = "refused: the body is larger than " + std::to_string(maxBody) + " bytes";
+            tNote.outcome = "refused";
+            break;
+          case 404:
+            text = "not found: the fee page is TermFeesAX.asp";
+            break;
+          default:
+            text = "refused: bad request";
+            break;
+        }
+        res.set_content(text, "text/plain; charset=utf-8");
+        return httplib::Server::HandlerResponse::Handled;
+      }));
+
+  if (options_.log) {
+    std::ostream* log = options_.log;
+    svr.set_logger([log](const httplib::Request& req, const httplib::Response& res) {
+      const double ms =
+          tNote.started
+              ? std::chrono::duration<double, std::milli>(Clock::now() - tNote.start).count()
+              : 0.0;
+      char msText[32];
+      std::snprintf(msText, sizeof msText, "%.2f", ms);
+      std::ostringstream line;
+      // The path only: the statement values stay out of the log.
+      line << LocalTimeStamp() << ' ' << req.remote_addr << ':' << req.remote_port
+           << " user=" << tNote.user << " center=" << tNote.center << " kind=" << tNote.kind
+           << " outcome=" << tNote.outcome << " status=" << res.status << " ms=" << msText << ' '
+           << req.method << ' ' << req.path << '\n';
+      {
+        std::lock_guard lock(gLogMutex);
+        *log << line.str() << std::flush;
+      }
+      tNote = RequestNote{};
+    });
+  }
+
+  // Authenticates the request; false when it was answered with 401.
+  auto authenticate = [this](const httplib::Request& req, httplib::Response& res,
+                             const User*& user) {
+    user = nullptr;
+    if (!users_) return true;
+    user = users_->Authenticate(req.get_header_value("Authorization"));
+    if (!user) {
+      res.set_header("WWW-Authenticate", "Basic realm=\"HarnolFeesCenter\", charset=\"UTF-8\"");
+      Reply(res, 401, "unauthorized: this page needs a user name and password", "unauthorized");
+      return false;
+    }
+    tNote.user = user->name;
+    return true;
+  };
+
+  svr.Get(".*", [this, authenticate](const httplib::Request& req, httplib::Response& res) {
+    tNote.kind = "LOAD";
+    if (!IsFeePage(req.path)) {
+      Reply(res, 404, "not found: the fee page is TermFeesAX.asp", "notfound");
+      return;
+    }
+    const User* user = nullptr;
+    if (!authenticate(req, res, user)) return;
+    std::string centerText;
+    bool haveCenter = false;
+    for (const auto& [key, value] : req.params) {
+      if (Lower(key) == "center") {
+        centerText = value;
+        haveCenter = true;
+      }
+    }
+    auto center = ParseCenter(centerText);
+    if (!haveCenter || !center) {
+      Reply(res, 400, "refused: Center must be a whole number", "refused");
+      return;
+    }
+    tNote.center = std::to_string(*center);
+    if (user && !user->MayRead(*center)) {
+      Reply(res, 403, "forbidden: user " + user->name + " may not read center " + tNote.center,
+            "forbidden");
+      return;
+    }
+    try {
+      res.set_content(db_->LoadDocument(*center), "text/xml; charset=utf-8");
+      res.status = 200;
+      tNote.outcome = "ok";
+    } catch (const std::exception& e) {
+      Reply(res, 500, std::string("failed: ") + e.what(), "failed");
+    }
+  });
+
+  svr.Post(".*", [this, authenticate](const httplib::Request& req, httplib::Response& res) {
+    if (!IsFeePage(req.path)) {
+      Reply(res, 404, "not found: the fee page is TermFeesAX.asp", "notfound");
+      return;
+    }
+    const User* user = nullptr;
+    if (!authenticate(req, res, user)) return;
+    auto decoded = DecodeStatementBody(req.body);
+    if (const auto* err = std::get_if<FormError>(&decoded)) {
+      Reply(res, 400, err->message, "refused");
+      return;
+    }
+    ParseOutcome parsed = ParseStatementText(std::get<std::string>(decoded));
+    if (!parsed.ok()) {
+      Reply(res, 400, parsed.error, "refused");
+      return;
+    }
+    std::string kinds, centers;
+    for (const ParsedStatement& st : parsed.statements) {
+      if (!kinds.empty()) kinds += '+';
+      kinds += KindName(st.kind);
+      const std::string c = std::to_string(st.center);
+      if (centers.empty()) {
+        centers = c;
+      } else if (centers != c) {
+        centers += "," + c;
+      }
+    }
+    tNote.kind = kinds;
+    tNote.center = centers;
+    for (const ParsedStatement& st : parsed.statements) {
+      if (user && !user->MayWrite(st.center)) {
+        Reply(
+            res, 403,
+            "forbidden: user " + user->name + " may not change center " + std::to_string(st.center),
+            "forbidden");
+        return;
+      }
+    }
+    const ExecOutcome outcome = db_->Execute(std::move(parsed.statements));
+    switch (outcome.status) {
+      case ExecOutcome::Status::Ok:
+        res.status = 200;
+        res.set_content("", "text/plain; charset=utf-8");
+        tNote.outcome = "ok";
+        break;
+      case ExecOutcome::Status::Refused:
+        Reply(res, 400, outcome.message, "refused");
+        break;
+      case ExecOutcome::Status::NotFound:
+        Reply(res, 409, outcome.message, "notfound");
+        break;
+      case ExecOutcome::Status::Conflict:
+        Reply(res, 409, outcome.message, "conflict");
+        break;
+      case ExecOutcome::Status::Failed:
+        Reply(res, 500, outcome.message, "failed");
+        break;
+    }
+  });
+}
+
+int FeeServer::Bind() {
+  int port = options_.port;
+  if (port == 0) {
+    port = http_->bind_to_any_port(options_.host);
+    if (port <= 0) throw std::runtime_error("cannot listen on " + options_.host);
+  } else if (!http_->bind_to_port(options_.host, port)) {
+    throw std::runtime_error("cannot listen on " + options_.host + ":" + std::to_string(port));
+  }
+  return port;
+}
+
+bool FeeServer::Serve() { return http_->listen_after_bind(); }
+
+void FeeServer::Stop() { http_->stop(); }
+
+}  // namespace harnolfees::server

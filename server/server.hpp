@@ -1,0 +1,75 @@
+// The fee page over HTTP: GET and POST of "TermFeesAX.asp".
+#pragma once
+
+#include <cstdint>
+#include <iosfwd>
+#include <memory>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "database.hpp"
+
+namespace httplib {
+class Server;
+}
+
+namespace harnolfees::server {
+
+class UserDirectory;
+
+struct CenterOption {
+  std::int64_t id = 0;
+  bool showTravelOption = false;
+};
+
+struct ServerOptions {
+  std::string database;
+  std::string host = "127.0.0.1";
+  int port = 8080;        // 0 picks a free port
+  std::string usersFile;  // empty: no access control, loopback only
+  bool demo = false;
+  Synchronous synchronous = Synchronous::Full;
+  int threads = 16;
+  std::vector<CenterOption> centers;
+  std::size_t maxBody = 64 * 1024;
+  std::ostream* log = nullptr;  // one line per request; nullptr for none
+};
+
+// The command line of harnolfees-server. The text of the variant is an error
+// message for the user.
+std::variant<ServerOptions, std::string> ParseCommandLine(const std::vector<std::string>& args);
+extern const char* const kUsage;
+
+bool IsLoopbackHost(const std::string& host);
+
+class FeeServer {
+ public:
+  // Opens the database (creating schema and lookup lists), adds the centers
+  // of the options, fills the demonstration data and reads the users file.
+  // Throws std::runtime_error (DatabaseError among them) when any fails, and
+  // when there is no users file and the host is not a loopback address.
+  explicit FeeServer(ServerOptions options);
+  ~FeeServer();
+  FeeServer(const FeeServer&) = delete;
+  FeeServer& operator=(const FeeServer&) = delete;
+
+  // Binds the listening socket and returns its port. Throws on failure.
+  int Bind();
+  // Serves until Stop; returns false when the server could not listen.
+  bool Serve();
+  void Stop();
+
+  Database& database() { return *db_; }
+  const ServerOptions& options() const { return options_; }
+
+ private:
+  void Install();
+
+  ServerOptions options_;
+  std::unique_ptr<Database> db_;
+  std::unique_ptr<UserDirectory> users_;
+  std::unique_ptr<httplib::Server> http_;
+};
+
+}  // namespace harnolfees::server
