@@ -1,5 +1,7 @@
 #include "support/fake_host.hpp"
 
+#include "harnolfees/runtime.hpp"
+
 namespace harnolfees::testing {
 
 int FakeHost::MsgBox(const std::string& prompt, int buttons, const std::string& title) {
@@ -38,6 +40,38 @@ void FakeHost::ClearRecords() {
   messages.clear();
   pointers.clear();
   focus.clear();
+}
+
+void FakeTransfer::Cancel() {
+  ++cancels;
+  executing = false;
+}
+
+void FakeTransfer::Execute(const std::string& url, const std::string& operation,
+                           const std::string& body, const std::string& headers) {
+  requests.push_back({url, operation, body, headers});
+  executing = true;
+  reply_.clear();
+  replyPos_ = 0;
+}
+
+std::string FakeTransfer::GetChunk(std::size_t size) {
+  std::string piece = reply_.substr(replyPos_, size);
+  replyPos_ += piece.size();
+  return piece;
+}
+
+void FakeTransfer::Complete(std::string reply, int state) {
+  reply_ = std::move(reply);
+  replyPos_ = 0;
+  executing = false;
+  if (onStateChanged) onStateChanged(state);
+}
+
+std::string FakeFetcher::Fetch(const std::string& url) {
+  urls.push_back(url);
+  if (failure) throw ControlError(errc::kDocument, *failure);
+  return document;
 }
 
 }  // namespace harnolfees::testing

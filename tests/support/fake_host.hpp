@@ -60,4 +60,39 @@ class FakeHost : public HostServices {
   void ClearRecords();
 };
 
+// A transfer that records its requests and ends them when the test says so.
+class FakeTransfer : public Transfer {
+ public:
+  struct Request {
+    std::string url, operation, body, headers;
+  };
+  std::vector<Request> requests;
+  int cancels = 0;
+  bool executing = false;
+
+  void Cancel() override;
+  void Execute(const std::string& url, const std::string& operation, const std::string& body,
+               const std::string& headers) override;
+  bool StillExecuting() const override { return executing; }
+  std::string GetChunk(std::size_t size) override;
+  // Ends the running request with this reply and raises the state
+  // notification, as the real component does from the host's event loop.
+  void Complete(std::string reply, int state = kStateResponseCompleted);
+
+ private:
+  std::string reply_;
+  std::size_t replyPos_ = 0;
+};
+
+// A document fetch that answers every address with one document, or fails
+// like an unreachable server when `failure` is set.
+class FakeFetcher : public DocumentFetcher {
+ public:
+  explicit FakeFetcher(std::string document = {}) : document(std::move(document)) {}
+  std::string document;
+  std::optional<std::string> failure;
+  std::vector<std::string> urls;
+  std::string Fetch(const std::string& url) override;
+};
+
 }  // namespace harnolfees::testing
