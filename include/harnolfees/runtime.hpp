@@ -61,7 +61,8 @@ struct RegionalSettings {
 class DateTime {
  public:
   DateTime() = default;
-  // Throws ControlError when the parts do not make a valid date or time.
+  // Throws ControlError(kInvalidProcedureCall) when the parts do not make a
+  // valid date or time; years run from 100 to 9999.
   static DateTime FromParts(int year, int month, int day, int hour = 0, int minute = 0,
                             int second = 0);
   static std::optional<DateTime> TryFromParts(int year, int month, int day, int hour = 0,
@@ -79,10 +80,13 @@ class DateTime {
   std::int32_t DaySerial() const { return days_; }
   std::int32_t SecondOfDay() const { return seconds_; }
   DateTime DateOnly() const { return FromSerial(days_, 0); }
+  // Seconds outside one day carry into the days; ControlError(kOverflow) when
+  // the day count leaves the 32-bit range.
   static DateTime FromSerial(std::int32_t days, std::int32_t seconds);
 
   // Calendar arithmetic; a day the target month lacks becomes its last day
-  // (29 Feb 2004 plus one year is 28 Feb 2005).
+  // (29 Feb 2004 plus one year is 28 Feb 2005). The time of day is kept.
+  // ControlError(kInvalidProcedureCall) when the result leaves years 100..9999.
   DateTime AddMonths(int months) const;
   DateTime AddYears(int years) const { return AddMonths(years * 12); }
 
@@ -124,11 +128,15 @@ bool ExceedsCurrencyRange(std::string_view text,
 
 // Numbers. Accepted forms (IsNumeric and ParseNumber agree exactly):
 //   [blanks] [sign] digits-with-grouping [decimal digits] [exponent] [blanks]
-// where the sign is one "+" or "-", grouping separators may stand between
-// digits of the integer part, at most one decimal separator, and the exponent
-// is "E" or "e" with an optional sign and at least one digit. At least one
-// digit is required. "1,234.50", " 12 ", "-3.50", ".5" and "1E+16" are numbers;
-// "", "abc", "12abc", "1.2.3" and "--1" are not.
+// where blanks are spaces or tabs, the sign is one "+" or "-", a grouping
+// separator may stand only between two digits of the integer part, there is
+// at most one decimal separator, and the exponent is "E" or "e" with an
+// optional sign and at least one digit. At least one digit is required, and the
+// value must lie within the double range (smaller magnitudes read as 0).
+// Separators come from the regional settings; the reading itself does not
+// depend on the process locale. "1,234.50", " 12 ", "-3.50", ".5", "5." and
+// "1E+16" are numbers; "", "abc", "12abc", "1.2.3", "--1", ",5", "1E" and
+// "1E999" are not.
 bool IsNumeric(std::string_view text,
                const RegionalSettings& rs = RegionalSettings::UnitedStates());
 std::optional<double> ParseNumber(std::string_view text,
@@ -139,16 +147,24 @@ double TextToNumber(std::string_view text,
 
 // The default number-to-text conversion: no grouping, "." decimal, the
 // shortest text (at most 15 significant digits) that reads back to the value,
-// exponent form ("1E+16", "1.5E-07") for very large or small magnitudes.
+// exponent form ("1E+16", "1.5E-07", "-2.5E+20") when |value| >= 1E15 or
+// 0 < |value| < 1E-4. -0 reads "0"; 0.1 + 0.2 reads "0.3".
 std::string NumberToText(double value);
 
 // FormatNumber: decimals < 0 means the regional default. Grouping, leading zero
-// and negative sign follow the regional settings. Halves round away from zero.
+// and negative sign follow the regional settings. The value is first taken as
+// its default text (15 significant digits), then halves round away from zero on
+// those decimals, so 2.675 with 2 decimals is "2.68". A value that rounds to
+// zero has no sign. Throws ControlError(kOverflow) for NaN or infinity and
+// ControlError(kInvalidProcedureCall) for more than 255 decimals.
 std::string FormatNumber(double value, int decimals = -1,
                          const RegionalSettings& rs = RegionalSettings::UnitedStates());
 
-// Val: the leading number of a text (blanks skipped, stops at the first
-// character that cannot continue a number, 0 when there is none).
+// Val: the leading number of a text in "." notation, no grouping. Blanks,
+// tabs and line breaks are skipped wherever they stand (" 1 2" is 12); the
+// number stops at the first character that cannot continue it ("12abc" is 12,
+// " -3.5e2x" is -350) and is 0 when there is none. Throws
+// ControlError(kOverflow) beyond the double range.
 double Val(std::string_view text);
 
 // Rounds to the nearest 16-bit integer, halves to even. Throws
@@ -166,9 +182,13 @@ std::string FormatDateMmDdYyyy(const DateTime& d,
 // only when the time is not midnight.
 std::string DateToText(const DateTime& d,
                        const RegionalSettings& rs = RegionalSettings::UnitedStates());
-// Reads the default date text (with or without time), mm/dd/yyyy and
-// m/d/yyyy, "mmm dd, yyyy", and ISO 8601 dates and date-times
-// (yyyy-mm-dd, yyyy-mm-ddThh:mm[:ss[.fff]][Z|+hh:mm]).
+// Reads, between optional blanks: the default date text with or without a
+// time (12-hour with AM/PM or 24-hour), mm/dd/yyyy and m/d/yyyy (two-digit
+// years: 00-29 are 20xx, 30-99 are 19xx), "mmm dd, yyyy" (abbreviated or full
+// month names, any letter case, comma optional, optional time), and ISO 8601
+// dates and date-times (yyyy-mm-dd, yyyy-mm-ddThh:mm[:ss[.fff]][Z|+hh:mm];
+// fractions of a second and the zone are ignored). Dates that do not exist
+// (02/30/2004) and years outside 100..9999 give nullopt.
 std::optional<DateTime> ParseDate(std::string_view text,
                                   const RegionalSettings& rs = RegionalSettings::UnitedStates());
 // As ParseDate, but throws ControlError(kTypeMismatch) naming the text.

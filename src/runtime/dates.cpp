@@ -1,5 +1,6 @@
 // Calendar dates: serial arithmetic, the date formats and the date reader.
-#include <cstdio>
+#include <algorithm>
+#include <cstdint>
 
 #include "harnolfees/runtime.hpp"
 #include "runtime/decimal_text.hpp"
@@ -28,16 +29,17 @@ std::int32_t DaysFromCivil(int y, int m, int d) {
   return era * 146097 + doe - 719468;
 }
 
-Civil CivilFromDays(std::int32_t z) {
-  z += 719468;
-  const int era = (z >= 0 ? z : z - 146096) / 146097;
-  const int doe = z - era * 146097;
-  const int yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  const int doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const int mp = (5 * doy + 2) / 153;
-  const int d = doy - (153 * mp + 2) / 5 + 1;
-  const int m = mp < 10 ? mp + 3 : mp - 9;
-  return {yoe + era * 400 + (m <= 2 ? 1 : 0), m, d};
+Civil CivilFromDays(std::int32_t days) {
+  // 64-bit so that no serial, however far from the epoch, overflows.
+  const std::int64_t z = static_cast<std::int64_t>(days) + 719468;
+  const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+  const std::int64_t doe = z - era * 146097;
+  const std::int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  const std::int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  const std::int64_t mp = (5 * doy + 2) / 153;
+  const auto d = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
+  const auto m = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
+  return {static_cast<int>(yoe + era * 400 + (m <= 2 ? 1 : 0)), m, d};
 }
 
 bool IsLeap(int y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
@@ -47,10 +49,10 @@ int DaysInMonth(int y, int m) {
   return m == 2 && IsLeap(y) ? 29 : kDays[m - 1];
 }
 
-std::string Pad(int value, int width) {
-  char buf[16];
-  std::snprintf(buf, sizeof buf, "%0*d", width, value);
-  return buf;
+std::string Pad(int value, std::size_t width) {
+  std::string digits = std::to_string(value < 0 ? -static_cast<std::int64_t>(value) : value);
+  if (digits.size() < width) digits.insert(0, width - digits.size(), '0');
+  return value < 0 ? "-" + digits : digits;
 }
 
 }  // namespace
@@ -71,16 +73,18 @@ DateTime DateTime::FromParts(int year, int month, int day, int hour, int minute,
 }
 
 DateTime DateTime::FromSerial(std::int32_t days, std::int32_t seconds) {
-  DateTime d;
   // Seconds outside one day carry into the day count.
-  std::int32_t carry = seconds / kSecondsPerDay;
-  seconds %= kSecondsPerDay;
-  if (seconds < 0) {
-    seconds += kSecondsPerDay;
+  std::int64_t carry = seconds / kSecondsPerDay;
+  std::int32_t rest = seconds % kSecondsPerDay;
+  if (rest < 0) {
+    rest += kSecondsPerDay;
     --carry;
   }
-  d.days_ = days + carry;
-  d.seconds_ = seconds;
+  const std::int64_t total = static_cast<std::int64_t>(days) + carry;
+  if (total < INT32_MIN || total > INT32_MAX) throw ControlError(errc::kOverflow, "Overflow");
+  DateTime d;
+  d.days_ = static_cast<std::int32_t>(total);
+  d.seconds_ = rest;
   return d;
 }
 

@@ -118,13 +118,13 @@ Decimal DoubleToDecimal(double value, int maxDigits) {
 std::optional<double> DecimalToDouble(const Decimal& d) {
   if (d.IsZero()) return 0.0;
   if (d.Order() > 310) return std::nullopt;
-  if (d.Order() < -330) return d.negative ? -0.0 : 0.0;
+  if (d.Order() < -330) return 0.0;
   std::string text = d.digits + "e" + std::to_string(d.exponent);
   double value = 0;
   auto r = std::from_chars(text.data(), text.data() + text.size(), value);
   if (r.ec == std::errc::result_out_of_range) {
     if (d.Order() > 0) return std::nullopt;
-    value = 0;
+    return 0.0;  // below the smallest double: no sign, like "-0"
   } else if (r.ec != std::errc()) {
     return std::nullopt;
   }

@@ -22,6 +22,9 @@ TEST(DateTimeTest, CountsDaysFromTheEpoch) {
   EXPECT_EQ(t.Second(), 58);
   EXPECT_EQ(DateTime::FromSerial(0, 86400 + 5), D(1970, 1, 2, 0, 0, 5));
   EXPECT_EQ(DateTime::FromSerial(0, -1), D(1969, 12, 31, 23, 59, 59));
+  EXPECT_THROW(DateTime::FromSerial(INT32_MAX, 86400), ControlError);
+  EXPECT_EQ(DateTime::FromSerial(INT32_MIN, 0).DateOnly().SecondOfDay(), 0);
+  EXPECT_GT(DateTime::FromSerial(INT32_MAX, 86399).Year(), 9999);
 }
 
 TEST(DateTimeTest, RefusesInvalidParts) {

@@ -26,6 +26,8 @@ TEST(NumericTest, ParseNumberAgreesWithIsNumericAndReadsValues) {
   EXPECT_EQ(ParseNumber("1E+16"), 1e16);
   EXPECT_EQ(ParseNumber("0.1"), 0.1);
   EXPECT_EQ(ParseNumber("1E-400"), 0.0);
+  EXPECT_FALSE(std::signbit(*ParseNumber("-1E-400")));
+  EXPECT_FALSE(std::signbit(*ParseNumber("-0.000")));
   EXPECT_FALSE(ParseNumber("12abc").has_value());
   for (const char* text : {"1,234", "abc", "1E999", "-0", " .25 ", "1..2"})
     EXPECT_EQ(IsNumeric(text), ParseNumber(text).has_value()) << text;
