@@ -1,2 +1,0 @@
-// Replaced by the driver sources.
-namespace harnolfees::driver {}
