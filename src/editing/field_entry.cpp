@@ -1,0 +1,142 @@
+// The small helps of the entry form while the operator types: whole-text
+// selection on entry, number reformatting on exit, the closed-date check box
+// and the date pickers' set-up. None of them validates anything; the saves do.
+#include <exception>
+#include <new>
+#include <optional>
+#include <string>
+
+#include "harnolfees/control.hpp"
+
+namespace harnolfees {
+
+namespace {
+
+constexpr int kRegionalDefault = -1;
+
+// The decimals a text box gets when the operator leaves it: those of the grid
+// column that it edits, percentages typed as percent. nullopt: the box is not
+// reformatted (combo boxes lie over it, or it holds text).
+std::optional<int> DecimalsFor(int tab, int index) {
+  switch (tab) {
+    case 1:
+      if (index == 1 || index == 4) return kRegionalDefault;
+      if (index == 3 || index == 5) return 3;
+      return std::nullopt;
+    case 2:
+    case 3:
+      if (index >= 1 && index <= 4) return kRegionalDefault;
+      return std::nullopt;
+    case 4:
+    case 6:
+      if (index == 1) return kRegionalDefault;
+      return std::nullopt;
+    case 5:
+    case 7:
+      if (index == 1) return 3;
+      return std::nullopt;
+    case 8:
+      if (index == 2) return kRegionalDefault;
+      if (index == 3) return 3;
+      return std::nullopt;
+    case 10:
+    case 11:
+    case 12:
+    case 13:
+    case 14:
+      if (index >= 1 && index <= 3) return 6;
+      return std::nullopt;
+    default:
+      return std::nullopt;
+  }
+}
+
+// The length of a text as the text box counts it: UTF-16 code units, so that
+// a selection covers every character in any front end.
+int TextBoxLength(const std::string& text) {
+  int units = 0;
+  for (unsigned char c : text) {
+    if ((c & 0xC0) == 0x80) continue;
+    units += c >= 0xF0 ? 2 : 1;
+  }
+  return units;
+}
+
+TextBox& TextField(Surface& surface, int index) {
+  if (index < 1 || index > 7) {
+    throw ControlError(errc::kSubscriptOutOfRange, "Subscript out of range: there is no txtField(" +
+                                                       std::to_string(index) + ")");
+  }
+  return surface.txtField[static_cast<std::size_t>(index)];
+}
+
+}  // namespace
+
+void HarnolFeesCtlCenter::txtField_GotFocus(int index) {
+  TextBox& box = TextField(surface_, index);
+  box.SetSelStart(0);
+  box.SetSelLength(TextBoxLength(box.Text()));
+}
+
+void HarnolFeesCtlCenter::txtField_LostFocus(int index) {
+  TextBox& box = TextField(surface_, index);
+  if (!IsNumeric(box.Text(), *regional_)) return;
+  const int tab = state_.CurrentTab;
+  if (tab < 1 || tab > kTabCount) return;
+  const std::optional<int> decimals = DecimalsFor(tab, index);
+  if (!decimals) return;
+  const std::optional<double> number = ParseNumber(box.Text(), *regional_);
+  if (!number) return;
+  box.SetText(FormatNumber(*number, *decimals, *regional_));
+}
+
+void HarnolFeesCtlCenter::chkDT_Click() {
+  DatePicker& closed = surface_.DTPicker1[2];
+  if (surface_.chkDT.Value() == 1) {
+    if (state_.IsAdding) {
+      InitDatePicker(state_.ServerDate, 2);
+    } else if (TrimBlanks(closed.Tag()).empty()) {
+      InitDatePicker(state_.ServerDate, 2);
+    } else {
+      // A copy: the set-up may change the picker that holds the text.
+      const std::string stored = closed.Tag();
+      InitDatePicker(stored, 2);
+    }
+  } else {
+    closed.SetVisible(false);
+    surface_.txtField[6].SetEnabled(false);
+  }
+}
+
+void HarnolFeesCtlCenter::InitDatePicker(const std::string& dateText, int index) {
+  try {
+    if (index < 0 || index > 2) {
+      throw ControlError(
+          errc::kSubscriptOutOfRange,
+          "Subscript out of range: there is no DTPicker1(" + std::to_string(index) + ")");
+    }
+    DatePicker& picker = surface_.DTPicker1[static_cast<std::size_t>(index)];
+    const DateTime d = TextToDate(dateText, *regional_);
+    const DateTime latest = d.DateOnly().AddYears(1);
+    const DateTime earliest = d.DateOnly().AddMonths(-2);
+    // The picker refuses a range whose bounds cross, so the bound that moves
+    // away from the other one goes first.
+    if (picker.MinDate() > latest) {
+      picker.SetMinDate(earliest);
+      picker.SetMaxDate(latest);
+    } else {
+      picker.SetMaxDate(latest);
+      picker.SetMinDate(earliest);
+    }
+    picker.SetValue(d);
+    picker.SetVisible(true);
+  } catch (const ControlError& e) {
+    host_.MsgBox(std::to_string(e.number()) + " " + e.description(), msgbox::kOk, "");
+  } catch (const std::bad_alloc&) {
+    host_.MsgBox("7 Out of memory", msgbox::kOk, "");
+  } catch (const std::exception& e) {
+    host_.MsgBox(std::to_string(errc::kInvalidProcedureCall) + " " + e.what(), msgbox::kOk, "");
+  }
+}
+
+}  // namespace harnolfees
