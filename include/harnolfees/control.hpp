@@ -122,6 +122,9 @@ class HarnolFeesCtlCenter {
   void Dispatch(const std::function<void()>& handler, bool raisedByCode = false);
   int dispatchDepth_ = 0;
   // --- loading (src/loading) ---
+  // Reads the children of the load document's root into the lists and the
+  // record sets; a nested class, so that it reaches the control's state.
+  struct LoadReader;
   // --- view (src/view) ---
   // The per-tab memory of the entry form: what leaving a tab keeps, and what
   // coming back to it in the middle of an add or edit puts back.
