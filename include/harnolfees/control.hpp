@@ -132,6 +132,37 @@ class HarnolFeesCtlCenter {
   void RestoreTabTexts(int tab);
   void ShowTabCombos(int tab);
   // --- editing (src/editing) ---
+  // The halves of the two dual-purpose buttons and the deletion.
+  void BeginAdd();
+  void SaveEntry();
+  void BeginEdit();
+  void CancelEntry();
+  void DeleteSelectedRecord();
+  // The per-tab controls of the entry form at each turn of the workflow.
+  enum class EntryTurn { Add, Edit, Cancel, BackToBrowsing };
+  void PrepareTabControls(EntryTurn turn, int row);
+  // Discards the pending change of a save that the server did not accept,
+  // so that neither the grid nor a later confirmation takes it for real.
+  void DiscardRefusedChange();
+  // The save rules of the fee kinds.
+  void SaveMembershipFee();
+  void SaveValuePlusFee(int tab);
+  void SaveRenewalOptionFee();
+  void SaveFinancingTerm(int tab);
+  void SaveMembershipRenewalFee();
+  void SaveBankAccount();
+  void SaveSalesTax(int tab);
+  // The end of the common save procedure: the statement is built and checked
+  // before the record set is touched, then the record is written and the
+  // statement submitted. Returns whether it was submitted.
+  struct SavePlan;
+  bool FinishSave(const SavePlan& plan);
+  // Moves the cursor of the record set to the record of the selected grid row.
+  void PositionOnGridRow(RecordSet& rs) const;
+  // Shows the record about to be deleted in the entry form.
+  void RefillEntryForm(int tab, RecordSet& rs);
+  // Refuses a statement that the server page cannot receive unchanged.
+  bool StatementCanBeSent(const std::string& statement, const char* title);
   // --- exchange (src/exchange) ---
   // Reads the whole reply of a completed transfer, yielding between pieces.
   std::string ReadTransferReply();
