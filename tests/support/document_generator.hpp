@@ -1,0 +1,26 @@
+// Load documents of any size for the benchmarks and the tests.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace harnolfees::testing {
+
+struct GeneratedDocument {
+  std::string xml;
+  // Records per record set, index 1 to 15 (0 unused).
+  std::array<std::size_t, 16> records{};
+  // The lookup lists it carries.
+  std::size_t terms = 0, contractTypes = 0, creditTypes = 0, aprTypes = 0, accessLevels = 0;
+};
+
+// A load document of center 12 with the lookup lists and `records` records
+// spread evenly over the 15 record sets (a bank account type first, so that
+// every bank account's type exists). Values are realistic: ISO 8601 dates,
+// percentages as fractions, money as plain decimals. The same seed gives the
+// same document. About 200 bytes per record.
+GeneratedDocument GenerateLoadDocument(std::size_t records, std::uint32_t seed = 1);
+
+}  // namespace harnolfees::testing
