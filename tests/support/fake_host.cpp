@@ -26,6 +26,12 @@ void FakeHost::DoEvents() {
   events.RunPending(doEventsWait);
 }
 
+void FakeHost::ProcessPendingEvents() {
+  ++processPendingCalls;
+  if (onDoEvents) onDoEvents();
+  events.RunPending(std::chrono::milliseconds(0));
+}
+
 void FakeHost::PostEvent(std::function<void()> event) { events.Post(std::move(event)); }
 
 void FakeHost::FocusMoved(std::string_view component) { focus.emplace_back(component); }

@@ -49,6 +49,9 @@ class FakeHost : public HostServices {
   int MsgBox(const std::string& prompt, int buttons, const std::string& title) override;
   void SetMousePointer(int p) override;
   void DoEvents() override;
+  // As DoEvents, but never waits (counted in processPendingCalls).
+  void ProcessPendingEvents() override;
+  int processPendingCalls = 0;
   void PostEvent(std::function<void()> event) override;
   void FocusMoved(std::string_view component) override;
   VersionInfo Version() const override;

@@ -1,6 +1,11 @@
 #include "support/test_http_server.hpp"
 
 #include <httplib.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <fstream>
 #include <sstream>
@@ -112,6 +117,104 @@ void TestHttpServer::ClearReceived() {
   bodies_.clear();
   contentTypes_.clear();
   paths_.clear();
+}
+
+namespace {
+
+int ListenOnLoopback(int& port) {
+  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  if (fd < 0) throw std::runtime_error("faulty server: no socket");
+  int yes = 1;
+  ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  addr.sin_port = 0;
+  socklen_t len = sizeof addr;
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(fd, 16) != 0 ||
+      ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
+    ::close(fd);
+    throw std::runtime_error("faulty server: cannot listen on a loopback port");
+  }
+  port = ntohs(addr.sin_port);
+  return fd;
+}
+
+// Waits up to `ms` for the descriptor to become readable.
+bool Readable(int fd, int ms) {
+  pollfd p{fd, POLLIN, 0};
+  return ::poll(&p, 1, ms) > 0;
+}
+
+}  // namespace
+
+FaultyServer::FaultyServer(FaultMode mode, std::string dribbleBody,
+                           std::chrono::milliseconds dribbleStep)
+    : mode_(mode), dribbleBody_(std::move(dribbleBody)), dribbleStep_(dribbleStep) {
+  listenFd_ = ListenOnLoopback(port_);
+  thread_ = std::thread([this] { Serve(); });
+}
+
+FaultyServer::~FaultyServer() {
+  stop_ = true;
+  if (thread_.joinable()) thread_.join();
+  for (int fd : held_) ::close(fd);
+  ::close(listenFd_);
+}
+
+std::string FaultyServer::BaseUrl() const {
+  return "http://127.0.0.1:" + std::to_string(port_) + "/";
+}
+
+int FaultyServer::Accepted() const { return accepted_.load(); }
+
+void FaultyServer::Serve() {
+  while (!stop_) {
+    if (!Readable(listenFd_, 10)) continue;
+    int fd = ::accept(listenFd_, nullptr, nullptr);
+    if (fd < 0) continue;
+    ++accepted_;
+    Handle(fd);
+  }
+}
+
+void FaultyServer::Handle(int fd) {
+  if (mode_ == FaultMode::Silent) {
+    held_.push_back(fd);
+    return;
+  }
+  // Reads the request: headers, then whatever body arrives soon after.
+  std::string request;
+  char buf[4096];
+  while (!stop_ && request.find("\r\n\r\n") == std::string::npos) {
+    if (!Readable(fd, 10)) continue;
+    ssize_t n = ::read(fd, buf, sizeof buf);
+    if (n <= 0) break;
+    request.append(buf, static_cast<std::size_t>(n));
+  }
+  if (mode_ == FaultMode::Reset) {
+    linger hard{1, 0};  // close with a reset instead of an orderly end
+    ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+    ::close(fd);
+    return;
+  }
+  int yes = 1;
+  ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
+  std::string reply = "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: " +
+                      std::to_string(dribbleBody_.size()) + "\r\nConnection: close\r\n\r\n" +
+                      dribbleBody_;
+  for (char c : reply) {
+    if (stop_ || ::send(fd, &c, 1, MSG_NOSIGNAL) != 1) break;
+    std::this_thread::sleep_for(dribbleStep_);
+  }
+  ::close(fd);
+}
+
+int UnusedLoopbackPort() {
+  int port = 0;
+  int fd = ListenOnLoopback(port);
+  ::close(fd);
+  return port;
 }
 
 std::string DecodeFormValue(const std::string& encoded) {

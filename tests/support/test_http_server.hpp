@@ -2,6 +2,7 @@
 // statements posted to it, answering with replies that the test sets.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <deque>
 #include <map>
@@ -65,6 +66,42 @@ class TestHttpServer {
   std::vector<std::string> contentTypes_;
   std::vector<std::string> paths_;
 };
+
+// A loopback server that misbehaves on purpose, for the transfer's failure
+// handling: it never answers (Silent), resets the connection after reading
+// the request (Reset), or sends a valid reply one byte at a time (Dribble).
+enum class FaultMode { Silent, Reset, Dribble };
+
+class FaultyServer {
+ public:
+  explicit FaultyServer(FaultMode mode, std::string dribbleBody = "",
+                        std::chrono::milliseconds dribbleStep = std::chrono::milliseconds(5));
+  ~FaultyServer();
+  FaultyServer(const FaultyServer&) = delete;
+  FaultyServer& operator=(const FaultyServer&) = delete;
+
+  int Port() const { return port_; }
+  std::string BaseUrl() const;
+  // Connections accepted so far.
+  int Accepted() const;
+
+ private:
+  void Serve();
+  void Handle(int fd);
+
+  FaultMode mode_;
+  std::string dribbleBody_;
+  std::chrono::milliseconds dribbleStep_;
+  int listenFd_ = -1;
+  int port_ = 0;
+  std::atomic<bool> stop_{false};
+  std::atomic<int> accepted_{0};
+  std::vector<int> held_;  // connections of the Silent mode, kept open
+  std::thread thread_;
+};
+
+// A loopback port on which nothing listens: connecting to it is refused.
+int UnusedLoopbackPort();
 
 // Decodes an application/x-www-form-urlencoded value whose bytes are
 // Windows-1252, giving UTF-8.
