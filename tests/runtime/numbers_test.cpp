@@ -101,6 +101,25 @@ TEST(FormatNumberTest, RoundsHalvesAwayFromZeroOnTheDecimalText) {
   EXPECT_EQ(FormatNumber(0.125, 2), "0.13");
 }
 
+TEST(FormatNumberTest, ReadsBackWithinHalfAUnitOfTheLastDecimal) {
+  std::mt19937_64 gen(7);
+  std::uniform_real_distribution<double> value(-1e6, 1e6);
+  for (int i = 0; i < 3000; ++i) {
+    const double v = value(gen);
+    const int decimals = i % 7;
+    const std::string text = FormatNumber(v, decimals);
+    const std::optional<double> back = ParseNumber(text);
+    ASSERT_TRUE(back.has_value()) << text;
+    // Half a unit of the last decimal, plus the rounding to 15 significant digits.
+    ASSERT_LE(std::fabs(*back - v), 0.5 * std::pow(10.0, -decimals) + std::fabs(v) * 5e-15) << text;
+    const std::size_t point = text.find('.');
+    if (decimals == 0)
+      ASSERT_EQ(point, std::string::npos) << text;
+    else
+      ASSERT_EQ(text.size() - point - 1, static_cast<std::size_t>(decimals)) << text;
+  }
+}
+
 TEST(FormatNumberTest, NeverShowsANegativeZero) {
   EXPECT_EQ(FormatNumber(-0.001, 2), "0.00");
   EXPECT_EQ(FormatNumber(-0.0, 2), "0.00");
