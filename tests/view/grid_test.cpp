@@ -1,0 +1,362 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "view/view_fixture.hpp"
+
+namespace harnolfees::viewtest {
+namespace {
+
+using Cells = std::vector<std::string>;
+
+TEST(GridFormats, MembershipFeesShowMoneyTermAndPercentages) {
+  Control c;
+  c.Add(1, {{"Effectivity", D(2004, 1, 1)},
+            {"MembershipFee", 1234.5},
+            {"Term", std::int16_t{12}},
+            {"MembershipRoyalty", 0.05f},
+            {"MinimumRoyalty", 250.0},
+            {"RoyaltyReserve", 0.025f}});
+  c.s().txtField[1].SetText("left over");
+  c.ctl->FillGrid(1);
+  EXPECT_EQ(c.Row(1), (Cells{"Jan 01, 2004", "1,234.50", "12", "5.000", "250.00", "2.500"}));
+  EXPECT_EQ(c.Row(2), (Cells(6, "")));
+  EXPECT_EQ(c.grid().Rows(), 25);
+  EXPECT_EQ(c.s().txtField[1].Text(), "") << "rendering empties the entry form";
+  EXPECT_FALSE(c.s().txtField[1].Enabled());
+}
+
+TEST(GridFormats, ValuePlusAndRenewalOptionFeesAreAmounts) {
+  Control c;
+  c.Add(2, {{"Effectivity", D(2003, 12, 31)},
+            {"ValuePlusFee", 1000.0},
+            {"CenterPortion", 600.0},
+            {"HarnolPortion", 400.0},
+            {"HealthFee", -5.5}});
+  c.Add(3, {{"Effectivity", D(2004, 2, 29)},
+            {"ValuePlusRenewalFee", 99.999},
+            {"CenterPortion", 0.0},
+            {"HarnolPortion", 1e6},
+            {"HealthFee", 0.5}});
+  c.Add(4, {{"Effectivity", D(2004, 10, 5)}, {"RenewalOptionFee", 75.0}});
+  c.ctl->FillGrid(2);
+  EXPECT_EQ(c.Row(1), (Cells{"Dec 31, 2003", "1,000.00", "600.00", "400.00", "-5.50"}));
+  c.ctl->FillGrid(3);
+  EXPECT_EQ(c.Row(1), (Cells{"Feb 29, 2004", "100.00", "0.00", "1,000,000.00", "0.50"}));
+  c.ctl->FillGrid(4);
+  EXPECT_EQ(c.Row(1), (Cells{"Oct 05, 2004", "75.00"}));
+  EXPECT_EQ(c.Widths(), (std::vector<int>{3950, 3950}));
+}
+
+TEST(GridFormats, FinancingTermsLookUpTheirTypeNames) {
+  Control c;
+  Surface& s = c.s();
+  Control::Fill(s.cboAPRType, {"Fixed", "Variable"});
+  Control::Fill(s.cboType, {"Standard", "Premium"});
+  Control::Fill(s.cboBitwise, {"Good", "Fair", "Poor"});
+  s.cboBitwise.SetVisible(true);
+  c.Add(5, {{"Effectivity", D(2004, 1, 1)}, {"BetaAPR", 0.0725}, {"BetaAPRTypeID", 2.0}});
+  c.Add(5, {{"Effectivity", D(2004, 2, 1)}, {"BetaAPR", 0.1}, {"BetaAPRTypeID", 0.0}});
+  c.Add(6,
+        {{"Effectivity", D(2004, 1, 1)}, {"BetaProcessingFee", 45.0}, {"BetaContractTypeID", 1.0}});
+  c.Add(7, {{"Effectivity", D(2004, 1, 1)},
+            {"BetaReserve", 0.1},
+            {"ContractType", 0.0},
+            {"CreditTypeBitwiseValue", 2.0}});
+
+  c.ctl->FillGrid(5);
+  EXPECT_EQ(c.Row(1), (Cells{"Jan 01, 2004", "7.250", "Variable"}));
+  EXPECT_EQ(c.Row(2), (Cells{"Feb 01, 2004", "10.000", ""})) << "identifier 0 selects nothing";
+  EXPECT_EQ(s.cboAPRType.ListIndex(), -1);
+  c.ctl->FillGrid(6);
+  EXPECT_EQ(c.Row(1), (Cells{"Jan 01, 2004", "45.00", "Premium"}));
+  EXPECT_EQ(s.cboType.ListIndex(), -1);
+  c.ctl->FillGrid(7);
+  EXPECT_EQ(c.Row(1), (Cells{"Jan 01, 2004", "10.000", "Standard", "Fair"}));
+  EXPECT_EQ(s.cboBitwise.ListIndex(), -1);
+  EXPECT_FALSE(s.cboBitwise.Visible()) << "a tab with records hides the credit-type list";
+}
+
+TEST(GridFormats, SalesTaxesShowSixDecimals) {
+  Control c;
+  for (int tab = 10; tab <= 14; ++tab) {
+    c.Add(tab, {{"Effectivity", D(2004, 7, 1)},
+                {"Type", std::int16_t(tab - 9)},
+                {"Membership", 0.0725f},
+                {"Renewal", 0.0f},
+                {"Merchandise", 0.08875f}});
+    c.ctl->FillGrid(tab);
+    EXPECT_EQ(c.Row(1), (Cells{"Jul 01, 2004", "7.250000", "0.000000", "8.875000"})) << tab;
+    EXPECT_EQ(c.grid().TextMatrix(0, 3), "Merchandise (%)");
+  }
+}
+
+TEST(GridFormats, NullAmountsShowEmptyAndNullDatesToo) {
+  Control c;
+  c.Add(1, {{"Term", std::int16_t{24}}});
+  c.ctl->FillGrid(1);
+  EXPECT_EQ(c.Row(1), (Cells{"", "", "24", "", "", ""}));
+  EXPECT_TRUE(c.host.messages.empty());
+}
+
+TEST(GridBankAccounts, ShowTypeNamesDatesAndTheClosingRule) {
+  Control c;
+  c.Add(15, {{"BankAccountTypeID", std::int32_t{1}}, {"Description", "Checking"}});
+  c.Add(15, {{"BankAccountTypeID", std::int32_t{2}}, {"Description", "Savings"}});
+  c.Add(9, {{"Type", std::int16_t{2}},
+            {"Effectivity", D(2004, 3, 15)},
+            {"RoutingNumber", "021000021"},
+            {"AccountNumber", "12345"},
+            {"SweepSpan", std::int32_t{3}},
+            {"Opened", D(2003, 5, 1)},
+            {"Closed", "    "}});
+  c.Add(9, {{"Type", std::int16_t{1}},
+            {"Effectivity", D(2004, 3, 16)},
+            {"RoutingNumber", "1"},
+            {"AccountNumber", "2"},
+            {"SweepSpan", std::int32_t{0}},
+            {"Closed", "06/30/2004"}});
+  c.ctl->FillGrid(9);
+  EXPECT_EQ(c.Row(1),
+            (Cells{"Mar 15, 2004", "Savings", "021000021", "12345", "3", "May 01, 2003", ""}));
+  EXPECT_EQ(c.Row(2), (Cells{"Mar 16, 2004", "Checking", "1", "2", "0", "", "Jun 30, 2004"}));
+  EXPECT_EQ(c.Widths(), (std::vector<int>{1148, 1148, 1312, 1312, 1476, 1129, 1129}));
+  EXPECT_EQ(c.grid().TextMatrix(0, 1), "Type          ") << "headings keep their blanks";
+}
+
+TEST(GridBankAccounts, AnAccountWithoutItsTypeIsReportedAndContained) {
+  Control c;
+  c.Add(15, {{"BankAccountTypeID", std::int32_t{1}}, {"Description", "Checking"}});
+  c.Add(9, {{"Type", std::int16_t{1}},
+            {"Effectivity", D(2004, 1, 1)},
+            {"RoutingNumber", "r"},
+            {"AccountNumber", "a"},
+            {"SweepSpan", std::int32_t{1}}});
+  c.Add(9, {{"Type", std::int16_t{7}},
+            {"Effectivity", D(2004, 1, 2)},
+            {"RoutingNumber", "r"},
+            {"AccountNumber", "a"},
+            {"SweepSpan", std::int32_t{1}}});
+  c.s().lblField[1].SetCaption("stale");
+  EXPECT_NO_THROW(c.ctl->FillGridContained(9));
+  ASSERT_EQ(c.host.messages.size(), 1u);
+  EXPECT_NE(c.host.messages[0].prompt.find("7"), std::string::npos) << c.host.messages[0].prompt;
+  EXPECT_EQ(c.host.messages[0].buttons, 0);
+  EXPECT_EQ(c.host.messages[0].title, "");
+  // The first account was shown; the form was not captioned.
+  EXPECT_EQ(c.grid().TextMatrix(1, 1), "Checking");
+  EXPECT_EQ(c.grid().TextMatrix(2, 1), "");
+  EXPECT_EQ(c.s().lblField[1].Caption(), "");
+  EXPECT_THROW(c.ctl->FillGrid(9), ControlError) << "the rendering itself reports to its caller";
+}
+
+TEST(GridFailures, ANullTextOrAnUnknownListPositionStopsTheRendering) {
+  Control c;
+  c.Add(1, {{"Effectivity", D(2004, 1, 1)}, {"Term", std::int16_t{12}}});
+  c.Add(1, {{"Effectivity", D(2004, 2, 1)}});
+  c.ctl->FillGridContained(1);
+  ASSERT_EQ(c.host.messages.size(), 1u);
+  EXPECT_NE(c.host.messages[0].prompt.find("Invalid use of Null"), std::string::npos);
+  EXPECT_NE(c.host.messages[0].prompt.find("Term"), std::string::npos);
+  EXPECT_EQ(c.grid().TextMatrix(1, 2), "12");
+
+  Control::Fill(c.s().cboType, {"Standard", "Premium"});
+  c.Add(6,
+        {{"Effectivity", D(2004, 1, 1)}, {"BetaProcessingFee", 1.0}, {"BetaContractTypeID", 5.0}});
+  c.ctl->FillGridContained(6);
+  ASSERT_EQ(c.host.messages.size(), 2u);
+  EXPECT_NE(c.host.messages[1].prompt.find("cboType has no item 5"), std::string::npos)
+      << c.host.messages[1].prompt;
+  EXPECT_EQ(c.s().cboType.ListIndex(), -1);
+}
+
+TEST(GridTravelTab, WithoutTheTravelOptionSortsAndShowsFourColumns) {
+  Control c;
+  c.Add(8, {{"Effectivity", D(2004, 1, 1)},
+            {"MemberAccessLevelDescription", "Silver"},
+            {"MemberAccessLevelID", std::int16_t{2}},
+            {"MembershipRenewalFee", 100.0},
+            {"CenterPortion", 0.4},
+            {"TravelMembership", std::int16_t{0}}});
+  c.Add(8, {{"Effectivity", D(2004, 1, 1)},
+            {"MemberAccessLevelDescription", "Gold"},
+            {"MemberAccessLevelID", std::int16_t{1}},
+            {"MembershipRenewalFee", 200.0},
+            {"CenterPortion", 0.5},
+            {"TravelMembership", std::int16_t{1}}});
+  c.Add(8, {{"Effectivity", D(2005, 6, 1)},
+            {"MemberAccessLevelDescription", "Bronze"},
+            {"MemberAccessLevelID", std::int16_t{3}},
+            {"MembershipRenewalFee", 50.0},
+            {"CenterPortion", 0.25},
+            {"TravelMembership", std::int16_t{0}}});
+  c.ctl->FillGrid(8);
+  EXPECT_EQ(c.grid().Cols(), 4);
+  EXPECT_EQ(c.Row(0),
+            (Cells{"Effective Date", "Access Level", "Renewal Fee ($)", "Center Portion (%)"}));
+  EXPECT_EQ(c.Row(1), (Cells{"Jun 01, 2005", "Bronze", "50.00", "25.000"}));
+  EXPECT_EQ(c.Row(2), (Cells{"Jan 01, 2004", "Gold", "200.00", "50.000"}));
+  EXPECT_EQ(c.Row(3), (Cells{"Jan 01, 2004", "Silver", "100.00", "40.000"}));
+  EXPECT_EQ(c.ctl->recordSets()(8).Sort(), "Effectivity DESC, MemberAccessLevelID");
+  // The form: all five captions but no travel column, the access list shown.
+  Surface& s = c.s();
+  EXPECT_EQ(s.lblField[3].Caption(), "Center Portion (%)");
+  EXPECT_EQ(s.lblField[4].Caption(), "");
+  EXPECT_FALSE(s.txtField[4].Visible());
+  EXPECT_TRUE(s.cboAccessLevel.Visible());
+  EXPECT_FALSE(s.cboAccessLevel.Enabled());
+  EXPECT_FALSE(s.chkTravel.Visible());
+}
+
+TEST(GridTravelTab, WithTheTravelOptionShowsFiveColumnsInStoredOrder) {
+  Control c("<R><SHOWTravelOption/></R>");
+  c.ctl->LoadData("http://fees.example/", 12, "03/15/2004");
+  ASSERT_TRUE(c.state().ShowTravelOption) << "the load did not switch the option on";
+  c.Add(8, {{"Effectivity", D(2004, 1, 1)},
+            {"MemberAccessLevelDescription", "Silver"},
+            {"MemberAccessLevelID", std::int16_t{2}},
+            {"MembershipRenewalFee", 100.0},
+            {"CenterPortion", 0.4},
+            {"TravelMembership", std::int16_t{0}}});
+  c.Add(8, {{"Effectivity", D(2005, 1, 1)},
+            {"MemberAccessLevelDescription", "Gold"},
+            {"MemberAccessLevelID", std::int16_t{1}},
+            {"MembershipRenewalFee", 200.0},
+            {"CenterPortion", 0.5},
+            {"TravelMembership", std::int16_t{1}}});
+  c.ctl->FillGrid(8);
+  EXPECT_EQ(c.grid().Cols(), 5);
+  EXPECT_EQ(c.grid().TextMatrix(0, 4), "Travel Membership");
+  EXPECT_EQ(c.Row(1), (Cells{"Jan 01, 2004", "Silver", "100.00", "40.000", "0"}));
+  EXPECT_EQ(c.Row(2), (Cells{"Jan 01, 2005", "Gold", "200.00", "50.000", "1"}));
+  EXPECT_TRUE(c.s().chkTravel.Visible());
+  EXPECT_FALSE(c.s().txtField[4].Visible());
+}
+
+TEST(GridTravelTab, InViewModeOnlyTheAccessLevelCaptionAndListShow) {
+  Control c;
+  c.Add(8, {{"Effectivity", D(2004, 1, 1)},
+            {"MemberAccessLevelDescription", "Gold"},
+            {"MemberAccessLevelID", std::int16_t{1}},
+            {"MembershipRenewalFee", 200.0},
+            {"CenterPortion", 0.5}});
+  c.ctl->SetViewMode(true);
+  c.ctl->FillGrid(8);
+  Surface& s = c.s();
+  for (int i = 0; i <= 7; ++i) {
+    EXPECT_EQ(s.lblField[static_cast<std::size_t>(i)].Caption(),
+              i == 3 ? "Membership Access Level" : "")
+        << i;
+    if (i > 0) {
+      EXPECT_FALSE(s.txtField[static_cast<std::size_t>(i)].Visible()) << i;
+    }
+  }
+  EXPECT_TRUE(s.cboAccessLevel.Visible());
+  EXPECT_FALSE(s.cboAccessLevel.Enabled());
+  EXPECT_EQ(s.cboAccessLevel.BackColor(), SystemColor::ButtonFace);
+
+  // Without records nothing is captioned at all.
+  c.ctl->recordSets()(8).Clear();
+  c.ctl->FillGrid(8);
+  EXPECT_EQ(s.lblField[3].Caption(), "");
+  EXPECT_FALSE(s.cboAccessLevel.Visible());
+}
+
+TEST(GridRows, RowsOnlyGrow) {
+  Control c;
+  for (int i = 0; i < 30; ++i) {
+    c.Add(4, {{"Effectivity", D(2000 + i, 1, 1)}, {"RenewalOptionFee", 10.0 * i}});
+  }
+  for (int i = 0; i < 3; ++i) {
+    c.Add(2, {{"Effectivity", D(2010 + i, 1, 1)},
+              {"ValuePlusFee", 1.0},
+              {"CenterPortion", 1.0},
+              {"HarnolPortion", 1.0},
+              {"HealthFee", 1.0}});
+  }
+  c.ctl->FillGrid(4);
+  EXPECT_EQ(c.grid().Rows(), 32);
+  EXPECT_EQ(c.grid().TextMatrix(30, 0), "Jan 01, 2029");
+  EXPECT_EQ(c.grid().TextMatrix(31, 0), "");
+  c.ctl->FillGrid(2);
+  EXPECT_EQ(c.grid().Rows(), 32);
+  EXPECT_EQ(c.grid().TextMatrix(3, 0), "Jan 01, 2012");
+  for (int r = 4; r <= 31; ++r) EXPECT_EQ(c.Row(r), (Cells(5, ""))) << r;
+  // An empty set keeps every row, blank.
+  c.ctl->FillGrid(3);
+  EXPECT_EQ(c.grid().Rows(), 32);
+  EXPECT_EQ(c.Row(1), (Cells(5, "")));
+  EXPECT_EQ(c.grid().TextMatrix(0, 1), "Value Plus Renewal Fee ($)");
+}
+
+TEST(GridWidths, LongHeadingsWidenTheirColumns) {
+  Control c;
+  struct Expected {
+    int tab;
+    std::vector<int> widths;
+  };
+  // The even share of 8295 twips, or 82 twips a heading character.
+  const std::vector<Expected> cases{
+      {1, {1317, 1476, 1317, 1804, 1558, 1558}},
+      {2, {1580, 1580, 1580, 1580, 1580}},
+      {3, {1580, 2132, 1580, 1580, 1580}},
+      {4, {3950, 3950}},
+      {5, {2633, 2633, 2633}},
+      {7, {1975, 1975, 1975, 1975}},
+      {9, {1148, 1148, 1312, 1312, 1476, 1129, 1129}},
+      {12, {1975, 1975, 1975, 1975}},
+  };
+  for (const auto& e : cases) {
+    c.ctl->FillGrid(e.tab);
+    EXPECT_EQ(c.Widths(), e.widths) << "tab " << e.tab;
+  }
+}
+
+TEST(EntryFields, CaptionEachTabsSlotsWithItsHeadings) {
+  Control c;
+  Surface& s = c.s();
+  for (int tab = 1; tab <= kTabCount; ++tab) {
+    c.ctl->FillGrid(tab);
+    const int n = GridColumnCount(tab);
+    for (int i = 0; i <= 7; ++i) {
+      const bool used = i < n && !(tab == 8 && i == 4);
+      EXPECT_EQ(s.lblField[static_cast<std::size_t>(i)].Caption(),
+                used ? GridHeadings(tab, i) : std::string())
+          << "tab " << tab << " slot " << i;
+      if (i > 0) {
+        const TextBox& box = s.txtField[static_cast<std::size_t>(i)];
+        EXPECT_EQ(box.Visible(), used) << "tab " << tab << " slot " << i;
+        EXPECT_FALSE(box.Enabled()) << "browsing leaves the boxes read-only";
+      }
+    }
+    EXPECT_TRUE(s.DTPicker1[0].Visible());
+    EXPECT_EQ(s.cboAccessLevel.Visible(), tab == 8);
+  }
+  EXPECT_EQ(s.lblField[6].Caption(), "");
+  c.ctl->FillGrid(9);
+  EXPECT_EQ(s.lblField[6].Caption(), "Closed       ");
+  EXPECT_TRUE(c.host.focus.empty()) << "browsing moves no focus";
+}
+
+TEST(GridRows, TheRememberedRowComesBackAfterTheClear) {
+  Control c;
+  c.ctl->LoadData("", 0, "03/15/2004");
+  for (int i = 0; i < 5; ++i) {
+    c.Add(2, {{"Effectivity", D(2004, 1, 1 + i)},
+              {"ValuePlusFee", 1.0},
+              {"CenterPortion", 1.0},
+              {"HarnolPortion", 1.0},
+              {"HealthFee", 1.0}});
+  }
+  c.ClickTab(2);
+  c.grid().SetRow(4);
+  c.ClickTab(3);
+  EXPECT_EQ(c.state().SavedGridRow[2], 4);
+  c.ClickTab(2);
+  EXPECT_EQ(c.grid().Row(), 4);
+  EXPECT_EQ(c.grid().TextMatrix(4, 0), "Jan 04, 2004");
+}
+
+}  // namespace
+}  // namespace harnolfees::viewtest

@@ -1,0 +1,68 @@
+// A control on a recording host, with helpers that write records straight
+// into its record sets and fill its lists the way a load would.
+#pragma once
+
+#include <initializer_list>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "harnolfees/control.hpp"
+#include "support/fake_host.hpp"
+
+namespace harnolfees::viewtest {
+
+using Field = std::pair<const char*, Value>;
+
+inline DateTime D(int y, int m, int d) { return DateTime::FromParts(y, m, d); }
+
+struct Control {
+  testing::FakeHost host;
+  testing::FakeTransfer* transfer = nullptr;
+  testing::FakeFetcher* fetcher = nullptr;
+  std::unique_ptr<HarnolFeesCtlCenter> ctl;
+
+  explicit Control(std::string document = "<R/>") {
+    auto t = std::make_unique<testing::FakeTransfer>();
+    auto f = std::make_unique<testing::FakeFetcher>(std::move(document));
+    transfer = t.get();
+    fetcher = f.get();
+    ctl = std::make_unique<HarnolFeesCtlCenter>(host, std::move(t), std::move(f));
+  }
+
+  Surface& s() { return ctl->surface(); }
+  Grid& grid() { return ctl->surface().grdFees; }
+  const ControlState& state() { return ctl->state(); }
+
+  void Add(int set, std::initializer_list<Field> fields) {
+    RecordSet& rs = ctl->recordSets()(set);
+    rs.AddNew();
+    for (const auto& [name, value] : fields) rs.SetValue(name, value);
+    rs.Update();
+  }
+
+  static void Fill(ComboBox& combo, std::initializer_list<const char*> items) {
+    for (const char* item : items) combo.AddItem(item);
+  }
+
+  std::vector<std::string> Row(int row) {
+    std::vector<std::string> cells;
+    for (int c = 0; c < grid().Cols(); ++c) cells.push_back(grid().TextMatrix(row, c));
+    return cells;
+  }
+
+  std::vector<int> Widths() {
+    std::vector<int> w;
+    for (int c = 0; c < grid().Cols(); ++c) w.push_back(grid().ColWidth(c));
+    return w;
+  }
+
+  // Clicks a tab the way the operator does: select it, then its click.
+  void ClickTab(int tab) {
+    s().tabFees.SetSelectedIndex(tab);
+    s().tabFees.Click();
+  }
+};
+
+}  // namespace harnolfees::viewtest
