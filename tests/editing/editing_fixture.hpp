@@ -1,0 +1,101 @@
+// A control loaded from a local server that records the posted statements,
+// with a test host that records message boxes and focus moves, and the
+// operator's actions as one-line helpers.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "harnolfees/control.hpp"
+#include "support/fake_host.hpp"
+#include "support/test_http_server.hpp"
+
+namespace harnolfees::testing {
+
+class EditingTest : public ::testing::Test {
+ protected:
+  TestHttpServer server;
+  FakeHost host;
+  std::unique_ptr<HarnolFeesCtlCenter> ctl;
+
+  void SetUp() override { ctl = std::make_unique<HarnolFeesCtlCenter>(host); }
+  void TearDown() override { ctl.reset(); }
+
+  // Center 12 on 15 March 2004 (pickers from 15 Jan 2004 to 15 Mar 2005),
+  // the lookup lists, and the given record elements.
+  void Load(const std::string& records, bool travelOption = false) {
+    server.SetDocument(
+        "<Fees><TERM><I>12</I><I>24</I></TERM>"
+        "<CTYPE><Description>Standard</Description><Description>Premium</Description></CTYPE>"
+        "<BVALUE><Description>Visa</Description><Description>Amex</Description></BVALUE>"
+        "<APRTYPE><Description>Fixed</Description><Description>Variable</Description></APRTYPE>"
+        "<ACCESSLEVEL><D>Silver</D><I>2</I></ACCESSLEVEL>"
+        "<ACCESSLEVEL><D>Gold</D><I>3</I></ACCESSLEVEL>"
+        "<ACCESSLEVEL><D>Platinum Plus</D><I>4</I></ACCESSLEVEL>"
+        "<T15><BankAccountTypeID>1</BankAccountTypeID><Description>Checking</Description></T15>"
+        "<T15><BankAccountTypeID>2</BankAccountTypeID><Description>Savings</Description></T15>" +
+        std::string(travelOption ? "<SHOWTravelOption/>" : "<HIDETravelOption/>") + records +
+        "</Fees>");
+    ctl->LoadData(server.BaseUrl(), 12, "03/15/2004");
+    host.ClearRecords();
+  }
+
+  Surface& S() { return ctl->surface(); }
+  const ControlState& State() { return ctl->state(); }
+  RecordSet& Rs(int index) { return ctl->recordSets()(index); }
+
+  void Tab(int tab) {
+    S().tabFees.SetSelectedIndex(tab);
+    S().tabFees.Click();
+  }
+  void Add() { S().cmdAdd.Click(); }  // Add or Save, whatever the caption
+  void Edit() { S().cmdEdit.Click(); }
+  void Delete() { S().cmdDelete.Click(); }
+  void Row(int row, int col = 0) {
+    S().grdFees.SetRow(row);
+    S().grdFees.SetCol(col);
+  }
+  void Type(int index, const std::string& text) {
+    S().txtField[static_cast<std::size_t>(index)].SetText(text);
+  }
+  void Date(int y, int m, int d, int picker = 0) {
+    S().DTPicker1[static_cast<std::size_t>(picker)].SetValue(DateTime::FromParts(y, m, d));
+  }
+  void Refuse(const std::string& reply) { server.QueueReply({200, reply, {}}); }
+
+  std::vector<std::string> Posted() const { return server.ReceivedStatements(); }
+  std::string LastPosted() const {
+    auto all = Posted();
+    return all.empty() ? std::string() : all.back();
+  }
+
+  // Every record of a record set, pending ones included, as the value of one
+  // field; a missing field or record reads as the text "?".
+  std::vector<Value> Column(int index, const std::string& field) {
+    std::vector<Value> out;
+    const int f = Rs(index).FindFieldIndex(field);
+    Rs(index).ForEachRecord([&](const std::vector<Value>& rec) { out.push_back(rec[f]); });
+    return out;
+  }
+  std::size_t Count(int index) { return Column(index, "Effectivity").size(); }
+
+  // The save or delete was refused with this validation message and focus,
+  // and nothing was sent.
+  void ExpectRefusal(const std::string& prompt, const std::string& focus,
+                     const std::string& title = "Centers") {
+    ASSERT_FALSE(host.messages.empty()) << "expected: " << prompt;
+    EXPECT_EQ(host.LastMessage().prompt, prompt);
+    EXPECT_EQ(host.LastMessage().buttons, 64);
+    EXPECT_EQ(host.LastMessage().title, title);
+    if (!focus.empty()) {
+      EXPECT_EQ(host.LastFocus(), focus);
+    }
+    EXPECT_TRUE(Posted().empty());
+    host.ClearRecords();
+  }
+};
+
+}  // namespace harnolfees::testing

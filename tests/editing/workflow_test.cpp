@@ -1,0 +1,223 @@
+// The edit workflow, the duplicate date check and the faults of the save
+// road that every tab shares.
+#include "editing/editing_fixture.hpp"
+
+namespace harnolfees::testing {
+namespace {
+
+const char* kTwoMembershipFees =
+    "<T1><CenterID>12</CenterID><Effectivity>2004-03-01</Effectivity>"
+    "<MembershipFee>100</MembershipFee><Term>12</Term><MembershipRoyalty>0.1</MembershipRoyalty>"
+    "<MinimumRoyalty>5</MinimumRoyalty><RoyaltyReserve>0.02</RoyaltyReserve></T1>"
+    "<T1><CenterID>12</CenterID><Effectivity>2004-03-10</Effectivity>"
+    "<MembershipFee>110</MembershipFee><Term>24</Term><MembershipRoyalty>0.1</MembershipRoyalty>"
+    "<MinimumRoyalty>5</MinimumRoyalty><RoyaltyReserve>0.02</RoyaltyReserve></T1>";
+
+using EditWorkflow = EditingTest;
+
+TEST_F(EditWorkflow, AddThenCancelChangesNothingAndRestoresBrowsing) {
+  Load(kTwoMembershipFees);
+  Add();
+  EXPECT_EQ(S().tabFees.Tag(), "1");
+  EXPECT_EQ(S().cmdAdd.Caption(), "&Save");
+  EXPECT_EQ(S().cmdEdit.Caption(), "&Cancel");
+  EXPECT_FALSE(S().cmdDelete.Enabled());
+  EXPECT_TRUE(S().txtField[1].Enabled());
+  EXPECT_EQ(S().txtField[1].BackColor(), SystemColor::WindowBackground);
+  EXPECT_TRUE(S().cboTerm.Enabled());
+  EXPECT_EQ(State().EditOldEffectivity, "");
+  EXPECT_EQ(State().EditOldType, "-1");
+  EXPECT_TRUE(State().IsAdding);
+  EXPECT_EQ(host.LastFocus(), "DTPicker1(0)");
+
+  Type(1, "150");
+  Edit();  // Cancel
+  EXPECT_EQ(S().tabFees.Tag(), "0");
+  EXPECT_EQ(S().cmdAdd.Caption(), "&Add");
+  EXPECT_EQ(S().cmdEdit.Caption(), "&Edit");
+  EXPECT_TRUE(S().cmdDelete.Enabled());
+  EXPECT_EQ(S().txtField[1].Text(), "");
+  EXPECT_FALSE(S().cboTerm.Enabled());
+  EXPECT_EQ(Count(1), 2u);
+  EXPECT_TRUE(Posted().empty());
+}
+
+TEST_F(EditWorkflow, RowRulesForEditAndForSavingAnEdit) {
+  Load(kTwoMembershipFees);
+  Row(0);
+  Edit();
+  EXPECT_EQ(host.LastMessage().prompt,
+            "The record cannot be Updated\r\nPlease select a row which contains data ");
+  EXPECT_EQ(host.LastMessage().buttons, 48);
+  EXPECT_EQ(host.LastMessage().title, "Harnol");
+  EXPECT_EQ(S().cmdAdd.Caption(), "&Add");
+
+  Row(2);
+  Edit();
+  EXPECT_EQ(S().tabFees.Tag(), "2");
+  EXPECT_FALSE(State().IsAdding);
+  EXPECT_EQ(S().txtField[1].Text(), S().grdFees.TextMatrix(2, 1));
+  EXPECT_EQ(S().cboTerm.Text(), "24");
+  EXPECT_EQ(State().EditOldEffectivity, "3/10/2004");
+  Row(0);  // the row got lost
+  Add();   // Save
+  EXPECT_EQ(host.LastMessage().prompt,
+            "The record can not be saved \r\nPlease select the appropriate row");
+  EXPECT_EQ(host.LastMessage().buttons, 16);
+  EXPECT_EQ(S().tabFees.Tag(), "0");
+  EXPECT_EQ(S().cmdAdd.Caption(), "&Add");
+  EXPECT_TRUE(Posted().empty());
+}
+
+TEST_F(EditWorkflow, EditSetsTheOldTypeKeyPerTab) {
+  Load(
+      "<T5><Effectivity>2004-03-01</Effectivity><BetaAPR>0.07</BetaAPR>"
+      "<BetaAPRTypeID>2</BetaAPRTypeID></T5>"
+      "<T6><Effectivity>2004-03-01</Effectivity><BetaProcessingFee>5</BetaProcessingFee>"
+      "<BetaContractTypeID>1</BetaContractTypeID></T6>"
+      "<T9><ObjectID>12</ObjectID><Type>2</Type><Effectivity>2004-03-01</Effectivity>"
+      "<RoutingNumber>1</RoutingNumber><AccountNumber>2</AccountNumber><SweepSpan>3</SweepSpan>"
+      "<Opened>2004-02-01</Opened></T9>");
+  Tab(5);
+  Row(1);
+  Edit();
+  EXPECT_EQ(S().cboAPRType.Text(), "Variable");
+  EXPECT_EQ(State().EditOldType, "2");
+  Edit();
+  Tab(6);
+  Row(1);
+  Edit();
+  EXPECT_EQ(S().cboType.Text(), "Premium");
+  EXPECT_EQ(State().EditOldType, "1");
+  Edit();
+  Tab(9);
+  Row(1);
+  Edit();
+  EXPECT_EQ(S().cboBanckAccType.Text(), "Savings");
+  EXPECT_EQ(State().EditOldType, "2");
+  EXPECT_TRUE(S().chkDT.Enabled());
+  EXPECT_EQ(S().chkDT.Value(), 0);
+}
+
+TEST_F(EditWorkflow, DuplicateDatesAreRefusedByKey) {
+  Load(std::string(kTwoMembershipFees) +
+       "<T5><Effectivity>2004-03-01</Effectivity><BetaAPR>0.07</BetaAPR>"
+       "<BetaAPRTypeID>1</BetaAPRTypeID></T5>"
+       "<T8><Effectivity>2004-03-01</Effectivity><MembershipRenewalFee>10</MembershipRenewalFee>"
+       "<CenterPortion>0.5</CenterPortion><MemberAccessLevelDescription>Gold"
+       "</MemberAccessLevelDescription><MemberAccessLevelID>3</MemberAccessLevelID>"
+       "<TravelMembership>0</TravelMembership></T8>");
+  auto check = [&](const std::string& date, const std::string& oldDate, const std::string& oldType,
+                   int tab, int type, int level, int travel) {
+    host.ClearRecords();
+    std::string r =
+        ctl->ValidateEffectiveDate(date, 0, oldDate, oldType, tab, type, "", level, travel);
+    EXPECT_EQ(ctl->recordSets()(tab).RecordCount(), static_cast<long>(Count(tab)));
+    return r;
+  };
+  EXPECT_EQ(check("", "", "-1", 1, 0, 3, 0), "");
+  EXPECT_EQ(host.LastMessage().prompt, "Please enter Effective Date");
+  EXPECT_EQ(host.LastFocus(), "DTPicker1(0)");
+  EXPECT_EQ(check("3/2/2004", "", "-1", 1, 0, 3, 0), "03/02/2004");
+  EXPECT_TRUE(host.messages.empty());
+  EXPECT_EQ(check("3/1/2004", "", "-1", 1, 0, 3, 0), "");
+  EXPECT_EQ(host.LastMessage().prompt,
+            "A record already exists with an effectivity date of Mar 01, 2004");
+  // The record under edit keeps its own date; another record's date is taken.
+  EXPECT_EQ(check("3/1/2004", "3/1/2004", "-1", 1, 0, 3, 0), "03/01/2004");
+  EXPECT_EQ(check("3/10/2004", "3/1/2004", "-1", 1, 0, 3, 0), "");
+  S().cboAPRType.SetListIndex(0);
+  EXPECT_EQ(check("3/1/2004", "", "-1", 5, 2, 3, 0), "03/01/2004");
+  EXPECT_EQ(check("3/1/2004", "", "-1", 5, 1, 3, 0), "");
+  EXPECT_EQ(host.LastMessage().prompt,
+            "A Fixed record already exists with an effectivity date of Mar 01, 2004");
+  EXPECT_EQ(check("3/1/2004", "3/1/2004", "1", 5, 1, 3, 0), "03/01/2004");
+  EXPECT_EQ(check("3/1/2004", "", "-1", 8, 0, 3, 1), "03/01/2004");
+  EXPECT_EQ(check("3/1/2004", "", "-1", 8, 0, 3, 0), "");
+  EXPECT_EQ(
+      host.LastMessage().prompt,
+      "A record already exists with an effectivity date of Mar 01, 2004 for tha access level");
+  host.ClearRecords();
+  EXPECT_EQ(ctl->ValidateEffectiveDate("", 5, "", "-1", 0, 0, "Opened Date", 3, 0), "");
+  EXPECT_EQ(host.LastMessage().prompt, "Please enter Opened Date");
+  EXPECT_EQ(host.LastFocus(), "txtField(5)");
+  EXPECT_EQ(ctl->ValidateEffectiveDate("3/1/2004", 6, "", "-1", 0, 0, "Closed Date", 3, 0),
+            "03/01/2004");
+}
+
+TEST_F(EditWorkflow, ActionsDuringASubmissionAreSetAside) {
+  Load(kTwoMembershipFees);
+  Tab(4);
+  Add();
+  Date(2004, 3, 20);
+  Type(1, "30");
+  int nested = 0;
+  host.onDoEvents = [&] {
+    if (!State().Submitting || nested++ > 0) return;
+    Add();
+    Edit();
+    Delete();
+    Tab(2);
+  };
+  server.QueueReply({200, "", std::chrono::milliseconds(100)});
+  Add();
+  host.onDoEvents = nullptr;
+  EXPECT_EQ(Posted().size(), 1u);
+  EXPECT_EQ(Count(4), 1u);
+  EXPECT_EQ(State().CurrentTab, 4);
+  EXPECT_EQ(S().tabFees.Tag(), "0");
+  EXPECT_FALSE(State().DeletePending);
+}
+
+TEST_F(EditWorkflow, ARefusedSaveIsDiscardedByTheNextSaveOrByCancel) {
+  Load(kTwoMembershipFees);
+  Tab(4);
+  Add();
+  Date(2004, 3, 20);
+  Type(1, "30");
+  Refuse("Invalid column name");
+  Add();
+  EXPECT_EQ(host.LastMessage().title, "Terms Fees - ERROR");
+  EXPECT_EQ(S().tabFees.Tag(), "1");
+  EXPECT_EQ(Count(4), 1u);
+  // Saving again, on the same date, replaces the refused record.
+  Add();
+  EXPECT_EQ(Posted().size(), 2u);
+  EXPECT_EQ(Count(4), 1u);
+  EXPECT_FALSE(Rs(4).HasPending());
+  EXPECT_EQ(S().tabFees.Tag(), "0");
+
+  // A refused edit, then Cancel: the grid shows the server's value again.
+  Row(1);
+  Edit();
+  Type(1, "45");
+  Refuse("Timeout");
+  Add();
+  EXPECT_EQ(Column(4, "RenewalOptionFee")[0].ToDouble(), 45.0);
+  Edit();  // Cancel
+  EXPECT_EQ(Column(4, "RenewalOptionFee")[0].ToDouble(), 30.0);
+  EXPECT_EQ(S().grdFees.TextMatrix(1, 1), "30.00");
+  EXPECT_EQ(State().RefusedPendingTab, 0);
+}
+
+TEST_F(EditWorkflow, ARecordSetFailureLeavesNoHalfWrittenRecord) {
+  Load(kTwoMembershipFees);
+  S().cboTerm.AddItem("70000");  // more months than the record set can hold
+  Add();
+  Date(2004, 3, 20);
+  Type(1, "100");
+  S().cboTerm.SetText("70000");
+  Type(3, "10");
+  Type(4, "5");
+  Type(5, "2");
+  Add();
+  ASSERT_FALSE(host.messages.empty());
+  EXPECT_EQ(host.LastMessage().buttons, 0);
+  EXPECT_EQ(Count(1), 2u);
+  EXPECT_FALSE(Rs(1).HasPending());
+  EXPECT_TRUE(Posted().empty());
+  EXPECT_EQ(S().tabFees.Tag(), "1");
+}
+
+}  // namespace
+}  // namespace harnolfees::testing
