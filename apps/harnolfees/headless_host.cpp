@@ -58,6 +58,8 @@ void HeadlessHost::DoEvents() {
   queue_.RunPending(std::chrono::milliseconds(20));
 }
 
+void HeadlessHost::ProcessPendingEvents() { queue_.RunPending(std::chrono::milliseconds(0)); }
+
 void HeadlessHost::PostEvent(std::function<void()> event) { queue_.Post(std::move(event)); }
 
 void HeadlessHost::FocusMoved(std::string_view component) {

@@ -1,0 +1,95 @@
+#include <gtest/gtest.h>
+
+#include <limits>
+
+#include "harnolfees/dump.hpp"
+#include "harnolfees/json.hpp"
+#include "mini_json.hpp"
+
+namespace harnolfees::driver {
+namespace {
+
+using harnolfees::testing::JsonReader;
+
+std::string Quoted(std::string_view text) {
+  std::string out;
+  AppendJsonString(out, text);
+  return out;
+}
+
+TEST(JsonStrings, EscapesQuotesBackslashesAndControlCharacters) {
+  EXPECT_EQ(Quoted("plain"), "\"plain\"");
+  EXPECT_EQ(Quoted("a\"b\\c"), R"("a\"b\\c")");
+  EXPECT_EQ(Quoted("\n\r\t"), R"("\n\r\t")");
+  EXPECT_EQ(Quoted(std::string("\0\x01\x1f\x7f", 4)), R"("\u0000\u0001\u001f\u007f")");
+}
+
+TEST(JsonStrings, ValidUtf8PassesAndInvalidBytesBecomeTheirOwnCodePoint) {
+  EXPECT_EQ(Quoted("caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80"),
+            "\"caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80\"");
+  // A Windows-1252 e-acute, a stray continuation byte, an overlong slash, an
+  // encoded surrogate, a truncated sequence and a byte beyond U+10FFFF.
+  EXPECT_EQ(Quoted("caf\xe9"), R"("caf\u00e9")");
+  EXPECT_EQ(Quoted("\x80"), R"("\u0080")");
+  EXPECT_EQ(Quoted("\xc0\xaf"), R"("\u00c0\u00af")");
+  EXPECT_EQ(Quoted("\xed\xa0\x80"), R"("\u00ed\u00a0\u0080")");
+  EXPECT_EQ(Quoted("\xe2\x82"), R"("\u00e2\u0082")");
+  EXPECT_EQ(Quoted("\xf5\x80\x80\x80"), R"("\u00f5\u0080\u0080\u0080")");
+}
+
+TEST(JsonStrings, EveryByteStringGivesValidJson) {
+  // All two-byte strings cover every lead byte followed by every possible next byte.
+  for (int a = 0; a < 256; ++a) {
+    for (int b = 0; b < 256; b += 7) {
+      const std::string text{static_cast<char>(a), static_cast<char>(b), '\xbf'};
+      ASSERT_TRUE(JsonReader::Parse(Quoted(text)).has_value()) << a << " " << b;
+    }
+  }
+}
+
+TEST(JsonNumbers, MoneyIsExactSinglesAndDoublesShortest) {
+  auto money = [](std::int64_t units) {
+    std::string out;
+    AppendJsonMoney(out, units);
+    return out;
+  };
+  EXPECT_EQ(money(0), "0");
+  EXPECT_EQ(money(2505000), "250.5");
+  EXPECT_EQ(money(-725), "-0.0725");
+  EXPECT_EQ(money(10001), "1.0001");
+  EXPECT_EQ(money(std::numeric_limits<std::int64_t>::min()), "-922337203685477.5808");
+  std::string out;
+  AppendJsonSingle(out, 0.0725f);
+  EXPECT_EQ(out, "0.0725");
+  out.clear();
+  AppendJsonDouble(out, 0.1 + 0.2);
+  EXPECT_EQ(out, "0.30000000000000004");
+  out.clear();
+  AppendJsonDouble(out, std::numeric_limits<double>::quiet_NaN());
+  EXPECT_EQ(out, "null");
+}
+
+TEST(JsonValues, RecordSetValuesByType) {
+  auto json = [](const Value& v) {
+    std::string out;
+    AppendJsonValue(out, v);
+    return out;
+  };
+  EXPECT_EQ(json(Value::Null()), "null");
+  EXPECT_EQ(json(Value(std::int16_t{-12})), "-12");
+  EXPECT_EQ(json(Value(std::int32_t{70000})), "70000");
+  EXPECT_EQ(json(Value(Money::FromUnits(123456))), "12.3456");
+  EXPECT_EQ(json(Value(DateTime::FromParts(2004, 1, 5, 13, 4, 5))), "\"2004-01-05T13:04:05\"");
+  EXPECT_EQ(json(Value("Gold")), "\"Gold\"");
+  EXPECT_EQ(json(Value(2.5)), "2.5");
+}
+
+TEST(JsonBuilder, SeparatesMembersAndNestsCorrectly) {
+  JsonBuilder j;
+  j.BeginObject().Field("a", 1).Key("b").BeginArray().Int(1).Null().BeginArray().EndArray();
+  j.BeginObject().EndObject().EndArray().Field("c", true).EndObject();
+  EXPECT_EQ(j.str(), R"({"a":1,"b":[1,null,[],{}],"c":true})");
+}
+
+}  // namespace
+}  // namespace harnolfees::driver

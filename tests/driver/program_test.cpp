@@ -1,0 +1,182 @@
+// The built `harnolfees` program, driven through pipes as scripts and users drive it.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "driver_test_util.hpp"
+#include "harnolfees/show.hpp"
+#include "support/test_http_server.hpp"
+
+namespace harnolfees::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct ProgramRun {
+  int status = -1;
+  std::string out, err;
+};
+
+std::string ReadFile(const fs::path& p) {
+  std::ifstream f(p, std::ios::binary);
+  std::ostringstream s;
+  s << f.rdbuf();
+  return s.str();
+}
+
+// Runs the driver with `args` (already quoted for the shell), feeding `input`.
+ProgramRun RunProgram(const std::string& args, const std::string& input = "") {
+  char pattern[] = "/tmp/harnolfees-driver-XXXXXX";
+  const char* dir = mkdtemp(pattern);
+  EXPECT_NE(dir, nullptr);
+  const fs::path d = dir;
+  std::ofstream(d / "in", std::ios::binary) << input;
+  const std::string command = std::string("'") + HARNOLFEES_DRIVER_PATH + "' " + args + " <'" +
+                              (d / "in").string() + "' >'" + (d / "out").string() + "' 2>'" +
+                              (d / "err").string() + "'";
+  const int raw = std::system(command.c_str());
+  ProgramRun run;
+  run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  run.out = ReadFile(d / "out");
+  run.err = ReadFile(d / "err");
+  fs::remove_all(d);
+  return run;
+}
+
+TEST(Program, DumpThroughAPipeIsOneValidEvent) {
+  ProgramRun p = RunProgram("script", "dump\n");
+  EXPECT_EQ(p.status, 0) << p.err;
+  ScriptRun run = ParseOutput(p.status, p.out);
+  ASSERT_EQ(run.events.size(), 1u) << p.out;
+  const Json& grid = run.events[0]["widgets"]["grdFees"];
+  EXPECT_EQ(grid["TextMatrix"][0][3].text, "Membership Royalty (%)");
+  EXPECT_EQ(grid["Rows"].Int(), 25);
+  EXPECT_EQ(grid["Cols"].Int(), 6);
+  EXPECT_EQ(grid["ColWidth"][3].Int(), 1804);
+  EXPECT_EQ(run.events[0]["widgets"]["lblVersionNo"]["Caption"].text, "Version 2.0.3");
+}
+
+TEST(Program, OddBytesFromTheScriptStillGiveValidJsonLines) {
+  ProgramRun p = RunProgram("script -",
+                            "stringparameter \"|\" \"\" \"~\" \"\"\n"
+                            "populate \"12\\xff|24\\x01~Gold\\\"\\\\~Silver\"\n"
+                            "urlencode \"\\xc3\\xa9\\xe9\\n\"\ndump\n");
+  EXPECT_EQ(p.status, 0) << p.out;
+  ScriptRun run = ParseOutput(p.status, p.out);  // checks every line
+  ASSERT_FALSE(run.Named("dump").empty()) << p.out;
+  EXPECT_NE(p.out.find("\\u00ff"), std::string::npos) << p.out;
+}
+
+TEST(Program, TheShippedExampleRunsWithoutAServer) {
+  const fs::path script = fs::path(HARNOLFEES_TEST_DATA_DIR) / ".." / ".." / "examples" /
+                          "startup.script";
+  ProgramRun p = RunProgram("script '" + script.string() + "'");
+  EXPECT_EQ(p.status, 0) << p.out;
+  ScriptRun run = ParseOutput(p.status, p.out);
+  EXPECT_EQ(run.Named("dump").size(), 4u);
+  EXPECT_TRUE(run.Named("error").empty()) << p.out;
+  EXPECT_TRUE(run.Named("msgbox").empty()) << p.out;
+}
+
+TEST(Program, ScriptFileErrorsAndUsage) {
+  char pattern[] = "/tmp/harnolfees-script-XXXXXX";
+  const int fd = mkstemp(pattern);
+  ASSERT_GE(fd, 0);
+  close(fd);
+  std::ofstream(pattern) << "dump\r\n  # comment\ntab 0\ndump\n";
+  ProgramRun bad = RunProgram(std::string("script '") + pattern + "'");
+  fs::remove(pattern);
+  EXPECT_EQ(bad.status, 2);
+  ScriptRun run = ParseOutput(bad.status, bad.out);
+  ASSERT_EQ(run.events.size(), 2u) << bad.out;
+  EXPECT_EQ(run.events[1]["line"].Int(), 3);
+
+  ProgramRun missing = RunProgram("script /nonexistent/dir/x.script");
+  EXPECT_EQ(missing.status, 2);
+  EXPECT_NE(missing.out.find("cannot read the script file"), std::string::npos);
+
+  ProgramRun help = RunProgram("--help");
+  EXPECT_EQ(help.status, 0);
+  EXPECT_NE(help.out.find("harnolfees script [FILE]"), std::string::npos);
+  EXPECT_EQ(RunProgram("").status, 2);
+  EXPECT_EQ(RunProgram("frobnicate").status, 2);
+  EXPECT_EQ(RunProgram("script a b").status, 2);
+  EXPECT_EQ(RunProgram("show http://127.0.0.1:1/").status, 2);
+  EXPECT_EQ(RunProgram("show http://127.0.0.1:1/ 1 --tab 15").status, 2);
+  EXPECT_EQ(RunProgram("show http://127.0.0.1:1/ 1 --colour red").status, 2);
+}
+
+const char* kDocument =
+    "<Fees><T1><CenterID>12</CenterID><Effectivity>01/15/2004</Effectivity>"
+    "<MembershipFee>1250.5</MembershipFee><Term>12</Term>"
+    "<MembershipRoyalty>0.0725</MembershipRoyalty><MinimumRoyalty>10</MinimumRoyalty>"
+    "<RoyaltyReserve>0.01</RoyaltyReserve></T1>"
+    "<T9><ObjectID>1</ObjectID><Type>1</Type><Effectivity>02/01/2004</Effectivity>"
+    "<RoutingNumber>021000021</RoutingNumber><AccountNumber>Zürich-7</AccountNumber>"
+    "<SweepSpan>3</SweepSpan><Opened>02/01/2004</Opened></T9>"
+    "<T15><BankAccountTypeID>1</BankAccountTypeID><Description>Checking</Description></T15>"
+    "</Fees>";
+
+TEST(Program, ShowPrintsTheLoadedTabsAsTables) {
+  TestHttpServer server;
+  server.SetDocument(kDocument);
+  const std::string url = "'" + server.BaseUrl() + "'";
+  ProgramRun one = RunProgram("show " + url + " 12 --tab 1 --server-date 03/15/2004");
+  EXPECT_EQ(one.status, 0) << one.err;
+  EXPECT_EQ(one.out,
+            "Effective Date  Membership Fee ($)  Term (Months)  Membership Royalty (%)  "
+            "Minimum Royalty ($)  Royalty Reserve (%)\n"
+            "--------------  ------------------  -------------  ----------------------  "
+            "-------------------  -------------------\n"
+            "Jan 15, 2004              1,250.50             12                   7.250  "
+            "              10.00                1.000\n");
+
+  ProgramRun all = RunProgram("show " + url + " 12 --server-date=03/15/2004");
+  EXPECT_EQ(all.status, 0) << all.err;
+  EXPECT_NE(all.out.find("Membership  Fee\nEffective Date"), std::string::npos) << all.out;
+  EXPECT_NE(all.out.find("\n\nLocal Sales Taxes\n"), std::string::npos);
+  // Tab 9: the headings lose their trailing blanks; "Zürich-7" is 8 columns wide.
+  EXPECT_NE(all.out.find("Effective Date  Type      Routing Number  Account Number"),
+            std::string::npos)
+      << all.out;
+  EXPECT_NE(all.out.find("Feb 01, 2004    Checking  021000021       Zürich-7      "),
+            std::string::npos)
+      << all.out;
+}
+
+TEST(Program, ShowOfAnUnreachableServerFailsWithTheMessage) {
+  ProgramRun p = RunProgram("show http://127.0.0.1:9/ 12 --tab 4 --server-date 03/15/2004");
+  EXPECT_EQ(p.status, 1);
+  EXPECT_NE(p.err.find("127.0.0.1:9"), std::string::npos) << p.err;
+  EXPECT_EQ(p.out.rfind("Effective Date  Renewal Option Fee ($)\n", 0), 0u) << p.out;
+}
+
+TEST(GridTable, WidthsFollowTheWidestCellAndBlankRowsAreLeftOut) {
+  Grid g("grdFees");
+  g.SetCols(3);
+  g.SetRows(6);
+  g.SetTextMatrix(0, 0, "Name   ");
+  g.SetTextMatrix(0, 1, "Amount");
+  g.SetTextMatrix(0, 2, "Note");
+  g.SetTextMatrix(1, 0, "Zoë");
+  g.SetTextMatrix(1, 1, "5.00");
+  g.SetTextMatrix(2, 0, "日本");
+  g.SetTextMatrix(2, 1, "1,250.00");
+  g.SetTextMatrix(3, 2, "x");
+  EXPECT_EQ(driver::FormatGridTable(g),
+            "Name  Amount    Note\n"
+            "----  --------  ----\n"
+            "Zoë       5.00\n"
+            "日本  1,250.00\n"
+            "                x\n");
+  EXPECT_EQ(driver::DisplayWidth("e\xcc\x81"), 1u);  // e + combining acute
+  EXPECT_EQ(driver::DisplayWidth("\xff\xfe"), 2u);
+}
+
+}  // namespace
+}  // namespace harnolfees::testing

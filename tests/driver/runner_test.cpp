@@ -1,0 +1,301 @@
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "driver_test_util.hpp"
+#include "harnolfees/catalogue.hpp"
+#include "harnolfees/headless_host.hpp"
+#include "support/fake_host.hpp"
+
+namespace harnolfees::testing {
+namespace {
+
+using driver::NetworkFactories;
+
+// A transfer that answers every request with an empty reply (the server's
+// confirmation), delivered through the host's event queue like the real one.
+class ConfirmingTransfer : public Transfer {
+ public:
+  ConfirmingTransfer(HostServices& host, std::vector<std::string>* bodies)
+      : host_(host), bodies_(bodies) {}
+  void Cancel() override { executing_ = false; }
+  void Execute(const std::string&, const std::string&, const std::string& body,
+               const std::string&) override {
+    bodies_->push_back(body);
+    executing_ = true;
+    host_.PostEvent([this] {
+      executing_ = false;
+      if (onStateChanged) onStateChanged(kStateResponseCompleted);
+    });
+  }
+  bool StillExecuting() const override { return executing_; }
+  std::string GetChunk(std::size_t) override { return {}; }
+
+ private:
+  HostServices& host_;
+  std::vector<std::string>* bodies_;
+  bool executing_ = false;
+};
+
+NetworkFactories Network(std::string document, std::vector<std::string>* bodies = nullptr) {
+  NetworkFactories n;
+  n.fetcher = [document] { return std::make_unique<FakeFetcher>(document); };
+  n.transfer = [bodies](HostServices& host) {
+    return std::make_unique<ConfirmingTransfer>(host, bodies);
+  };
+  return n;
+}
+
+const char* kDocument =
+    "<Fees><TERM><Item>12</Item><Item>24</Item></TERM>"
+    "<T1><CenterID>12</CenterID><Effectivity>01/15/2004</Effectivity>"
+    "<MembershipFee>250.5</MembershipFee><Term>12</Term>"
+    "<MembershipRoyalty>0.0725</MembershipRoyalty></T1>"
+    "<T15><BankAccountTypeID>1</BankAccountTypeID><Description>Checking</Description></T15>"
+    "</Fees>";
+
+TEST(ScriptRun, StartUpDumpShowsTheFirstTabAndTheWholeStateInContractOrder) {
+  ScriptRun run = RunInProcess("dump\n");
+  EXPECT_EQ(run.status, 0);
+  ASSERT_EQ(run.events.size(), 1u) << run.raw;
+  const Json& dump = run.events[0];
+  EXPECT_EQ(dump.Keys(), (std::vector<std::string>{"event", "control", "widgets", "recordsets"}));
+  EXPECT_EQ(
+      dump["control"].Keys(),
+      (std::vector<std::string>{
+          "CurrentTab", "ClubID", "ViewMode", "BaseURL", "ServerDate", "LastStatement",
+          "DeletePending", "ShowTravelOption", "IsAdding", "EditOldEffectivity", "EditOldType",
+          "FieldSeparator", "TableSeparator", "SavedGridRow", "TabEntryMode", "SavedFieldTexts"}));
+  EXPECT_EQ(dump["control"]["SavedFieldTexts"].items.size(), 14u);
+  EXPECT_EQ(dump["control"]["SavedFieldTexts"][13].items.size(), 7u);
+  EXPECT_EQ(dump["widgets"].Keys(),
+            (std::vector<std::string>{
+                "tabFees", "grdFees", "lblField", "txtField", "DTPicker1", "cboTerm", "cboType",
+                "cboBitwise", "cboAPRType", "cboAccessLevel", "cboBanckAccType", "chkTravel",
+                "chkDT", "cmdAdd", "cmdEdit", "cmdDelete", "lblVersionNo", "picMain"}));
+
+  const Json& grid = dump["widgets"]["grdFees"];
+  EXPECT_EQ(grid["Rows"].Int(), 25);
+  EXPECT_EQ(grid["Cols"].Int(), 6);
+  ASSERT_EQ(grid["TextMatrix"].items.size(), 25u);
+  for (int c = 0; c < 6; ++c) {
+    EXPECT_EQ(grid["TextMatrix"][0][c].text, GridHeadings(1, c));
+  }
+  std::vector<int> widths;
+  for (const Json& w : grid["ColWidth"].items) widths.push_back(w.Int());
+  EXPECT_EQ(widths, (std::vector<int>{1317, 1476, 1317, 1804, 1558, 1558}));
+  EXPECT_EQ(dump["widgets"]["lblVersionNo"]["Caption"].text, "Version 2.0.3");
+  EXPECT_EQ(dump["widgets"]["tabFees"]["Captions"][0].text, "Membership  Fee");
+
+  const Json& boxes = dump["widgets"]["txtField"];
+  ASSERT_EQ(boxes.items.size(), 8u);
+  EXPECT_TRUE(boxes[0].IsNull());
+  EXPECT_EQ(boxes[1].Keys(), (std::vector<std::string>{"Text", "Visible", "Enabled", "BackColor",
+                                                       "SelStart", "SelLength"}));
+  for (int i = 1; i < 8; ++i) {
+    const std::string color = boxes[i]["BackColor"].text;
+    EXPECT_TRUE(color == "&H80000005" || color == "&H8000000F") << color;
+  }
+  const Json& picker = dump["widgets"]["DTPicker1"][0];
+  EXPECT_EQ(picker["MinDate"].text.size(), 10u);
+  EXPECT_EQ(picker["MinDate"].text[4], '-');
+
+  const Json& sets = dump["recordsets"];
+  ASSERT_EQ(sets.members.size(), 15u);
+  for (int i = 0; i < 15; ++i) EXPECT_EQ(sets.members[i].first, std::to_string(i + 1));
+}
+
+TEST(ScriptRun, ViewModeMakesTheGridOneThousandTwipsTaller) {
+  ScriptRun run = RunInProcess("viewmode false\ndump\nviewmode true\ndump\n");
+  EXPECT_EQ(run.status, 0) << run.raw;
+  const auto dumps = run.Named("dump");
+  ASSERT_EQ(dumps.size(), 2u);
+  const int editable = dumps[0]["widgets"]["grdFees"]["Height"].Int();
+  const int readOnly = dumps[1]["widgets"]["grdFees"]["Height"].Int();
+  EXPECT_EQ(readOnly - editable, 1000);
+  EXPECT_TRUE(dumps[1]["control"]["ViewMode"].boolean);
+}
+
+TEST(ScriptRun, ErrorsThatStopTheScriptGiveExitTwoAndTheLine) {
+  struct Case {
+    const char* script;
+    int line;
+    const char* message;
+  };
+  for (const Case& c : {
+           Case{"dump\n\n# c\nfrobnicate\ndump\n", 4, "unknown command"},
+           Case{"tab 2\ntype 1 \"unterminated\ndump\n", 2, "no closing quote"},
+           Case{"cell 25 0\ndump\n", 1, "there is no grid cell (25, 0)"},
+           Case{"cell 1 6\n", 1, "the grid has 25 rows and 6 columns"},
+           Case{"select cboTerm 0\n", 1, "there is no item 0 in cboTerm"},
+           Case{"date 0 someday\n", 1, "\"someday\" is not a date"},
+       }) {
+    ScriptRun run = RunInProcess(c.script);
+    EXPECT_EQ(run.status, 2) << c.script;
+    const auto errors = run.Named("error");
+    ASSERT_EQ(errors.size(), 1u) << run.raw;
+    EXPECT_EQ(errors[0]["line"].Int(), c.line) << c.script;
+    EXPECT_NE(errors[0]["message"].text.find(c.message), std::string::npos)
+        << errors[0]["message"].text;
+    // Nothing after the failing line runs.
+    EXPECT_EQ(run.events.back()["event"].text, "error") << c.script;
+  }
+}
+
+TEST(ScriptRun, OperatorActionsReachTheForm) {
+  ScriptRun run = RunInProcess(
+      "cell 3 2\ndate 1 03/15/2004\ndate 0 1500-01-01\ntab 4\nselecttext cboTerm none\n"
+      "check chkTravel 1\nurlencode \"a b&c\"\ndump\n");
+  EXPECT_EQ(run.status, 0) << run.raw;
+  // The refused date is reported and changes nothing; the script goes on.
+  const auto errors = run.Named("error");
+  ASSERT_EQ(errors.size(), 1u) << run.raw;
+  EXPECT_EQ(errors[0]["line"].Int(), 3);
+  EXPECT_NE(errors[0]["message"].text.find("outside the range of DTPicker1(0)"), std::string::npos);
+  ASSERT_EQ(run.Named("urlencode").size(), 1u);
+  EXPECT_EQ(run.Named("urlencode")[0]["result"].text, "a+b%26c");
+
+  const auto dumps = run.Named("dump");
+  ASSERT_EQ(dumps.size(), 1u);
+  const Json& w = dumps[0]["widgets"];
+  EXPECT_EQ(w["DTPicker1"][1]["Value"].text, "2004-03-15");
+  EXPECT_NE(w["DTPicker1"][0]["Value"].text, "1500-01-01");
+  EXPECT_EQ(w["tabFees"]["SelectedIndex"].Int(), 4);
+  EXPECT_EQ(w["grdFees"]["Cols"].Int(), 2);
+  EXPECT_EQ(w["grdFees"]["TextMatrix"][0][1].text, "Renewal Option Fee ($)");
+  EXPECT_EQ(w["chkTravel"]["Value"].Int(), 1);
+  EXPECT_EQ(w["cboTerm"]["ListIndex"].Int(), -1);
+}
+
+TEST(ScriptRun, CellClickMakesTheCurrentCell) {
+  ScriptRun run = RunInProcess("cell 3 2\ndump\ncell 0\ndump\n");
+  const auto dumps = run.Named("dump");
+  ASSERT_EQ(dumps.size(), 2u) << run.raw;
+  const Json& g = dumps[0]["widgets"]["grdFees"];
+  EXPECT_EQ(g["Row"].Int(), 3);
+  EXPECT_EQ(g["Col"].Int(), 2);
+  EXPECT_EQ(g["RowSel"].Int(), 3);
+  EXPECT_EQ(dumps[1]["widgets"]["grdFees"]["Row"].Int(), 0);
+  EXPECT_EQ(dumps[1]["widgets"]["grdFees"]["Col"].Int(), 0);
+}
+
+TEST(ScriptRun, LoadPrintsTheRequestAndDumpsTheRecordsByType) {
+  ScriptRun run =
+      RunInProcess("load \"http://fees.test/\" 12 03/15/2004\ndump\n", Network(kDocument));
+  EXPECT_EQ(run.status, 0) << run.raw;
+  ASSERT_GE(run.events.size(), 2u);
+  const auto gets = run.Named("get");
+  ASSERT_EQ(gets.size(), 1u) << run.raw;
+  EXPECT_EQ(gets[0]["url"].text, "http://fees.test/TermFeesAX.asp?Center=12");
+  const auto pointers = run.Named("pointer");
+  ASSERT_GE(pointers.size(), 2u);
+  EXPECT_EQ(pointers.front()["value"].Int(), 11);
+  EXPECT_EQ(pointers.back()["value"].Int(), 0);
+  EXPECT_TRUE(run.Named("msgbox").empty()) << run.raw;
+
+  const auto dumps = run.Named("dump");
+  ASSERT_EQ(dumps.size(), 1u);
+  const Json& dump = dumps[0];
+  ASSERT_EQ(dump["recordsets"]["1"].items.size(), 1u);
+  const Json& record = dump["recordsets"]["1"][0];
+  EXPECT_EQ(record.Keys(),
+            (std::vector<std::string>{"CenterID", "Effectivity", "MembershipFee", "Term",
+                                      "MembershipRoyalty", "MinimumRoyalty", "RoyaltyReserve",
+                                      "RecordLastUpdated", "IsAdded", "OldEffectivity"}));
+  EXPECT_EQ(record["CenterID"].numberText, "12");
+  EXPECT_EQ(record["Effectivity"].text, "2004-01-15T00:00:00");
+  EXPECT_EQ(record["MembershipFee"].numberText, "250.5");
+  EXPECT_EQ(record["MembershipRoyalty"].numberText, "0.0725");
+  EXPECT_TRUE(record["MinimumRoyalty"].IsNull());
+  EXPECT_EQ(record["OldEffectivity"].text, "2004-01-15T00:00:00");
+  EXPECT_EQ(dump["recordsets"]["15"][0]["Description"].text, "Checking");
+  EXPECT_EQ(dump["widgets"]["grdFees"]["TextMatrix"][1][0].text, "Jan 15, 2004");
+  EXPECT_EQ(dump["widgets"]["cboTerm"]["List"].items.size(), 2u);
+  EXPECT_EQ(dump["control"]["ClubID"].Int(), 12);
+}
+
+TEST(ScriptRun, AFailedLoadIsAMessageBoxNotAScriptFailure) {
+  NetworkFactories n;
+  n.fetcher = [] {
+    auto f = std::make_unique<FakeFetcher>();
+    f->failure = "could not connect to http://fees.test/TermFeesAX.asp?Center=3";
+    return f;
+  };
+  ScriptRun run = RunInProcess("load http://fees.test/ 3 03/15/2004\ndump\n", n);
+  EXPECT_EQ(run.status, 0) << run.raw;
+  const auto boxes = run.Named("msgbox");
+  ASSERT_EQ(boxes.size(), 1u) << run.raw;
+  EXPECT_EQ(boxes[0].Keys(),
+            (std::vector<std::string>{"event", "prompt", "buttons", "title", "answer"}));
+  EXPECT_NE(boxes[0]["prompt"].text.find("could not connect"), std::string::npos);
+  EXPECT_EQ(boxes[0]["answer"].Int(), 1);
+  EXPECT_EQ(run.Named("dump").size(), 1u);
+}
+
+TEST(ScriptRun, SaveAndDeletePostTheBodyExactlyAsSentAndQuestionsTakeQueuedAnswers) {
+  std::vector<std::string> bodies;
+  ScriptRun run = RunInProcess(
+      "load http://fees.test/ 12 03/15/2004\ntab 4\nclick cmdAdd\ndate 0 2004-04-01\n"
+      "type 1 25\nclick cmdAdd\ncell 1\nanswer yes\nclick cmdDelete\ndump\n",
+      Network(kDocument, &bodies));
+  EXPECT_EQ(run.status, 0) << run.raw;
+  const auto posts = run.Named("post");
+  ASSERT_EQ(posts.size(), 2u) << run.raw;
+  ASSERT_EQ(bodies.size(), 2u);
+  for (std::size_t i = 0; i < 2; ++i) {
+    EXPECT_EQ(posts[i].Keys(), (std::vector<std::string>{"event", "url", "body", "header"}));
+    EXPECT_EQ(posts[i]["url"].text, "http://fees.test/TermFeesAX.asp");
+    EXPECT_EQ(posts[i]["body"].text, bodies[i]);
+    EXPECT_NE(posts[i]["header"].text.find("application/x-www-form-urlencoded"), std::string::npos);
+  }
+  EXPECT_NE(bodies[0].find("INSERT"), std::string::npos);
+  EXPECT_NE(bodies[1].find("DELETE"), std::string::npos);
+  bool askedAndAnsweredYes = false;
+  for (const Json& box : run.Named("msgbox")) {
+    if ((box["buttons"].Int() & 7) == 4 && box["answer"].Int() == 6) askedAndAnsweredYes = true;
+  }
+  EXPECT_TRUE(askedAndAnsweredYes) << run.raw;
+  EXPECT_TRUE(run.Named("dump").at(0)["recordsets"]["4"].items.empty()) << run.raw;
+}
+
+TEST(HeadlessHost, AnswersQuestionsFromTheQueueThenNoAndOkBoxesWithOk) {
+  std::ostringstream out;
+  driver::EventOutput events(&out);
+  driver::HeadlessHost host(events);
+  host.QueueAnswer(true);
+  EXPECT_EQ(host.MsgBox("Delete?", msgbox::kYesNo + msgbox::kQuestion, "Harnol"),
+            msgbox::kAnswerYes);
+  EXPECT_EQ(host.MsgBox("Delete?", msgbox::kYesNo + msgbox::kQuestion, "Harnol"),
+            msgbox::kAnswerNo);
+  host.QueueAnswer(true);
+  EXPECT_EQ(host.MsgBox("Saved", msgbox::kInformation, ""), msgbox::kAnswerOk);
+  // The queued answer waits for the next question.
+  EXPECT_EQ(host.MsgBox("Again?", msgbox::kYesNo, ""), msgbox::kAnswerYes);
+  host.SetMousePointer(pointer::kHourglass);
+  host.FocusMoved("txtField(5)");
+  ScriptRun lines = ParseOutput(0, out.str());
+  ASSERT_EQ(lines.events.size(), 6u);
+  EXPECT_EQ(lines.events[0]["answer"].Int(), 6);
+  EXPECT_EQ(lines.events[1]["answer"].Int(), 7);
+  EXPECT_EQ(lines.events[2]["buttons"].Int(), 64);
+  EXPECT_EQ(lines.events[2]["title"].text, "");
+  EXPECT_EQ(lines.events[4]["value"].Int(), 11);
+  EXPECT_EQ(lines.events[5]["control"].text, "txtField(5)");
+}
+
+TEST(HeadlessHost, DoEventsRunsPostedWorkAndWaitsBrieflyWhenIdle) {
+  driver::EventOutput none(nullptr);
+  driver::HeadlessHost host(none);
+  int ran = 0;
+  host.PostEvent([&] { ++ran; });
+  host.DoEvents();
+  EXPECT_EQ(ran, 1);
+  const auto start = std::chrono::steady_clock::now();
+  host.DoEvents();
+  const auto waited = std::chrono::steady_clock::now() - start;
+  EXPECT_GE(waited, std::chrono::milliseconds(5));
+  EXPECT_LT(waited, std::chrono::seconds(2));
+}
+
+}  // namespace
+}  // namespace harnolfees::testing
