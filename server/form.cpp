@@ -49,7 +49,7 @@ std::variant<std::string, FormError> DecodeStatementBody(std::string_view body) 
       if (b == '\0') return FormError{"refused: the statement holds a NUL byte"};
       bytes += b;
       i += 2;
-    } else if (c >= 0x20 && c < 0x7F) {
+    } else if (c > 0x20 && c < 0x7F) {
       bytes += static_cast<char>(c);
     } else {
       return FormError{"refused: invalid form encoding (raw byte " + std::to_string(c) +

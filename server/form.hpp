@@ -14,7 +14,7 @@ struct FormError {
 
 // The statement text of the body, converted to UTF-8, or the reason the body
 // is refused. Only the field "SQL" (any letter case) is accepted; raw bytes
-// must be printable ASCII; every "%" must introduce two hexadecimal digits;
+// must be printable ASCII other than the blank; every "%" must introduce two hexadecimal digits;
 // NUL bytes and bytes without a Windows-1252 character are refused.
 std::variant<std::string, FormError> DecodeStatementBody(std::string_view body);
 

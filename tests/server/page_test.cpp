@@ -1,0 +1,396 @@
+// The fee page over HTTP, in front of a real SQLite database: statements of
+// every tab, the load document, failures that must not pass for success and
+// the injection corpus.
+#include <gtest/gtest.h>
+
+#include <pugixml.hpp>
+
+#include "server_test_util.hpp"
+
+namespace harnolfees::server::testing {
+namespace {
+
+class PageTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    server_ = std::make_unique<RunningServer>(OptionsFor(db_, {{12, true}, {20, false}}));
+  }
+  std::string Doc(int center) {
+    return server_->Get("/TermFeesAX.asp?Center=" + std::to_string(center)).second;
+  }
+  void Ok(const std::string& statement) {
+    auto [status, body] = server_->Post(statement);
+    EXPECT_EQ(status, 200) << statement << "\n" << body;
+    EXPECT_EQ(body, "") << statement;
+  }
+
+  TempDir dir_;
+  std::string db_ = dir_.File("fees.db");
+  std::unique_ptr<RunningServer> server_;
+};
+
+// The texts of the record elements of one set, each as "Field=value;..." in
+// document order.
+std::vector<std::string> Records(const std::string& xml, const std::string& element) {
+  pugi::xml_document doc;
+  EXPECT_TRUE(doc.load_string(xml.c_str())) << xml.substr(0, 200);
+  std::vector<std::string> out;
+  for (pugi::xml_node n : doc.document_element().children(element.c_str())) {
+    std::string r;
+    for (pugi::xml_node f : n.children()) r += std::string(f.name()) + "=" + f.text().get() + ";";
+    out.push_back(r);
+  }
+  return out;
+}
+
+TEST_F(PageTest, SavesEditsAndDeletesOnEveryTabAndLoadsWhatWasSaved) {
+  // Tab 1.
+  Ok(" INSERT INTO MembershipFee ( CenterID, EffectivityDate, MembershipFee,  Term, "
+     "MembershipRoyalty, MinimumRoyalty, RoyaltyReserve, RecordLastUpdated)  VALUES (12, "
+     "'03/15/2004', 120.5, 12, 0.15, 25, 0.05,  GETDATE()) ");
+  Ok(" INSERT INTO MembershipFee ( CenterID, EffectivityDate, MembershipFee,  Term, "
+     "MembershipRoyalty, MinimumRoyalty, RoyaltyReserve, RecordLastUpdated)  VALUES (12, "
+     "'01/01/2005', 99, 24, 0.1, 20, 0,  GETDATE()) ");
+  Ok(" UPDATE MembershipFee SET  EffectivityDate = '03/16/2004',  MembershipFee = 1250, "
+     " Term = 36,   MembershipRoyalty = 0.125,   MinimumRoyalty = 30.25,  RoyaltyReserve = "
+     "0.04,   RecordLastUpdated = GETDATE() WHERE  EffectivityDate = '3/15/2004' AND CenterID = "
+     "12");
+  Ok(" DELETE FROM MembershipFee WHERE   EffectivityDate = '1/1/2005' AND CenterID = 12");
+  // Tabs 2 to 4.
+  Ok("  INSERT INTO ValuePlusFee ( CenterID, EffectivityDate, ValuePlusFee, CenterPortion, "
+     "HarnolPortion, HealthFee, RecordLastUpdated)  VALUES (12, '03/15/2004', 100, 40, 30, 29.99,"
+     "  GETDATE()) ");
+  Ok(" INSERT INTO ValuePlusRenewalFee ( CenterID, EffectivityDate, ValuePlusRenewalFee, "
+     "CenterPortion, HarnolPortion, HealthFee, RecordLastUpdated)  VALUES (12, '03/15/2004', 80, "
+     "30, 20, 10, GETDATE())");
+  Ok(" UPDATE ValuePlusRenewalFee SET EffectivityDate = '03/15/2004', ValuePlusRenewalFee =  "
+     "81, CenterPortion =  31, HarnolPortion =  21, HealthFee =  11,  RecordLastUpdated = "
+     "GETDATE() WHERE    EffectivityDate = '3/15/2004' AND CenterID = 12");
+  Ok(" INSERT INTO RenewalOptionFee ( CenterID, EffectivityDate, RenewalOptionFee, "
+     "RecordLastUpdated)  VALUES (12, '03/15/2004', 49,  GETDATE()) ");
+  // Tabs 5 to 7, keyed by type: an edit that changes the type.
+  Ok(" INSERT INTO BetaAPR ( CenterID, EffectivityDate, BetaAPR, BetaAPRTypeID, "
+     "RecordLastUpdated)  VALUES (12, '03/15/2004', 0.0725, 2,  GETDATE()) ");
+  Ok(" UPDATE BETAAPR SET EffectivityDate ='03/15/2004', BetaAPR = 0.08, BetaAPRTypeID = 3, "
+     "RecordLastUpdated = GETDATE()  WHERE EffectivityDate = '3/15/2004' AND CenterID = 12 AND "
+     "BetaAPRTypeID = 2");
+  Ok(" INSERT INTO BetaProcessingFee ( CenterID, BetaContractTypeID, EffectivityDate, "
+     "BetaProcessingFee, RecordLastUpdated)  VALUES (12, 0, '03/15/2004', 35,  GETDATE()) ");
+  Ok(" INSERT INTO BetaReserve(  CenterID, ContractType, CreditTypeBitwiseValue, "
+     "EffectivityDate, BetaReserve, RecordLastUpdated)  Values (12, 1, 2, '03/15/2004', 0.125,   "
+     "GETDATE()) ");
+  // Tab 8: add two renewal fees of one access level; the second expires the first.
+  Ok(" UPDATE MembershipRenewalFee SET ExpirationDate = DATEADD(ss, -1, '01/01/2004') WHERE "
+     "CenterID = 12 AND MEmberAccessLevelID = 3 AND TravelMembership = 1 AND ExpirationDate IS "
+     "NULL\r\n INSERT INTO MembershipRenewalFee ( CenterID, EffectivityDate, "
+     "MembershipRenewalFee, CenterPortion, MemberAccessLevelID, TravelMembership, "
+     "RecordLastUpdated)  VALUES (12, '01/01/2004', 25, 0.4,3,1,  GETDATE()) ");
+  Ok(" UPDATE MembershipRenewalFee SET ExpirationDate = DATEADD(ss, -1, '07/01/2004') WHERE "
+     "CenterID = 12 AND MEmberAccessLevelID = 3 AND TravelMembership = 1 AND ExpirationDate IS "
+     "NULL\r\n INSERT INTO MembershipRenewalFee ( CenterID, EffectivityDate, "
+     "MembershipRenewalFee, CenterPortion, MemberAccessLevelID, TravelMembership, "
+     "RecordLastUpdated)  VALUES (12, '07/01/2004', 30, 0.5,3,1,  GETDATE()) ");
+  // Tab 9: one account without and one with a closing date, then an edit.
+  Ok(" INSERT INTO BankAccount ( CenterID, Type, EffectivityDate, RoutingNumber, AccountNumber, "
+     "SweepSpan, Opened, Closed, RecordLastUpdated)  VALUES (12, 1, '03/15/2004', '021000021', "
+     "'12345678', 30, '01/02/2004', NULL,   GETDATE()) ");
+  Ok(" UPDATE BankAccount SET Type = 2,   EffectivityDate =  '03/15/2004',   RoutingNumber = "
+     "'021000021',   AccountNumber = '87654321',   SweepSpan = 15,    Opened = '01/02/2004'  , "
+     "Closed = '12/31/2004', RecordLastUpdated = GETDATE() Where   EffectivityDate = "
+     "'3/15/2004' AND CenterID = 12 AND  Type = 1");
+  // Tabs 10 to 14 share one table.
+  for (int type = 1; type <= 5; ++type) {
+    const std::string t = std::to_string(type);
+    Ok(" INSERT INTO SalesTax ( CenterID, Type, EffectivityDate,  Membership, Renewal, "
+       "Merchandise, RecordLastUpdated)  VALUES (12,  " +
+       t + " , '03/15/2004', 0.08, 0.075, 0." + t + ",  GETDATE()) ");
+  }
+  Ok(" UPDATE SalesTax SET  EffectivityDate = '03/15/2004',  Membership = 0.09,  Renewal = 0,   "
+     "Merchandise = 0.0625,   RecordLastUpdated = GETDATE() WHERE  EffectivityDate = "
+     "'3/15/2004' AND CenterID = 12 AND Type = 3 ");
+  Ok(" DELETE FROM SALESTAX WHERE   EffectivityDate = '3/15/2004' AND CenterID = 12 AND Type = 5 ");
+
+  const std::string xml = Doc(12);
+  auto t1 = Records(xml, "T1");
+  ASSERT_EQ(t1.size(), 1u);
+  EXPECT_EQ(t1[0].substr(0, t1[0].find("RecordLastUpdated")),
+            "CenterID=12;Effectivity=2004-03-16T00:00:00;MembershipFee=1250;Term=36;"
+            "MembershipRoyalty=0.125;MinimumRoyalty=30.25;RoyaltyReserve=0.04;");
+  EXPECT_NE(
+      Records(xml, "T2")[0].find("CenterID=12;Effectivity=2004-03-15T00:00:00;ValuePlusFee=100;"
+                                 "CenterPortion=40;HarnolPortion=30;HealthFee=29.99;"),
+      std::string::npos);
+  EXPECT_NE(Records(xml, "T3")[0].find("ValuePlusRenewalFee=81;CenterPortion=31;HarnolPortion=21;"
+                                       "HealthFee=11;"),
+            std::string::npos);
+  EXPECT_NE(Records(xml, "T4")[0].find("RenewalOptionFee=49;"), std::string::npos);
+  EXPECT_NE(Records(xml, "T5")[0].find("BetaAPR=0.08;BetaAPRTypeID=3;"), std::string::npos);
+  EXPECT_NE(Records(xml, "T6")[0].find("BetaContractTypeID=0;Effectivity=2004-03-15T00:00:00;"
+                                       "BetaProcessingFee=35;"),
+            std::string::npos);
+  EXPECT_NE(Records(xml, "T6")[0].find("ContractDescription=Standard;"), std::string::npos);
+  EXPECT_NE(Records(xml, "T7")[0].find("ContractType=1;Effectivity=2004-03-15T00:00:00;"
+                                       "BetaReserve=0.125;CreditTypeBitwiseValue=2;"),
+            std::string::npos);
+  EXPECT_NE(Records(xml, "T7")[0].find("ContractDescription=Premium;CreditType=Good;"),
+            std::string::npos);
+  auto t8 = Records(xml, "T8");
+  ASSERT_EQ(t8.size(), 2u);  // the whole history, the expired record included
+  EXPECT_NE(t8[0].find("Effectivity=2004-07-01T00:00:00;MembershipRenewalFee=30;"
+                       "CenterPortion=0.5;"),
+            std::string::npos);
+  EXPECT_NE(t8[0].find("MemberAccessLevelDescription=Premium;MemberAccessLevelID=3;"
+                       "TravelMembership=1;"),
+            std::string::npos);
+  EXPECT_NE(t8[1].find("Effectivity=2004-01-01T00:00:00;MembershipRenewalFee=25;"),
+            std::string::npos);
+  EXPECT_EQ(
+      Query(db_, "SELECT EffectivityDate, ExpirationDate FROM MembershipRenewalFee ORDER BY 1"),
+      (std::vector<std::string>{"2004-01-01 00:00:00|2004-06-30 23:59:59",
+                                "2004-07-01 00:00:00|NULL"}));
+  auto t9 = Records(xml, "T9");
+  ASSERT_EQ(t9.size(), 1u);
+  EXPECT_NE(t9[0].find("ObjectID=12;Type=2;Effectivity=2004-03-15T00:00:00;RoutingNumber=021000021;"
+                       "AccountNumber=87654321;SweepSpan=15;Opened=2004-01-02T00:00:00;"
+                       "Closed=2004-12-31;"),
+            std::string::npos);
+  EXPECT_NE(t9[0].find("TypeDescription=Payroll;"), std::string::npos);
+  EXPECT_EQ(Records(xml, "T10").size(), 1u);
+  EXPECT_NE(Records(xml, "T12")[0].find("Type=3;Effectivity=2004-03-15T00:00:00;Membership=0.09;"
+                                        "Renewal=0;Merchandise=0.0625;"),
+            std::string::npos);
+  EXPECT_TRUE(Records(xml, "T14").empty());
+  // Money stays exact in the database.
+  EXPECT_EQ(Query(db_, "SELECT MinimumRoyalty FROM MembershipFee"),
+            std::vector<std::string>{"302500"});
+}
+
+TEST_F(PageTest, LoadDocumentCarriesTheLookupListsInIdentifierOrder) {
+  const std::string xml = Doc(999);  // unknown center: lookups, no records
+  pugi::xml_document doc;
+  ASSERT_TRUE(doc.load_string(xml.c_str()));
+  pugi::xml_node root = doc.document_element();
+  std::vector<std::string> terms;
+  for (auto n : root.child("TERM").children()) terms.push_back(n.text().get());
+  EXPECT_EQ(terms, (std::vector<std::string>{"12", "24", "36", "48", "60"}));
+  auto ids = [&](const char* element, const char* id) {
+    std::vector<int> v;
+    for (auto n : root.children(element)) {
+      v.push_back(n.child(id).text().as_int());
+      EXPECT_FALSE(std::string(n.child("Description").text().get()).empty());
+    }
+    return v;
+  };
+  EXPECT_EQ(ids("CTYPE", "ContractTypeID"), (std::vector<int>{0, 1, 2, 3}));
+  EXPECT_EQ(ids("BVALUE", "CreditTypeID"), (std::vector<int>{1, 2, 3, 4}));
+  EXPECT_EQ(ids("APRTYPE", "APRTypeID"), (std::vector<int>{1, 2, 3}));
+  std::vector<std::string> levels;
+  for (auto n : root.children("ACCESSLEVEL")) {
+    // Description first, identifier second.
+    levels.push_back(std::string(n.first_child().text().get()) + "/" +
+                     n.first_child().next_sibling().text().get());
+  }
+  EXPECT_EQ(levels, (std::vector<std::string>{"Basic/1", "Standard/2", "Premium/3", "Travel/4"}));
+  EXPECT_EQ(Records(xml, "T15").size(), 4u);
+  EXPECT_TRUE(root.child("HIDETravelOption"));
+  for (int n = 1; n <= 14; ++n) EXPECT_TRUE(Records(xml, "T" + std::to_string(n)).empty());
+
+  EXPECT_NE(Doc(12).find("<SHOWTravelOption/>"), std::string::npos);
+  EXPECT_NE(Doc(20).find("<HIDETravelOption/>"), std::string::npos);
+  EXPECT_EQ(server_->Get("/TermFeesAX.asp?Center=abc").first, 400);
+  EXPECT_EQ(server_->Get("/TermFeesAX.asp").first, 400);
+  EXPECT_EQ(server_->Get("/other.asp?Center=12").first, 404);
+  // The page answers under any address prefix and letter case.
+  EXPECT_EQ(server_->Get("/fees/termfeesax.ASP?center=12").first, 200);
+}
+
+TEST_F(PageTest, AFailureIsNeverConfirmed) {
+  Ok(" INSERT INTO RenewalOptionFee ( CenterID, EffectivityDate, RenewalOptionFee, "
+     "RecordLastUpdated)  VALUES (12, '03/15/2004', 49,  GETDATE()) ");
+  const std::string before = DumpDatabase(db_);
+  struct Case {
+    std::string text;
+    int status;
+    std::string says;
+  };
+  const std::vector<Case> cases = {
+      {" UPDATE RENEWALOPTIONFEE SET EffectivityDate = '03/15/2004', RenewalOptionFee = 55, "
+       "RecordLastUpdated = GETDATE()   WHERE  EffectivityDate = '3/14/2004' AND CenterID = 12",
+       409, "record not found"},
+      {" DELETE FROM RENEWALOPTIONFEE WHERE   EffectivityDate = '3/15/2004' AND CenterID = 20", 409,
+       "record not found"},
+      {" INSERT INTO RenewalOptionFee ( CenterID, EffectivityDate, RenewalOptionFee, "
+       "RecordLastUpdated)  VALUES (12, '03/15/2004', 50,  GETDATE()) ",
+       409, "already exists"},
+      {" INSERT INTO RenewalOptionFee ( CenterID, EffectivityDate, RenewalOptionFee, "
+       "RecordLastUpdated)  VALUES (77, '03/15/2004', 50,  GETDATE()) ",
+       400, "center 77 does not exist"},
+      {" INSERT INTO BetaAPR ( CenterID, EffectivityDate, BetaAPR, BetaAPRTypeID, "
+       "RecordLastUpdated)  VALUES (12, '03/15/2004', 0.0725, 9,  GETDATE()) ",
+       400, "no known center, type or access level"},
+      {" INSERT INTO SalesTax ( CenterID, Type, EffectivityDate,  Membership, Renewal, "
+       "Merchandise, RecordLastUpdated)  VALUES (12,  6 , '03/15/2004', 0.08, 0.075, 0.01,  "
+       "GETDATE()) ",
+       400, "outside what the column holds"},
+  };
+  for (const Case& c : cases) {
+    auto [status, body] = server_->Post(c.text);
+    EXPECT_EQ(status, c.status) << c.text << "\n" << body;
+    EXPECT_NE(body.find(c.says), std::string::npos) << body;
+  }
+  EXPECT_EQ(DumpDatabase(db_), before);
+
+  // A text of two statements whose second fails leaves the first undone.
+  Ok(" UPDATE MembershipRenewalFee SET ExpirationDate = DATEADD(ss, -1, '01/01/2004') WHERE "
+     "CenterID = 12 AND MEmberAccessLevelID = 3 AND TravelMembership = 1 AND ExpirationDate IS "
+     "NULL\r\n INSERT INTO MembershipRenewalFee ( CenterID, EffectivityDate, "
+     "MembershipRenewalFee, CenterPortion, MemberAccessLevelID, TravelMembership, "
+     "RecordLastUpdated)  VALUES (12, '01/01/2004', 25, 0.4,3,1,  GETDATE()) ");
+  const std::string withRenewal = DumpDatabase(db_);
+  auto [status, body] = server_->Post(
+      " UPDATE MembershipRenewalFee SET ExpirationDate = DATEADD(ss, -1, '07/01/2004') WHERE "
+      "CenterID = 12 AND MEmberAccessLevelID = 3 AND TravelMembership = 1 AND ExpirationDate IS "
+      "NULL\r\n UPDATE MembershipRenewalFee SET EffectivityDate ='07/01/2004', "
+      "MembershipRenewalFee = 30, CenterPortion = 0.5, MEmberAccessLevelID = 3, "
+      "RecordLastUpdated = GETDATE()   WHERE  EffectivityDate = '2/2/2004' AND CenterID = 12 AND "
+      "isnull(TravelMembership,0) = 1 AND MemberAccessLevelID = 3");
+  EXPECT_EQ(status, 409);
+  EXPECT_EQ(body.rfind("record not found: statement 2:", 0), 0u) << body;
+  EXPECT_EQ(DumpDatabase(db_), withRenewal);
+
+  // The expiry and the reopening may match nothing.
+  Ok(" UPDATE MembershipRenewalFee SET ExpirationDate = DATEADD(ss, -1, '07/01/2004') WHERE "
+     "CenterID = 20 AND MEmberAccessLevelID = 1 AND TravelMembership = 0 AND ExpirationDate IS "
+     "NULL");
+  Ok("UPDATE dbo.MembershipRenewalFee SET ExpirationDate = NULL WHERE CenterID = 20 AND "
+     "ExpirationDate IS NOT NULL AND MemberAccessLevelID = 3 AND MemberAccessLevelID NOT IN "
+     "(SELECT MemberAccessLevelID FROM dbo.MembershipRenewalFee WHERE CenterID = 20 and "
+     "ISNULL(ExpirationDate, '2099-01-01') > GETDATE() AND MemberAccessLevelID = 3 ) AND "
+     "dbo.MembershipRenewalFee.ExpirationDate = (SELECT MAX(ExpirationDate) FROM "
+     "dbo.MembershipRenewalFee WHERE CenterID = 20 AND ExpirationDate IS NOT NULL AND "
+     "MemberAccessLevelID = 3)");
+}
+
+TEST_F(PageTest, RenewalFeeEditSparesItselfAndDeletionReopens) {
+  auto add = [&](const std::string& date, int level, const std::string& fee) {
+    Ok(" UPDATE MembershipRenewalFee SET ExpirationDate = DATEADD(ss, -1, '" + date +
+       "') WHERE CenterID = 12 AND MEmberAccessLevelID = " + std::to_string(level) +
+       " AND TravelMembership = 0 AND ExpirationDate IS NULL\r\n INSERT INTO "
+       "MembershipRenewalFee ( CenterID, EffectivityDate, MembershipRenewalFee, CenterPortion, "
+       "MemberAccessLevelID, TravelMembership, RecordLastUpdated)  VALUES (12, '" +
+       date + "', " + fee + ", 0.5," + std::to_string(level) + ",0,  GETDATE()) ");
+  };
+  add("01/01/2004", 3, "20");
+  add("01/01/2005", 3, "22");
+  // Editing the record in force with the mended expiry keeps it open.
+  Ok(" UPDATE MembershipRenewalFee SET ExpirationDate = DATEADD(ss, -1, '2/1/2005') WHERE "
+     "CenterID = 12 AND MEmberAccessLevelID = 3 AND TravelMembership = 0 AND ExpirationDate IS "
+     "NULL AND NOT (EffectivityDate = '1/1/2005' AND MemberAccessLevelID = 3 AND "
+     "isnull(TravelMembership,0) = 0)\r\n UPDATE MembershipRenewalFee SET EffectivityDate "
+     "='2/1/2005', MembershipRenewalFee = 23, CenterPortion = 0.5, MEmberAccessLevelID = 3, "
+     "RecordLastUpdated = GETDATE()   WHERE  EffectivityDate = '1/1/2005' AND CenterID = 12 AND "
+     "isnull(TravelMembership,0) = 0 AND MemberAccessLevelID = 3");
+  EXPECT_EQ(Query(db_,
+                  "SELECT EffectivityDate, MembershipRenewalFee, ExpirationDate FROM "
+                  "MembershipRenewalFee ORDER BY 1"),
+            (std::vector<std::string>{"2004-01-01 00:00:00|200000|2004-12-31 23:59:59",
+                                      "2005-02-01 00:00:00|230000|NULL"}));
+  // Deleting the record in force, then reopening, puts its predecessor back in force.
+  Ok(" DELETE FROM MEMBERSHIPRENEWALFEE WHERE   EffectivityDate = '2/1/2005' AND CenterID = 12 "
+     "AND MemberAccessLevelID = 3 AND isnull(TravelMembership,0) = 0");
+  Ok("UPDATE dbo.MembershipRenewalFee SET ExpirationDate = NULL WHERE CenterID = 12 AND "
+     "ExpirationDate IS NOT NULL AND MemberAccessLevelID = 3 AND MemberAccessLevelID NOT IN "
+     "(SELECT MemberAccessLevelID FROM dbo.MembershipRenewalFee WHERE CenterID = 12 and "
+     "ISNULL(ExpirationDate, '2099-01-01') > GETDATE() AND MemberAccessLevelID = 3 ) AND "
+     "dbo.MembershipRenewalFee.ExpirationDate = (SELECT MAX(ExpirationDate) FROM "
+     "dbo.MembershipRenewalFee WHERE CenterID = 12 AND ExpirationDate IS NOT NULL AND "
+     "MemberAccessLevelID = 3)");
+  EXPECT_EQ(Query(db_, "SELECT EffectivityDate, ExpirationDate FROM MembershipRenewalFee"),
+            std::vector<std::string>{"2004-01-01 00:00:00|NULL"});
+}
+
+TEST_F(PageTest, InjectionCorpusIsRefusedWithTheDatabaseUnchanged) {
+  Ok(" INSERT INTO RenewalOptionFee ( CenterID, EffectivityDate, RenewalOptionFee, "
+     "RecordLastUpdated)  VALUES (12, '03/15/2004', 49,  GETDATE()) ");
+  const std::string before = DumpDatabase(db_);
+  const std::string del =
+      " DELETE FROM RENEWALOPTIONFEE WHERE   EffectivityDate = '3/15/2004' AND CenterID = 12";
+  const std::vector<std::string> statements = {
+      del + "; DROP TABLE Centers",
+      del + "\r\nDROP TABLE Centers",
+      "DROP TABLE RenewalOptionFee",
+      "EXEC sp_executesql N'DELETE FROM RenewalOptionFee'",
+      "EXECUTE('DELETE FROM RenewalOptionFee')",
+      " DELETE FROM RENEWALOPTIONFEE WHERE   EffectivityDate = '3/15/2004' OR 1=1 --' AND "
+      "CenterID = 12",
+      " DELETE FROM RENEWALOPTIONFEE WHERE   EffectivityDate = '' OR ''='' AND CenterID = 12",
+      del + " OR CenterID <> 12",
+      del + " UNION ALL SELECT * FROM Centers",
+      del + " /* */",
+      "DELETE FROM RENEWALOPTIONFEE",
+      " UPDATE RENEWALOPTIONFEE SET EffectivityDate = '03/15/2004', RenewalOptionFee = 0, "
+      "RecordLastUpdated = GETDATE()",
+      "INSERT INTO Centers (CenterID, Name, ShowTravelOption) VALUES (99, 'x', 0)",
+      "ATTACH DATABASE '/tmp/x.db' AS x",
+      "PRAGMA writable_schema = ON",
+      del + "\r\n" + del + "\r\n" + del,
+      " DELETE FROM RENEWALOPTIONFEE WHERE   EffectivityDate = '" + std::string(5000, 'x') +
+          "' AND CenterID = 12",
+      " DELETE FROM RENEWALOPTIONFEE WHERE   EffectivityDate = '99/99/2004' AND CenterID = 12",
+      " DELETE FROM RENEWALOPTIONFEE WHERE   EffectivityDate = '3/15/2004' AND CenterID = 12" +
+          std::string(1, '\0') + "; DROP TABLE Centers",
+  };
+  for (const std::string& s : statements) {
+    auto [status, body] = server_->Post(s);
+    EXPECT_EQ(status, 400) << s.substr(0, 200);
+    EXPECT_EQ(body.rfind("refused: ", 0), 0u) << body;
+  }
+  // Bodies that are not a proper form.
+  auto c = server_->Client();
+  const std::vector<std::string> bodies = {
+      "SQL=" + FormEncode(del) + "%",
+      "SQL=" + FormEncode(del) + "%G1",
+      "SQL=" + FormEncode(del) + "&SQL=DROP+TABLE+Centers",
+      "Statement=" + FormEncode(del),
+      "SQL=" + del,  // raw blanks are not form encoding
+      "SQL=" + FormEncode(del) + "%81",
+      "",
+  };
+  for (const std::string& b : bodies) {
+    auto res = c->Post("/TermFeesAX.asp", b, "application/x-www-form-urlencoded");
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, 400) << b;
+    EXPECT_EQ(res->body.rfind("refused: ", 0), 0u) << res->body;
+  }
+  // A 10 MB body is refused without being read into a statement.
+  auto big = c->Post("/TermFeesAX.asp", "SQL=" + std::string(10 * 1024 * 1024, 'A'),
+                     "application/x-www-form-urlencoded");
+  ASSERT_TRUE(big);
+  EXPECT_EQ(big->status, 413);
+  EXPECT_NE(big->body.find("larger than"), std::string::npos);
+  EXPECT_EQ(DumpDatabase(db_), before);
+  // The page still works afterwards.
+  Ok(del);
+}
+
+TEST_F(PageTest, DecodesWindows1252) {
+  // The control encodes byte by byte in Windows-1252: %E9 is "é".
+  auto c = server_->Client();
+  const std::string statement =
+      " INSERT INTO BankAccount ( CenterID, Type, EffectivityDate, RoutingNumber, AccountNumber, "
+      "SweepSpan, Opened, Closed, RecordLastUpdated)  VALUES (12, 1, '03/15/2004', '0', 'N\xB0"
+      "12\xE9', 30, '01/02/2004', NULL,   GETDATE()) ";
+  auto res = c->Post("/TermFeesAX.asp", "SQL=" + FormEncode(statement),
+                     "application/x-www-form-urlencoded");
+  ASSERT_TRUE(res);
+  EXPECT_EQ(res->status, 200) << res->body;
+  EXPECT_EQ(Query(db_, "SELECT AccountNumber FROM BankAccount"),
+            std::vector<std::string>{"N\xC2\xB0"
+                                     "12\xC3\xA9"});
+  EXPECT_NE(Doc(12).find("<AccountNumber>N\xC2\xB0"
+                         "12\xC3\xA9</AccountNumber>"),
+            std::string::npos);
+}
+
+}  // namespace
+}  // namespace harnolfees::server::testing
