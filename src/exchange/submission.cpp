@@ -54,7 +54,11 @@ void HarnolFeesCtlCenter::SubmitStatement(const std::string& statement) {
     ~SubmittingScope() { flag = false; }
   } submitting(state_.Submitting);
 
-  Inet1_->onStateChanged = [this](int state) { OnTransferStateChanged(state); };
+  // The control wires the notification at start-up; a transfer handed in
+  // without it still reports here.
+  if (!Inet1_->onStateChanged) {
+    Inet1_->onStateChanged = [this](int state) { OnTransferStateChanged(state); };
+  }
   const std::uint64_t notificationsBefore = transferNotifications_;
   host_.SetMousePointer(pointer::kHourglass);
   Inet1_->Cancel();
