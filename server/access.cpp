@@ -105,6 +105,8 @@ std::optional<std::string> Base64Decode(std::string_view in) {
     if (c == '/') return 63;
     return -1;
   };
+  // Standard base64 with its padding, nothing else.
+  if (in.empty() || in.size() % 4 != 0) return std::nullopt;
   std::string out;
   int buffer = 0, bits = 0;
   std::size_t i = 0;
@@ -118,6 +120,8 @@ std::optional<std::string> Base64Decode(std::string_view in) {
       out += static_cast<char>((buffer >> bits) & 0xFF);
     }
   }
+  const std::size_t padding = in.size() - i;
+  if (padding > 2) return std::nullopt;
   for (; i < in.size(); ++i) {
     if (in[i] != '=') return std::nullopt;
   }

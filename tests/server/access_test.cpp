@@ -1,0 +1,174 @@
+// Who may use the page: HTTP Basic credentials against the users file, and
+// the centers each user may read and change.
+#include "access.hpp"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "server_test_util.hpp"
+
+namespace harnolfees::server::testing {
+namespace {
+
+std::string Basic(const std::string& user, const std::string& password) {
+  static const char* kChars = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  const std::string in = user + ":" + password;
+  std::string out;
+  int val = 0, bits = -6;
+  for (unsigned char c : in) {
+    val = (val << 8) + c;
+    bits += 8;
+    while (bits >= 0) {
+      out += kChars[(val >> bits) & 0x3F];
+      bits -= 6;
+    }
+  }
+  if (bits > -6) out += kChars[((val << 8) >> (bits + 8)) & 0x3F];
+  while (out.size() % 4) out += '=';
+  return "Basic " + out;
+}
+
+const std::string kInsert12 =
+    " INSERT INTO RenewalOptionFee ( CenterID, EffectivityDate, RenewalOptionFee, "
+    "RecordLastUpdated)  VALUES (12, '03/15/2004', 49,  GETDATE()) ";
+const std::string kInsert20 =
+    " INSERT INTO RenewalOptionFee ( CenterID, EffectivityDate, RenewalOptionFee, "
+    "RecordLastUpdated)  VALUES (20, '03/15/2004', 49,  GETDATE()) ";
+
+class AccessTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const std::string users = dir_.File("users");
+    std::ofstream f(users);
+    f << "# fee page users\n\n"
+      << UserDirectory::MakeEntry("alice", "s3cret", "12", "12", 1000) << "\n"
+      << UserDirectory::MakeEntry("bob", "pa:ss word", "*", "", 1000) << "\r\n"
+      << UserDirectory::MakeEntry("carol", "x", "", "20,21", 1000) << "\n";
+    f.close();
+    ServerOptions o = OptionsFor(db_, {{12, false}, {20, true}});
+    o.usersFile = users;
+    server_ = std::make_unique<RunningServer>(o);
+  }
+  TempDir dir_;
+  std::string db_ = dir_.File("fees.db");
+  std::unique_ptr<RunningServer> server_;
+};
+
+TEST_F(AccessTest, RequestsNeedValidCredentials) {
+  auto c = server_->Client();
+  auto res = c->Get("/TermFeesAX.asp?Center=12");
+  ASSERT_TRUE(res);
+  EXPECT_EQ(res->status, 401);
+  EXPECT_NE(res->get_header_value("WWW-Authenticate").find("Basic"), std::string::npos);
+  for (const std::string& header :
+       {Basic("alice", "wrong"), Basic("mallory", "s3cret"), Basic("alice", ""),
+        std::string("Basic !!!!"), std::string("Bearer abc"), Basic("alice", "s3cret") + "x"}) {
+    EXPECT_EQ(server_->Get("/TermFeesAX.asp?Center=12", {{"Authorization", header}}).first, 401)
+        << header;
+  }
+  const std::string before = DumpDatabase(db_);
+  EXPECT_EQ(server_->Post(kInsert12).first, 401);
+  EXPECT_EQ(server_->Post(kInsert12, {{"Authorization", Basic("alice", "S3CRET")}}).first, 401);
+  EXPECT_EQ(DumpDatabase(db_), before);
+  // The right password works, twice (the second time from the remembered check).
+  for (int i = 0; i < 2; ++i) {
+    EXPECT_EQ(
+        server_->Get("/TermFeesAX.asp?Center=12", {{"Authorization", Basic("alice", "s3cret")}})
+            .first,
+        200);
+  }
+  EXPECT_EQ(
+      server_->Get("/TermFeesAX.asp?Center=99", {{"Authorization", Basic("bob", "pa:ss word")}})
+          .first,
+      200);
+}
+
+TEST_F(AccessTest, UsersReachOnlyTheirCenters) {
+  const httplib::Headers alice{{"Authorization", Basic("alice", "s3cret")}};
+  const httplib::Headers bob{{"Authorization", Basic("bob", "pa:ss word")}};
+  const httplib::Headers carol{{"Authorization", Basic("carol", "x")}};
+  auto [status, body] = server_->Get("/TermFeesAX.asp?Center=20", alice);
+  EXPECT_EQ(status, 403);
+  EXPECT_NE(body.find("may not read center 20"), std::string::npos) << body;
+
+  const std::string before = DumpDatabase(db_);
+  auto forbidden = server_->Post(kInsert20, alice);
+  EXPECT_EQ(forbidden.first, 403);
+  EXPECT_NE(forbidden.second.find("may not change center 20"), std::string::npos);
+  EXPECT_EQ(server_->Post(kInsert12, bob).first, 403);  // bob reads only
+  // A text whose second statement names another center is refused whole.
+  EXPECT_EQ(server_->Post(kInsert12 + "\r\n" + kInsert20, alice).first, 403);
+  EXPECT_EQ(DumpDatabase(db_), before);
+
+  EXPECT_EQ(server_->Post(kInsert12, alice).first, 200);
+  EXPECT_EQ(server_->Post(kInsert20, carol).first, 200);
+  EXPECT_EQ(server_->Get("/TermFeesAX.asp?Center=20", carol).first,
+            200);  // writing implies reading
+  EXPECT_EQ(Query(db_, "SELECT CenterID FROM RenewalOptionFee ORDER BY 1"),
+            (std::vector<std::string>{"12", "20"}));
+}
+
+TEST(Access, UsersFileIsCheckedLineByLine) {
+  const std::string good = UserDirectory::MakeEntry("dave", "pw", "*", "1,2", 1000);
+  EXPECT_EQ(UserDirectory::Parse("# c\n" + good + "\n", "users")->size(), 1u);
+  const std::vector<std::pair<std::string, std::string>> bad = {
+      {"dave:plain:pw:1:2", "line 1"},
+      {"\n" + good + "\n" + good, "line 3: user dave appears twice"},
+      {"dave:md5:1000:00112233445566:00:*:*", "unknown hash scheme"},
+      {"dave:pbkdf2-sha256:10:0011223344556677:" + std::string(64, '0') + ":*:*",
+       "iteration count"},
+      {"dave:pbkdf2-sha256:1000:xyz:" + std::string(64, '0') + ":*:*", "bad salt"},
+      {"dave:pbkdf2-sha256:1000:0011223344556677:00:*:*", "bad hash"},
+      {"dave:pbkdf2-sha256:1000:0011223344556677:" + std::string(64, '0') + ":1;2:*",
+       "centers to read"},
+  };
+  for (const auto& [text, says] : bad) {
+    try {
+      UserDirectory::Parse(text, "users");
+      ADD_FAILURE() << "accepted: " << text;
+    } catch (const std::runtime_error& e) {
+      EXPECT_NE(std::string(e.what()).find(says), std::string::npos) << e.what();
+    }
+  }
+  EXPECT_THROW(UserDirectory::Load("/nonexistent/users"), std::runtime_error);
+}
+
+TEST(Access, WithoutUsersOnlyLoopbackAddresses) {
+  TempDir dir;
+  ServerOptions o = OptionsFor(dir.File("fees.db"));
+  o.host = "0.0.0.0";
+  EXPECT_THROW(FeeServer{o}, std::runtime_error);
+  EXPECT_TRUE(IsLoopbackHost("127.0.0.1"));
+  EXPECT_TRUE(IsLoopbackHost("::1"));
+  EXPECT_FALSE(IsLoopbackHost("192.168.1.5"));
+}
+
+TEST(Access, CommandLine) {
+  auto parsed = ParseCommandLine({"--db", "f.db", "--listen", "127.0.0.1:0", "--users", "u",
+                                  "--demo", "--center", "7:travel", "--center", "8",
+                                  "--synchronous", "NORMAL", "--threads", "4"});
+  ASSERT_TRUE(std::holds_alternative<ServerOptions>(parsed)) << std::get<std::string>(parsed);
+  const auto& o = std::get<ServerOptions>(parsed);
+  EXPECT_EQ(o.database, "f.db");
+  EXPECT_EQ(o.port, 0);
+  EXPECT_EQ(o.usersFile, "u");
+  EXPECT_TRUE(o.demo);
+  ASSERT_EQ(o.centers.size(), 2u);
+  EXPECT_TRUE(o.centers[0].showTravelOption);
+  EXPECT_FALSE(o.centers[1].showTravelOption);
+  EXPECT_EQ(o.synchronous, Synchronous::Normal);
+  EXPECT_EQ(o.threads, 4);
+  for (const std::vector<std::string>& bad : {std::vector<std::string>{},
+                                              {"--db"},
+                                              {"--db", "f", "--listen", "nohost"},
+                                              {"--db", "f", "--listen", "127.0.0.1:70000"},
+                                              {"--db", "f", "--center", "x"},
+                                              {"--db", "f", "--synchronous", "off"},
+                                              {"--db", "f", "--bogus"}}) {
+    EXPECT_TRUE(std::holds_alternative<std::string>(ParseCommandLine(bad)));
+  }
+}
+
+}  // namespace
+}  // namespace harnolfees::server::testing
