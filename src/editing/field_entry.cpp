@@ -51,15 +51,13 @@ std::optional<int> DecimalsFor(int tab, int index) {
   }
 }
 
-// The length of a text as the text box counts it: UTF-16 code units, so that
-// a selection covers every character in any front end.
+// The length of a text as the text box counts it: in characters, not bytes.
 int TextBoxLength(const std::string& text) {
-  int units = 0;
+  int characters = 0;
   for (unsigned char c : text) {
-    if ((c & 0xC0) == 0x80) continue;
-    units += c >= 0xF0 ? 2 : 1;
+    if ((c & 0xC0) != 0x80) ++characters;
   }
-  return units;
+  return characters;
 }
 
 TextBox& TextField(Surface& surface, int index) {

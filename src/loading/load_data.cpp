@@ -42,6 +42,13 @@ std::string Readable(std::string description) {
          " bytes left out ...] " + description.substr(tail);
 }
 
+std::string_view TrimXmlSpace(std::string_view text) {
+  auto space = [](char ch) { return ch == ' ' || ch == '\t' || ch == '\r' || ch == '\n'; };
+  while (!text.empty() && space(text.front())) text.remove_prefix(1);
+  while (!text.empty() && space(text.back())) text.remove_suffix(1);
+  return text;
+}
+
 }  // namespace
 
 struct HarnolFeesCtlCenter::LoadReader {
@@ -157,7 +164,9 @@ struct HarnolFeesCtlCenter::LoadReader {
     for (pugi::xml_node field = element.first_child(); field;
          field = field.next_sibling(), ++position) {
       for (pugi::xml_node part = field.first_child(); part; part = part.next_sibling()) {
-        const std::string_view text = loading::NodeText(part, scratch_);
+        // A document written with line breaks around its values still
+        // holds the values themselves.
+        const std::string_view text = TrimXmlSpace(loading::NodeText(part, scratch_));
         if (text.empty()) continue;
         rs.SetValue(FieldIndex(rs, memo, position, field.name()), Value(std::string(text)));
       }

@@ -571,7 +571,14 @@ double RecordSetNumber(std::string_view elementName) {
   for (char c : elementName) {
     if (c != 'T' && c != 't') rest += c;
   }
-  return std::nearbyint(Val(rest));
+  try {
+    return std::nearbyint(Val(rest));
+  } catch (const ControlError& e) {
+    // A number too large for a double names no record set either; the
+    // caller reports it as beyond the last one.
+    if (e.number() == errc::kOverflow) return HUGE_VAL;
+    throw;
+  }
 }
 
 std::string_view NodeText(pugi::xml_node node, std::string& scratch) {

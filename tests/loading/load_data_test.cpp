@@ -1,0 +1,243 @@
+// LoadData: the steps of a load, what the document fills, and its early
+// returns.
+#include <gtest/gtest.h>
+
+#include "loading/loading_fixture.hpp"
+
+namespace harnolfees::testing {
+namespace {
+
+using LoadDataTest = LoadingTest;
+
+TEST_F(LoadDataTest, SampleFillsEveryRecordSetListAndTheGrid) {
+  LoadSample();
+
+  EXPECT_TRUE(host.messages.empty()) << host.LastMessage().prompt;
+  EXPECT_EQ(host.pointers, (std::vector<int>{11, 0}));
+  ASSERT_EQ(fetcher->urls.size(), 1u);
+  EXPECT_EQ(fetcher->urls[0], "http://fees.example/harnol/TermFeesAX.asp?Center=12");
+  EXPECT_EQ(state().BaseURL, kBaseUrl);
+  EXPECT_EQ(state().ServerDate, "3/15/2004");
+  EXPECT_EQ(state().ClubID, 12);
+  EXPECT_TRUE(state().ShowTravelOption);
+
+  const std::size_t expected[] = {0, 2, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 2};
+  for (int set = 1; set <= 15; ++set) EXPECT_EQ(Count(set), expected[set]) << "record set " << set;
+
+  EXPECT_EQ(List(surface().cboTerm), (std::vector<std::string>{"12", "24", "36"}));
+  EXPECT_EQ(List(surface().cboType),
+            (std::vector<std::string>{"Standard", "Premium", "Corporate"}));
+  EXPECT_EQ(List(surface().cboBitwise), (std::vector<std::string>{"Excellent", "Good"}));
+  EXPECT_EQ(List(surface().cboAPRType), (std::vector<std::string>{"Fixed", "Variable"}));
+  EXPECT_EQ(List(surface().cboAccessLevel), (std::vector<std::string>{"Basic", "Gold"}));
+  EXPECT_EQ(surface().cboAccessLevel.ItemData(0), 1);
+  EXPECT_EQ(surface().cboAccessLevel.ItemData(1), 3);
+  EXPECT_EQ(List(surface().cboBanckAccType), (std::vector<std::string>{"Operating", "Payroll"}));
+
+  // Values arrive converted to their field types.
+  EXPECT_EQ(Field(1, 0, "Effectivity"), Value(Date(2004, 1, 1)));
+  EXPECT_EQ(Field(1, 0, "MembershipFee"), Value(Money::FromUnits(12345000)));
+  EXPECT_EQ(Field(1, 0, "Term"), Value(std::int16_t{12}));
+  EXPECT_EQ(Field(1, 0, "RecordLastUpdated"), Value(DateTime::FromParts(2004, 1, 2, 9, 30, 0)));
+  EXPECT_EQ(Field(9, 0, "RoutingNumber"), Value("021000021"));
+  // An empty field element leaves the field Null.
+  EXPECT_TRUE(Field(9, 0, "Closed").IsNull());
+  EXPECT_TRUE(Field(2, 0, "RecordLastUpdated").IsNull());
+
+  // The server's keys of every record.
+  for (int set = 1; set <= 14; ++set) {
+    EXPECT_EQ(Field(set, 0, "OldEffectivity"), Field(set, 0, "Effectivity")) << set;
+  }
+  EXPECT_EQ(Field(5, 0, "OldType"), Value(2.0));
+  EXPECT_EQ(Field(6, 0, "OldType"), Value(1.0));
+  EXPECT_EQ(Field(7, 0, "OldType"), Value(2.0));
+  EXPECT_EQ(Field(9, 0, "OldType"), Value(std::int16_t{2}));
+  EXPECT_EQ(Field(8, 0, "OldMemberAccessLevelID"), Value(std::int16_t{3}));
+  EXPECT_EQ(Field(8, 0, "OldTravelMembership"), Value(std::int16_t{1}));
+  EXPECT_TRUE(Field(15, 0, "OldEffectivity").IsNull());
+
+  // The current tab is rendered, and the effective-date picker set up.
+  const Grid& grid = surface().grdFees;
+  EXPECT_EQ(grid.TextMatrix(1, 0), "Jan 01, 2004");
+  EXPECT_EQ(grid.TextMatrix(1, 1), "1,234.50");
+  EXPECT_EQ(grid.TextMatrix(2, 3), "7.250");
+  const DatePicker& picker = surface().DTPicker1[0];
+  EXPECT_EQ(picker.Value(), Date(2004, 3, 15));
+  EXPECT_EQ(picker.MinDate(), Date(2004, 1, 15));
+  EXPECT_EQ(picker.MaxDate(), Date(2005, 3, 15));
+  EXPECT_TRUE(picker.Visible());
+}
+
+TEST_F(LoadDataTest, EmptyAddressStoresTheCallButFetchesAndEmptiesNothing) {
+  LoadSample();
+  host.ClearRecords();
+
+  control->LoadData("", 7, "2005-04-01");
+
+  EXPECT_TRUE(host.messages.empty());
+  EXPECT_EQ(host.pointers, (std::vector<int>{11, 0}));
+  EXPECT_EQ(fetcher->urls.size(), 1u);
+  EXPECT_EQ(state().BaseURL, "");
+  EXPECT_EQ(state().ClubID, 7);
+  EXPECT_EQ(state().ServerDate, "4/1/2005");
+  EXPECT_EQ(Count(1), 2u);
+  EXPECT_EQ(surface().cboAccessLevel.ListCount(), 2);
+}
+
+TEST_F(LoadDataTest, ServerDateIsNormalisedAndAnInvalidOneFailsBeforeTheCenterIsStored) {
+  Load("<TermFees/>", 12, "2004-03-15T00:00:00");
+  EXPECT_EQ(state().ServerDate, "3/15/2004");
+  LoadSample();
+  host.ClearRecords();
+
+  control->LoadData("http://other.example/", 99, "the ides of March");
+
+  ASSERT_EQ(host.messages.size(), 1u);
+  EXPECT_NE(host.messages[0].prompt.find("the ides of March"), std::string::npos)
+      << host.messages[0].prompt;
+  EXPECT_EQ(host.messages[0].buttons, 0);
+  EXPECT_EQ(host.messages[0].title, "");
+  EXPECT_EQ(host.pointers, (std::vector<int>{11, 0}));
+  EXPECT_EQ(state().BaseURL, "http://other.example/");
+  EXPECT_EQ(state().ServerDate, "3/15/2004");
+  EXPECT_EQ(state().ClubID, 12);
+  EXPECT_EQ(fetcher->urls.size(), 2u);
+  EXPECT_EQ(Count(1), 2u);
+}
+
+TEST_F(LoadDataTest, RootWithoutChildrenEmptiesTheRecordSetsButRendersNothing) {
+  LoadSample();
+  host.ClearRecords();
+
+  Load("<?xml version=\"1.0\"?>\n<TermFees>\n  <!-- nothing today -->\n  \n</TermFees>\n");
+
+  EXPECT_TRUE(host.messages.empty());
+  EXPECT_EQ(host.pointers, (std::vector<int>{11, 0}));
+  for (int set = 1; set <= 15; ++set) EXPECT_EQ(Count(set), 0u) << set;
+  EXPECT_EQ(surface().cboAccessLevel.ListCount(), 0);
+  // The other lists are not the load's to clear, and nothing is re-rendered.
+  EXPECT_EQ(surface().cboTerm.ListCount(), 3);
+  EXPECT_EQ(surface().cboBanckAccType.ListCount(), 2);
+  EXPECT_EQ(surface().grdFees.TextMatrix(1, 0), "Jan 01, 2004");
+}
+
+TEST_F(LoadDataTest, ReloadingAppendsTheDocumentListsAndRebuildsTheOthers) {
+  LoadSample();
+  LoadSample();
+
+  EXPECT_TRUE(host.messages.empty());
+  EXPECT_EQ(surface().cboTerm.ListCount(), 6);
+  EXPECT_EQ(surface().cboType.ListCount(), 6);
+  EXPECT_EQ(surface().cboBitwise.ListCount(), 4);
+  EXPECT_EQ(surface().cboAPRType.ListCount(), 4);
+  EXPECT_EQ(surface().cboAccessLevel.ListCount(), 2);
+  EXPECT_EQ(surface().cboBanckAccType.ListCount(), 2);
+  // The record sets hold the second load only.
+  EXPECT_EQ(Count(1), 2u);
+  EXPECT_EQ(Count(15), 2u);
+}
+
+TEST_F(LoadDataTest, TheTabShownIsReRenderedAndTravelOptionKeptUnlessTheDocumentSays) {
+  LoadSample();
+  ClickTab(6);
+  host.ClearRecords();
+
+  Load(R"(<TermFees>
+    <CTYPE><ContractTypeID>0</ContractTypeID><Description>Standard</Description></CTYPE>
+    <CTYPE><ContractTypeID>1</ContractTypeID><Description>Premium</Description></CTYPE>
+    <T6><BetaContractTypeID>1</BetaContractTypeID><Effectivity>2006-01-01T00:00:00</Effectivity>
+        <BetaProcessingFee>30</BetaProcessingFee></T6>
+  </TermFees>)");
+
+  EXPECT_TRUE(host.messages.empty()) << host.LastMessage().prompt;
+  EXPECT_EQ(state().CurrentTab, 6);
+  EXPECT_TRUE(state().ShowTravelOption);  // neither element: kept
+  EXPECT_EQ(surface().grdFees.TextMatrix(0, 1), "Beta Processing Fee ($)");
+  EXPECT_EQ(surface().grdFees.TextMatrix(1, 0), "Jan 01, 2006");
+
+  Load("<TermFees><HIDETravelOption>ignored content</HIDETravelOption></TermFees>");
+  EXPECT_FALSE(state().ShowTravelOption);
+  Load("<TermFees><HIDETravelOption/><SHOWTravelOption/></TermFees>");
+  EXPECT_TRUE(state().ShowTravelOption);
+}
+
+TEST_F(LoadDataTest, ListElementsContributeOnlyTheirItemTexts) {
+  Load(R"(<?xml version="1.0" encoding="UTF-8"?>
+<TermFees>
+  <TERM> <Months>12</Months>
+         <!-- a comment between items adds nothing -->
+         <Months>24</Months> </TERM>
+  <CTYPE><ID>3</ID><Description>Gold</Description></CTYPE>
+  <CTYPE><Description>R&amp;D &lt;fund&gt;</Description><Note>not an item</Note></CTYPE>
+  <BVALUE><Description><![CDATA[Fair & <square>]]></Description></BVALUE>
+  <APRTYPE><Description>Promotional</Description><Description>Teaser</Description></APRTYPE>
+  <ctype><Description>names are compared exactly</Description></ctype>
+  <ACCESSLEVEL><Description>Gold</Description><ID> 3 </ID></ACCESSLEVEL>
+  <ACCESSLEVEL>Plain<ID>4.5</ID></ACCESSLEVEL>
+</TermFees>)");
+
+  EXPECT_TRUE(host.messages.empty()) << host.LastMessage().prompt;
+  EXPECT_EQ(List(surface().cboTerm), (std::vector<std::string>{"12", "24"}));
+  EXPECT_EQ(List(surface().cboType), (std::vector<std::string>{"Gold", "R&D <fund>"}));
+  EXPECT_EQ(List(surface().cboBitwise), (std::vector<std::string>{"Fair & <square>"}));
+  EXPECT_EQ(List(surface().cboAPRType), (std::vector<std::string>{"Promotional", "Teaser"}));
+  EXPECT_EQ(List(surface().cboAccessLevel), (std::vector<std::string>{"Gold", "Plain"}));
+  EXPECT_EQ(surface().cboAccessLevel.ItemData(0), 3);
+  EXPECT_EQ(surface().cboAccessLevel.ItemData(1), 4);  // 4.5 to the even neighbour
+}
+
+TEST_F(LoadDataTest, RecordSetNumbersComeFromTheElementNames) {
+  Load(ReadTestData("load_record_names.xml"));
+
+  EXPECT_TRUE(host.messages.empty()) << host.LastMessage().prompt;
+  EXPECT_EQ(Count(12), 1u);  // t12
+  EXPECT_EQ(Field(12, 0, "Membership"), Value(0.01f));
+  EXPECT_EQ(Count(7), 1u);   // T07
+  EXPECT_EQ(Count(4), 1u);   // T4.5: halves go to the even number
+  EXPECT_EQ(Count(6), 1u);   // T5.5
+  EXPECT_EQ(Count(10), 1u);  // tT1e1: both letters go, 1e1 reads as 10
+  // t0, Totals, extra, T-1 and term name no record set.
+  std::size_t total = 0;
+  for (int set = 1; set <= 15; ++set) total += Count(set);
+  EXPECT_EQ(total, 5u);
+}
+
+TEST_F(LoadDataTest, FieldTextIsTheTextBelowTheFieldElementAtAnyDepth) {
+  std::string deep;
+  for (int i = 0; i < 200; ++i) deep += "<w>";
+  deep += "2004-02-29T00:00:00";
+  for (int i = 0; i < 200; ++i) deep += "</w>";
+  Load("<TermFees>\r\n  <T4>\r\n    <Effectivity>" + deep +
+       "</Effectivity>\r\n    <RenewalOptionFee>\r\n 12.5 \r\n</RenewalOptionFee>\r\n  "
+       "</T4>\r\n</TermFees>\r\n");
+
+  EXPECT_TRUE(host.messages.empty()) << host.LastMessage().prompt;
+  ASSERT_EQ(Count(4), 1u);
+  EXPECT_EQ(Field(4, 0, "Effectivity"), Value(Date(2004, 2, 29)));
+  EXPECT_EQ(Field(4, 0, "RenewalOptionFee"), Value(Money::FromUnits(125000)));
+}
+
+TEST_F(LoadDataTest, EncodingsOtherThanUtf8AreReadWhenTheyCanBe) {
+  Load(ReadTestData("load_latin1_declared.xml"));
+  EXPECT_TRUE(host.messages.empty()) << host.LastMessage().prompt;
+  EXPECT_EQ(List(surface().cboBanckAccType),
+            (std::vector<std::string>{"D\u00e9p\u00f4t", "Caf\u00e9 \u20ac fund"}));
+
+  // The sample again, as UTF-16 with a byte-order mark, little and big endian.
+  const std::string utf8 = ReadTestData("load_center12.xml");
+  for (bool big : {false, true}) {
+    std::string wide = big ? std::string("\xFE\xFF") : std::string("\xFF\xFE");
+    for (char c : utf8) {
+      ASSERT_LT(static_cast<unsigned char>(c), 0x80u);  // the sample is ASCII
+      wide += big ? std::string{'\0', c} : std::string{c, '\0'};
+    }
+    host.ClearRecords();
+    Load(wide);
+    EXPECT_TRUE(host.messages.empty()) << host.LastMessage().prompt;
+    EXPECT_EQ(Count(1), 2u);
+    EXPECT_EQ(List(surface().cboBanckAccType), (std::vector<std::string>{"Operating", "Payroll"}));
+  }
+}
+
+}  // namespace
+}  // namespace harnolfees::testing
