@@ -1,0 +1,287 @@
+// Membership renewal fees, whose statements carry two statements and whose
+// server key includes the access level and the travel flag, and deletion.
+#include "editing/editing_fixture.hpp"
+
+namespace harnolfees::testing {
+namespace {
+
+std::string GoldFee(int travel) {
+  return "<T8><CenterID>12</CenterID><Effectivity>2004-03-01</Effectivity>"
+         "<MembershipRenewalFee>10</MembershipRenewalFee><CenterPortion>0.5</CenterPortion>"
+         "<MemberAccessLevelDescription>Gold</MemberAccessLevelDescription>"
+         "<MemberAccessLevelID>3</MemberAccessLevelID><TravelMembership>" +
+         std::to_string(travel) + "</TravelMembership></T8>";
+}
+
+const std::string kExpire = " UPDATE MembershipRenewalFee SET ExpirationDate = DATEADD(ss, -1, '";
+const std::string kReopen =
+    "UPDATE dbo.MembershipRenewalFee SET ExpirationDate = NULL WHERE CenterID = 12 AND "
+    "ExpirationDate IS NOT NULL AND MemberAccessLevelID = 3 AND MemberAccessLevelID NOT IN "
+    "(SELECT MemberAccessLevelID FROM dbo.MembershipRenewalFee WHERE CenterID = 12 and "
+    "ISNULL(ExpirationDate, '2099-01-01') > GETDATE() AND MemberAccessLevelID = 3 ) AND "
+    "dbo.MembershipRenewalFee.ExpirationDate = (SELECT MAX(ExpirationDate) FROM "
+    "dbo.MembershipRenewalFee WHERE CenterID = 12 AND ExpirationDate IS NOT NULL AND "
+    "MemberAccessLevelID = 3)";
+
+class RenewalFees : public EditingTest {
+ protected:
+  // A field of the one renewal fee added in this session.
+  Value Added(const std::string& field) {
+    const auto added = Column(8, "IsAdded");
+    for (std::size_t i = 0; i < added.size(); ++i) {
+      if (!added[i].IsNull()) return Column(8, field)[i];
+    }
+    return Value();
+  }
+};
+using Deletion = EditingTest;
+
+TEST_F(RenewalFees, AddConfirmEditTwiceDelete) {
+  Load(GoldFee(0));
+  Tab(8);
+  Add();
+  EXPECT_EQ(S().cboAccessLevel.Text(), "Gold");
+  Date(2004, 3, 1);
+  Type(2, "");
+  Type(3, "");
+  Add();
+  ExpectRefusal(
+      "A record already exists with an effectivity date of Mar 01, 2004 for tha access "
+      "level",
+      "DTPicker1(0)");
+  Date(2004, 3, 2);
+  Add();
+  ExpectRefusal("Please enter  Membership Renewal Fee", "txtField(2)");
+  Type(2, "1E+16");
+  Add();
+  ExpectRefusal(" Membership Renewal Fee is too large.", "txtField(2)");
+  Type(2, "-25");
+  Type(3, "100.5");
+  Add();
+  ExpectRefusal("Please enter a valid Center Portion between 0 to 100", "txtField(3)");
+  Type(3, "-40");
+  Add();
+  EXPECT_EQ(LastPosted(), kExpire +
+                              "03/02/2004') WHERE CenterID = 12 AND MEmberAccessLevelID = 3 AND "
+                              "TravelMembership = 0 AND ExpirationDate IS NULL\r\n INSERT INTO "
+                              "MembershipRenewalFee ( CenterID, EffectivityDate, "
+                              "MembershipRenewalFee, CenterPortion, MemberAccessLevelID, "
+                              "TravelMembership, RecordLastUpdated)  VALUES (12, '03/02/2004', "
+                              "25, 0.4,3,0,  GETDATE()) ");
+  ASSERT_EQ(Count(8), 2u);
+  EXPECT_EQ(Added("OldMemberAccessLevelID").ToDouble(), 3.0);
+  EXPECT_EQ(Added("OldTravelMembership").ToDouble(), 0.0);
+
+  // Rows are latest first: the new fee is row 1.
+  Row(1, 1);
+  Edit();
+  Type(2, "30");
+  Date(2004, 3, 20);
+  Add();
+  const std::string keepFirst =
+      " AND NOT (EffectivityDate = '3/2/2004' AND MemberAccessLevelID = 3 AND "
+      "isnull(TravelMembership,0) = 0)\r\n";
+  EXPECT_EQ(LastPosted(), kExpire +
+                              "3/20/2004') WHERE CenterID = 12 AND MEmberAccessLevelID = 3 AND "
+                              "TravelMembership = 0 AND ExpirationDate IS NULL" +
+                              keepFirst +
+                              " UPDATE MembershipRenewalFee SET EffectivityDate ='3/20/2004', "
+                              "MembershipRenewalFee = 30, CenterPortion = 0.4, "
+                              "MEmberAccessLevelID = 3, RecordLastUpdated = GETDATE()   WHERE  "
+                              "EffectivityDate = '3/2/2004' AND CenterID = 12 AND "
+                              "isnull(TravelMembership,0) = 0 AND MemberAccessLevelID = 3");
+
+  // The second edit finds the row under its confirmed key; the new level
+  // makes it a travel membership, which the server learns too.
+  Row(1, 1);
+  Edit();
+  S().cboAccessLevel.SetText("Platinum Plus");
+  Add();
+  EXPECT_EQ(LastPosted(), kExpire +
+                              "3/20/2004') WHERE CenterID = 12 AND MEmberAccessLevelID = 4 AND "
+                              "TravelMembership = 1 AND ExpirationDate IS NULL AND NOT "
+                              "(EffectivityDate = '3/20/2004' AND MemberAccessLevelID = 3 AND "
+                              "isnull(TravelMembership,0) = 0)\r\n UPDATE MembershipRenewalFee SET "
+                              "EffectivityDate ='3/20/2004', MembershipRenewalFee = 30, "
+                              "CenterPortion = 0.4, MEmberAccessLevelID = 4, TravelMembership = 1, "
+                              "RecordLastUpdated = GETDATE()   WHERE  EffectivityDate = "
+                              "'3/20/2004' AND CenterID = 12 AND isnull(TravelMembership,0) = 0 "
+                              "AND MemberAccessLevelID = 3");
+  // The description is kept to the size of its field.
+  EXPECT_EQ(TrimBlanks(Added("MemberAccessLevelDescription").ToText()), "Platinum P");
+  EXPECT_EQ(Added("TravelMembership").ToDouble(), -1.0);
+  EXPECT_EQ(Added("OldTravelMembership").ToDouble(), 1.0);
+
+  Row(1, 1);
+  host.QueueAnswer(msgbox::kAnswerYes);
+  Delete();
+  const auto posted = Posted();
+  ASSERT_EQ(posted.size(), 5u);
+  EXPECT_EQ(posted[3],
+            " DELETE FROM MEMBERSHIPRENEWALFEE WHERE   EffectivityDate = '3/20/2004' AND CenterID "
+            "= 12 AND MemberAccessLevelID = 4 AND isnull(TravelMembership,0) = 1");
+  EXPECT_EQ(posted[4], kReopen);
+  EXPECT_EQ(Count(8), 1u);
+  EXPECT_FALSE(State().DeletePending);
+}
+
+TEST_F(RenewalFees, RefusalsOfTheAccessLevelAndOfAnUnconfirmedKey) {
+  Load(GoldFee(1), true);
+  Tab(8);
+  Row(1, 1);
+  Edit();
+  EXPECT_EQ(S().chkTravel.Value(), 1);  // the grid shows the loaded flag as 1
+  Edit();
+  Add();
+  Date(2004, 3, 20);
+  Type(2, "25");
+  Type(3, "40");
+  S().cboAccessLevel.SetListIndex(-1);
+  Add();
+  ExpectRefusal("Please select the Membership Access Level", "cboAccessLevel");
+
+  // A refused addition is not shown, and the form keeps what was typed.
+  S().cboAccessLevel.SetText("Silver");
+  Refuse("Cannot insert duplicate key");
+  Add();
+  EXPECT_EQ(host.LastMessage().title, "Terms Fees - ERROR");
+  EXPECT_EQ(S().txtField[2].Text(), "25");
+  EXPECT_EQ(S().grdFees.TextMatrix(2, 0), "");
+  Edit();  // Cancel discards it
+  EXPECT_EQ(Count(8), 1u);
+
+  // A fee whose key the server never confirmed cannot be edited or deleted.
+  RecordSet& rs = Rs(8);
+  rs.AddNew();
+  rs.SetValue("Effectivity", Value("3/25/2004"));
+  rs.SetValue("MembershipRenewalFee", Value("5"));
+  rs.SetValue("CenterPortion", Value(0.5));
+  rs.SetValue("MemberAccessLevelDescription", Value("Silver"));
+  rs.SetValue("MemberAccessLevelID", Value(std::int16_t{2}));
+  rs.SetValue("TravelMembership", Value(std::int16_t{0}));
+  rs.SetValue("IsAdded", Value(std::int16_t{1}));
+  rs.Update();
+  Tab(1);
+  Tab(8);
+  host.ClearRecords();
+  Row(2, 1);
+  Edit();
+  Add();
+  ExpectRefusal(
+      "This record cannot be saved yet: the server has not confirmed it. Please reload the data "
+      "before you change it.",
+      "");
+  Edit();
+  Row(2, 1);
+  Delete();
+  ExpectRefusal(
+      "This record cannot be deleted yet: the server has not confirmed its addition. Please "
+      "reload the data before you delete it.",
+      "", "Terms Fees");
+}
+
+TEST_F(Deletion, OnlyConfirmedAdditionsAfterTheQuestion) {
+  Load(
+      "<T12><Effectivity>2004-03-01</Effectivity><Type>3</Type><Membership>0.01</Membership>"
+      "<Renewal>0.01</Renewal><Merchandise>0.01</Merchandise></T12>");
+  Tab(12);
+  Row(0);
+  Delete();
+  EXPECT_EQ(host.LastMessage().prompt, "Please select the record to be Deleted");
+  EXPECT_EQ(host.LastMessage().buttons, 48);
+  EXPECT_EQ(host.LastMessage().title, "Harnol");
+  Row(1);
+  Delete();
+  ExpectRefusal("You can only delete a record that has been added in this session.", "",
+                "Terms Fees");
+
+  Add();
+  Date(2004, 3, 20);
+  Type(1, "7.5");
+  Type(2, "1");
+  Type(3, "2");
+  Add();
+  Row(2);
+  Delete();  // answered No
+  EXPECT_EQ(host.LastMessage().prompt, "Do you want to Delete the Record?");
+  EXPECT_EQ(host.LastMessage().buttons, 36);
+  EXPECT_EQ(S().txtField[1].Text(), "7.500");
+  EXPECT_EQ(S().DTPicker1[0].Value(), DateTime::FromParts(2004, 3, 20));
+  EXPECT_EQ(Posted().size(), 1u);
+  EXPECT_EQ(Count(12), 2u);
+
+  host.QueueAnswer(msgbox::kAnswerYes);
+  Delete();
+  EXPECT_EQ(LastPosted(),
+            " DELETE FROM SALESTAX WHERE   EffectivityDate = '3/20/2004' AND CenterID = 12 AND "
+            "Type = 3 ");
+  EXPECT_EQ(Count(12), 1u);
+  EXPECT_EQ(S().grdFees.TextMatrix(2, 0), "");
+  EXPECT_FALSE(State().DeletePending);
+}
+
+TEST_F(Deletion, KeysOfTheTypedTabsAndARefusedRenewalFeeDeletion) {
+  Load(GoldFee(0));
+  Tab(9);
+  Add();
+  Date(2004, 3, 20);
+  S().cboBanckAccType.SetText("Savings");
+  Type(2, "11");
+  Type(3, "22");
+  Type(4, "3");
+  Date(2004, 2, 1, 1);
+  S().chkDT.SetValue(1);
+  Date(2004, 6, 30, 2);
+  Add();
+  Row(1);
+  std::string shownType, shownClosed;
+  int shownCredit = -1;
+  host.onMsgBox = [&](const RecordedMessage&) {
+    shownType = S().cboBanckAccType.Text();
+    shownClosed = S().txtField[6].Text();
+    shownCredit = S().cboBitwise.ListIndex();
+  };
+  host.QueueAnswer(msgbox::kAnswerYes);
+  Delete();
+  EXPECT_EQ(shownType, "Savings");
+  EXPECT_EQ(shownClosed, "Jun 30, 2004");
+  EXPECT_EQ(LastPosted(),
+            " DELETE FROM BANKACCOUNT WHERE   EffectivityDate = '3/20/2004' AND CenterID = 12 AND "
+            " Type = 2");
+
+  Tab(7);
+  Add();
+  Date(2004, 3, 20);
+  Type(1, "5");
+  S().cboType.SetListIndex(1);
+  S().cboBitwise.SetListIndex(1);
+  Add();
+  Row(1);
+  host.QueueAnswer(msgbox::kAnswerYes);
+  Delete();
+  EXPECT_EQ(shownCredit, 1);
+  host.onMsgBox = nullptr;
+  EXPECT_EQ(LastPosted(),
+            " DELETE FROM BETARESERVE WHERE   EffectivityDate = '3/20/2004' AND CenterID = 12 AND "
+            " ContractType = 1");
+
+  // A renewal fee deletion the server refuses keeps the record and sends no
+  // reopening, whose confirmation would be taken for the deletion's.
+  Tab(8);
+  Add();
+  Date(2004, 3, 20);
+  Type(2, "12");
+  Type(3, "50");
+  Add();
+  server.ClearReceived();
+  Row(1, 1);
+  host.QueueAnswer(msgbox::kAnswerYes);
+  Refuse("Permission denied");
+  Delete();
+  EXPECT_EQ(Posted().size(), 1u);
+  EXPECT_EQ(Count(8), 2u);
+  EXPECT_TRUE(State().DeletePending);
+}
+
+}  // namespace
+}  // namespace harnolfees::testing
