@@ -132,16 +132,15 @@ class RecordSet {
   friend class FieldRef;
   std::string name_;
   std::vector<FieldDef> fields_;
-  struct NameHash {
-    using is_transparent = void;
-    std::size_t operator()(std::string_view name) const noexcept;
+  // Case-blind field lookup without lower-casing the name looked up: open
+  // addressing over a power-of-two table of (hash, field) pairs, rebuilt when
+  // a field is declared.
+  static std::uint64_t NameHash(std::string_view name) noexcept;
+  struct NameSlot {
+    std::uint64_t hash = 0;
+    int field = -1;
   };
-  struct NameEqual {
-    using is_transparent = void;
-    bool operator()(std::string_view a, std::string_view b) const noexcept;
-  };
-  // Case-insensitive without lower-casing each name that is looked up.
-  std::unordered_map<std::string, int, NameHash, NameEqual> fieldIndex_;
+  std::vector<NameSlot> nameSlots_;
   bool open_ = false;
   std::string filterText_;
   std::string sortText_;

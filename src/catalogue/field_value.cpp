@@ -172,54 +172,6 @@ Value ConvertForComparison(const FieldDef& def, const Value& value,
   Refuse(errc::kTypeMismatch, def, value, recordSetName);
 }
 
-bool FieldEquals(const FieldDef& def, const Value& stored, const Value& constant) {
-  if (stored.IsNull() || constant.IsNull()) return false;
-  const auto& s = stored.storage();
-  const auto& c = constant.storage();
-  switch (def.type) {
-    case FieldType::SmallInt: {
-      const auto* v = std::get_if<std::int16_t>(&s);
-      const auto* k = std::get_if<double>(&c);
-      return v && k && static_cast<double>(*v) == *k;
-    }
-    case FieldType::Integer: {
-      const auto* v = std::get_if<std::int32_t>(&s);
-      const auto* k = std::get_if<double>(&c);
-      return v && k && static_cast<double>(*v) == *k;
-    }
-    case FieldType::Double: {
-      const auto* v = std::get_if<double>(&s);
-      const auto* k = std::get_if<double>(&c);
-      return v && k && *v == *k;
-    }
-    case FieldType::Single: {
-      const auto* v = std::get_if<float>(&s);
-      const auto* k = std::get_if<float>(&c);
-      return v && k && *v == *k;
-    }
-    case FieldType::Currency: {
-      const auto* v = std::get_if<Money>(&s);
-      const auto* k = std::get_if<Money>(&c);
-      return v && k && *v == *k;
-    }
-    case FieldType::Date: {
-      const auto* v = std::get_if<DateTime>(&s);
-      const auto* k = std::get_if<DateTime>(&c);
-      return v && k && *v == *k;
-    }
-    case FieldType::Char:
-    case FieldType::VarChar: {
-      const auto* v = std::get_if<std::string>(&s);
-      const auto* k = std::get_if<std::string>(&c);
-      if (!v || !k) return false;
-      std::string_view left = *v;
-      if (def.type == FieldType::Char) left = WithoutTrailingBlanks(left);
-      return TextEqualsNoCase(left, *k);
-    }
-  }
-  return false;
-}
-
 bool TextEqualsNoCase(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   for (std::size_t i = 0; i < a.size(); ++i) {

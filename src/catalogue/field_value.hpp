@@ -24,10 +24,6 @@ Value ConvertForField(const FieldDef& def, const Value& value, std::string_view 
 // integer), texts without their trailing blanks for adChar, no size limit.
 Value ConvertForComparison(const FieldDef& def, const Value& value, std::string_view recordSetName);
 
-// Whether a stored field value equals a constant made by ConvertForComparison.
-// Null equals nothing.
-bool FieldEquals(const FieldDef& def, const Value& stored, const Value& constant);
-
 // Letter-case-blind equality and ordering of ASCII texts.
 bool TextEqualsNoCase(std::string_view a, std::string_view b);
 int CompareTextNoCase(std::string_view a, std::string_view b);

@@ -2,11 +2,13 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cstring>
 #include <limits>
 #include <optional>
 #include <utility>
 
 #include "catalogue/field_value.hpp"
+#include "catalogue/row_store.hpp"
 
 namespace harnolfees {
 
@@ -14,8 +16,6 @@ namespace {
 
 using detail::CompareTextNoCase;
 using detail::WithoutTrailingBlanks;
-
-char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
@@ -35,156 +35,118 @@ struct SortKey {
 
 }  // namespace
 
-std::size_t RecordSet::NameHash::operator()(std::string_view name) const noexcept {
-  std::size_t hash = 14695981039346656037ull;
-  for (char c : name) {
-    hash ^= static_cast<unsigned char>(LowerAscii(c));
-    hash *= 1099511628211ull;
+std::uint64_t RecordSet::NameHash(std::string_view name) noexcept {
+  // Eight characters at a time; setting bit 5 of every byte folds the letter
+  // case of letters, and a collision that it causes for other characters is
+  // settled by comparing the names.
+  constexpr std::uint64_t kFold = 0x2020202020202020ull;
+  constexpr std::uint64_t kMul = 0x9E3779B97F4A7C15ull;
+  std::uint64_t hash = name.size() * kMul;
+  std::size_t i = 0;
+  for (; i + 8 <= name.size(); i += 8) {
+    std::uint64_t chunk;
+    std::memcpy(&chunk, name.data() + i, 8);
+    hash = (hash ^ (chunk | kFold)) * kMul;
+    hash ^= hash >> 29;
+  }
+  if (i < name.size()) {
+    std::uint64_t chunk = 0;
+    std::memcpy(&chunk, name.data() + i, name.size() - i);
+    hash = (hash ^ (chunk | kFold)) * kMul;
+    hash ^= hash >> 29;
   }
   return hash;
 }
 
-bool RecordSet::NameEqual::operator()(std::string_view a, std::string_view b) const noexcept {
-  return detail::TextEqualsNoCase(a, b);
+namespace {
+
+bool SameName(std::string_view a, std::string_view b) {
+  return a.size() == b.size() &&
+         (std::memcmp(a.data(), b.data(), a.size()) == 0 || detail::TextEqualsNoCase(a, b));
 }
 
-struct RecordSet::Impl {
-  struct Record {
-    std::vector<Value> values;
-    std::vector<Value> committed;  // the values before a pending change
-    bool deleted = false;
-    bool pendingAdd = false;
-    bool pendingChange = false;
-    bool inView = false;
-  };
+}  // namespace
 
+struct RecordSet::Impl {
+  using RowId = detail::RowStore::RowId;
   static constexpr std::ptrdiff_t kBeforeFirst = -1;
 
-  // Insertion order; deleted records stay as tombstones until the next
-  // MoveFirst, Filter or Sort so that the cursor and the view stay valid while
-  // a caller deletes as it walks.
-  std::vector<Record> records;
-  std::size_t tombstones = 0;
-  std::size_t pending = 0;
-  // The visiting order: indexes into records of the visible ones.
-  std::vector<std::uint32_t> view;
+  // Rows in insertion order; deleted rows stay as tombstones until MoveFirst,
+  // Filter or Sort drops them, so that the cursor and the view stay valid
+  // while a caller deletes as it walks.
+  detail::RowStore store;
+  // The visiting order: the visible rows.
+  std::vector<RowId> view;
   std::size_t visibleLive = 0;
   std::ptrdiff_t pos = kBeforeFirst;
 
   std::vector<Clause> filter;
   std::vector<SortKey> sort;
 
-  bool AtRecord() const { return pos >= 0 && static_cast<std::size_t>(pos) < view.size(); }
-  bool OnLiveRecord() const { return AtRecord() && !records[view[pos]].deleted; }
+  // Values handed out by GetValue, one per field; a reference stays valid for
+  // the life of the record set and holds the last value read of that field.
+  mutable std::vector<Value> readBuffer;
 
-  void Reset() {
-    records.clear();
+  bool AtRecord() const { return pos >= 0 && static_cast<std::size_t>(pos) < view.size(); }
+  bool OnLiveRecord() const { return AtRecord() && !store.Deleted(view[pos]); }
+  RowId Current() const { return view[static_cast<std::size_t>(pos)]; }
+
+  void Reset(const std::vector<FieldDef>& fields) {
+    store.Reset(fields);
+    readBuffer.assign(fields.size(), Value());
     view.clear();
-    tombstones = 0;
-    pending = 0;
     visibleLive = 0;
     pos = kBeforeFirst;
   }
 
-  void Remove(Record& r) {
-    if (r.pendingAdd || r.pendingChange) --pending;
-    if (r.inView) --visibleLive;
-    r.deleted = true;
-    r.pendingAdd = r.pendingChange = false;
-    r.inView = false;
-    r.values.clear();
-    r.values.shrink_to_fit();
-    r.committed.clear();
-    r.committed.shrink_to_fit();
-    ++tombstones;
+  void Clear() {
+    store.Clear();
+    view.clear();
+    visibleLive = 0;
+    pos = kBeforeFirst;
   }
 
-  // Drops the tombstones; the relative order of the live records, in storage
-  // and in the view, is unchanged. Only called where the cursor is reset.
+  void Remove(RowId row) {
+    if (store.InView(row)) --visibleLive;
+    store.Remove(row);
+  }
+
+  // Drops the tombstones; the relative order of the live rows, in storage and
+  // in the view, is unchanged. Only called where the cursor is reset.
   void Compact() {
-    if (tombstones == 0) return;
-    std::vector<std::uint32_t> newIndex(records.size(), std::numeric_limits<std::uint32_t>::max());
-    std::vector<Record> kept;
-    kept.reserve(records.size() - tombstones);
-    for (std::size_t i = 0; i < records.size(); ++i) {
-      if (records[i].deleted) continue;
-      newIndex[i] = static_cast<std::uint32_t>(kept.size());
-      kept.push_back(std::move(records[i]));
-    }
-    records = std::move(kept);
-    std::vector<std::uint32_t> newView;
+    if (store.Tombstones() == 0) return;
+    std::vector<RowId> newId = store.Compact();
+    std::vector<RowId> newView;
     newView.reserve(visibleLive);
-    for (std::uint32_t old : view) {
-      if (newIndex[old] != std::numeric_limits<std::uint32_t>::max()) {
-        newView.push_back(newIndex[old]);
-      }
+    for (RowId old : view) {
+      if (newId[old] != detail::RowStore::kNoRow) newView.push_back(newId[old]);
     }
     view = std::move(newView);
-    tombstones = 0;
   }
 
-  bool Matches(const std::vector<FieldDef>& fields, const Record& r) const {
+  bool Matches(RowId row) const {
     for (const Clause& c : filter) {
-      if (!detail::FieldEquals(fields[c.field], r.values[c.field], c.constant)) return false;
+      if (!store.Equals(row, c.field, c.constant)) return false;
     }
     return true;
   }
 
-  // Orders the given record indexes by the sort keys, keeping insertion order
-  // among equals. Keys are copied into compact columns first so that the
-  // comparisons do not chase each record's storage.
-  void SortIndexes(const std::vector<FieldDef>& fields, std::vector<std::uint32_t>& indexes) const {
-    if (sort.empty() || indexes.size() < 2) return;
-    struct Cell {
-      bool null = true;
-      std::int64_t whole = 0;
-      double real = 0;
-      std::string_view text;
-    };
-    enum class Kind { Whole, Real, Text };
-    const std::size_t n = indexes.size();
-    std::vector<std::vector<Cell>> columns(sort.size(), std::vector<Cell>(n));
-    std::vector<Kind> kinds(sort.size());
+  // Orders the rows by the sort keys, keeping insertion order among equals.
+  // Keys are copied into compact columns first so that the comparisons do not
+  // chase each row's storage.
+  void SortRows(std::vector<RowId>& rows) const {
+    if (sort.empty() || rows.size() < 2) return;
+    using Cell = detail::RowStore::SortCell;
+    const std::size_t n = rows.size();
+    std::vector<std::vector<Cell>> columns(sort.size());
     for (std::size_t k = 0; k < sort.size(); ++k) {
-      const FieldDef& def = fields[sort[k].field];
-      switch (def.type) {
-        case FieldType::Single:
-        case FieldType::Double:
-          kinds[k] = Kind::Real;
-          break;
-        case FieldType::Char:
-        case FieldType::VarChar:
-          kinds[k] = Kind::Text;
-          break;
-        default:
-          kinds[k] = Kind::Whole;
-      }
-      for (std::size_t i = 0; i < n; ++i) {
-        const Value& v = records[indexes[i]].values[sort[k].field];
-        Cell& cell = columns[k][i];
-        const auto& s = v.storage();
-        cell.null = false;
-        if (const auto* a = std::get_if<std::int16_t>(&s)) {
-          cell.whole = *a;
-        } else if (const auto* b = std::get_if<std::int32_t>(&s)) {
-          cell.whole = *b;
-        } else if (const auto* c = std::get_if<float>(&s)) {
-          cell.real = *c;
-        } else if (const auto* d = std::get_if<double>(&s)) {
-          cell.real = *d;
-        } else if (const auto* m = std::get_if<Money>(&s)) {
-          cell.whole = m->Units();
-        } else if (const auto* t = std::get_if<DateTime>(&s)) {
-          cell.whole = std::int64_t{t->DaySerial()} * 86400 + t->SecondOfDay();
-        } else if (const auto* x = std::get_if<std::string>(&s)) {
-          cell.text = def.type == FieldType::Char ? WithoutTrailingBlanks(*x) : *x;
-        } else {
-          cell.null = true;
-        }
-      }
+      columns[k].reserve(n);
+      for (RowId row : rows) columns[k].push_back(store.KeyOf(row, sort[k].field));
     }
     std::vector<std::uint32_t> order(n);
     for (std::size_t i = 0; i < n; ++i) order[i] = static_cast<std::uint32_t>(i);
+    // The cells of one column share a type, so the parts that type leaves at
+    // zero compare equal and the comparison falls through to the right part.
     std::stable_sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) {
       for (std::size_t k = 0; k < sort.size(); ++k) {
         const Cell& x = columns[k][a];
@@ -192,10 +154,10 @@ struct RecordSet::Impl {
         int c = 0;
         if (x.null || y.null) {
           c = x.null == y.null ? 0 : (x.null ? -1 : 1);
-        } else if (kinds[k] == Kind::Whole) {
-          c = x.whole == y.whole ? 0 : (x.whole < y.whole ? -1 : 1);
-        } else if (kinds[k] == Kind::Real) {
-          c = x.real == y.real ? 0 : (x.real < y.real ? -1 : 1);
+        } else if (x.whole != y.whole) {
+          c = x.whole < y.whole ? -1 : 1;
+        } else if (x.real != y.real) {
+          c = x.real < y.real ? -1 : 1;
         } else {
           c = CompareTextNoCase(x.text, y.text);
         }
@@ -203,21 +165,22 @@ struct RecordSet::Impl {
       }
       return false;
     });
-    std::vector<std::uint32_t> sorted(n);
-    for (std::size_t i = 0; i < n; ++i) sorted[i] = indexes[order[i]];
-    indexes = std::move(sorted);
+    std::vector<RowId> sorted(n);
+    for (std::size_t i = 0; i < n; ++i) sorted[i] = rows[order[i]];
+    rows = std::move(sorted);
   }
 
   // Applies the filter and the sort afresh and moves to the first record.
-  void Recompute(const std::vector<FieldDef>& fields) {
+  void Recompute() {
     Compact();
     view.clear();
-    for (std::size_t i = 0; i < records.size(); ++i) {
-      Record& r = records[i];
-      r.inView = Matches(fields, r);
-      if (r.inView) view.push_back(static_cast<std::uint32_t>(i));
+    for (std::size_t i = 0; i < store.Size(); ++i) {
+      auto row = static_cast<RowId>(i);
+      bool visible = Matches(row);
+      store.SetInView(row, visible);
+      if (visible) view.push_back(row);
     }
-    SortIndexes(fields, view);
+    SortRows(view);
     visibleLive = view.size();
     pos = 0;
   }
@@ -251,14 +214,29 @@ void RecordSet::AppendField(std::string name, FieldType type, int size, int attr
         errc::kInvalidPropertyValue,
         "Text field '" + name + "' needs a declared size above 0 in " + InRecordSet(name_));
   }
-  int index = static_cast<int>(fields_.size());
-  fields_.push_back(FieldDef{name, type, size, attributes});
-  fieldIndex_.emplace(std::move(name), index);
+  fields_.push_back(FieldDef{std::move(name), type, size, attributes});
+  std::size_t tableSize = 8;
+  while (tableSize < fields_.size() * 2) tableSize *= 2;
+  nameSlots_.assign(tableSize, NameSlot{});
+  for (std::size_t f = 0; f < fields_.size(); ++f) {
+    std::uint64_t hash = NameHash(fields_[f].name);
+    std::size_t i = hash & (tableSize - 1);
+    while (nameSlots_[i].field >= 0) i = (i + 1) & (tableSize - 1);
+    nameSlots_[i] = NameSlot{hash, static_cast<int>(f)};
+  }
 }
 
 int RecordSet::FindFieldIndex(std::string_view name) const {
-  auto it = fieldIndex_.find(name);
-  return it == fieldIndex_.end() ? -1 : it->second;
+  if (nameSlots_.empty()) return -1;
+  const std::uint64_t hash = NameHash(name);
+  const std::size_t mask = nameSlots_.size() - 1;
+  for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
+    const NameSlot& slot = nameSlots_[i];
+    if (slot.field < 0) return -1;
+    if (slot.hash == hash && SameName(fields_[static_cast<std::size_t>(slot.field)].name, name)) {
+      return slot.field;
+    }
+  }
 }
 
 int RecordSet::FieldIndex(std::string_view name) const {
@@ -288,13 +266,13 @@ void RecordSet::Open() {
     throw ControlError(errc::kOperationNotAllowed,
                        InRecordSet(name_) + " cannot be opened without declared fields");
   }
-  impl_->Reset();
+  impl_->Reset(fields_);
   open_ = true;
 }
 
 void RecordSet::Close() {
   if (!open_) ThrowClosed(name_);
-  impl_->Reset();
+  impl_->Reset(fields_);
   open_ = false;
 }
 
@@ -321,9 +299,9 @@ void RecordSet::MoveFirst() {
   Impl& d = *impl_;
   // Dropping tombstones keeps the order of the live records, so the n-th
   // record from here is the one it was before.
-  if (d.tombstones * 2 > d.records.size()) d.Compact();
+  if (d.store.Tombstones() * 2 > d.store.Size()) d.Compact();
   d.pos = 0;
-  while (d.AtRecord() && d.records[d.view[d.pos]].deleted) ++d.pos;
+  while (d.AtRecord() && d.store.Deleted(d.Current())) ++d.pos;
 }
 
 void RecordSet::MoveNext() {
@@ -334,23 +312,16 @@ void RecordSet::MoveNext() {
                                                    InRecordSet(name_) + ": EOF is already True");
   }
   ++d.pos;
-  while (d.AtRecord() && d.records[d.view[d.pos]].deleted) ++d.pos;
+  while (d.AtRecord() && d.store.Deleted(d.Current())) ++d.pos;
 }
 
 void RecordSet::AddNew() {
   if (!open_) ThrowClosed(name_);
   Impl& d = *impl_;
-  if (d.records.size() >= std::numeric_limits<std::uint32_t>::max() - 1) {
-    throw ControlError(errc::kOperationNotAllowed, InRecordSet(name_) + " is full");
-  }
-  Impl::Record r;
-  r.values.resize(fields_.size());
-  r.pendingAdd = true;
-  r.inView = true;
-  d.records.push_back(std::move(r));
-  d.view.push_back(static_cast<std::uint32_t>(d.records.size() - 1));
+  Impl::RowId row = d.store.Append();
+  d.store.SetInView(row, true);
+  d.view.push_back(row);
   ++d.visibleLive;
-  ++d.pending;
   d.pos = static_cast<std::ptrdiff_t>(d.view.size()) - 1;
 }
 
@@ -368,13 +339,7 @@ void RecordSet::Update() {
   if (!open_) ThrowClosed(name_);
   Impl& d = *impl_;
   if (!d.OnLiveRecord()) ThrowNoCurrent(name_, "Update");
-  Impl::Record& r = d.records[d.view[d.pos]];
-  if (r.pendingAdd || r.pendingChange) {
-    --d.pending;
-    r.pendingAdd = r.pendingChange = false;
-    r.committed.clear();
-    r.committed.shrink_to_fit();
-  }
+  d.store.Commit(d.Current());
 }
 
 void RecordSet::Delete() {
@@ -383,12 +348,12 @@ void RecordSet::Delete() {
   if (!d.OnLiveRecord()) ThrowNoCurrent(name_, "Delete");
   // The cursor stays on the deleted record so that MoveNext reaches the one
   // that followed it.
-  d.Remove(d.records[d.view[d.pos]]);
+  d.Remove(d.Current());
 }
 
 void RecordSet::Clear() {
   if (!open_) ThrowClosed(name_);
-  impl_->Reset();
+  impl_->Clear();
 }
 
 const Value& RecordSet::GetValue(int fieldIndex) const {
@@ -401,7 +366,9 @@ const Value& RecordSet::GetValue(int fieldIndex) const {
   if (!d.OnLiveRecord()) {
     ThrowNoCurrent(name_, "Reading field '" + fields_[fieldIndex].name + "'");
   }
-  return d.records[d.view[d.pos]].values[fieldIndex];
+  Value& out = d.readBuffer[static_cast<std::size_t>(fieldIndex)];
+  d.store.Read(d.Current(), fieldIndex, out);
+  return out;
 }
 
 void RecordSet::SetValue(int fieldIndex, const Value& value) {
@@ -416,13 +383,7 @@ void RecordSet::SetValue(int fieldIndex, const Value& value) {
   }
   // Convert before touching the record: a refused value leaves it as it was.
   Value converted = detail::ConvertForField(fields_[fieldIndex], value, name_);
-  Impl::Record& r = d.records[d.view[d.pos]];
-  if (!r.pendingAdd && !r.pendingChange) {
-    r.committed = r.values;
-    r.pendingChange = true;
-    ++d.pending;
-  }
-  r.values[fieldIndex] = std::move(converted);
+  d.store.Write(d.Current(), fieldIndex, std::move(converted));
 }
 
 namespace {
@@ -558,7 +519,7 @@ void RecordSet::SetFilter(std::string_view criteria) {
   if (!IsAllBlank(criteria)) clauses = ParseCriteria(criteria, *this);
   impl_->filter = std::move(clauses);
   filterText_ = IsAllBlank(criteria) ? std::string() : std::string(criteria);
-  if (open_) impl_->Recompute(fields_);
+  if (open_) impl_->Recompute();
 }
 
 void RecordSet::Find(std::string_view criteria, bool fromFirst) {
@@ -572,8 +533,8 @@ void RecordSet::Find(std::string_view criteria, bool fromFirst) {
   std::size_t i = 0;
   if (!fromFirst && d.pos > 0) i = static_cast<std::size_t>(d.pos);
   for (; i < d.view.size(); ++i) {
-    const Impl::Record& r = d.records[d.view[i]];
-    if (!r.deleted && detail::FieldEquals(fields_[c.field], r.values[c.field], c.constant)) {
+    Impl::RowId row = d.view[i];
+    if (!d.store.Deleted(row) && d.store.Equals(row, c.field, c.constant)) {
       d.pos = static_cast<std::ptrdiff_t>(i);
       return;
     }
@@ -586,42 +547,46 @@ void RecordSet::SetSort(std::string_view sort) {
   if (!IsAllBlank(sort)) keys = ParseSort(sort, *this);
   impl_->sort = std::move(keys);
   sortText_ = IsAllBlank(sort) ? std::string() : std::string(sort);
-  if (open_) impl_->Recompute(fields_);
+  if (open_) impl_->Recompute();
 }
 
 bool RecordSet::CancelPending() {
   if (!open_) return false;
   Impl& d = *impl_;
-  if (d.pending == 0) return false;
+  if (d.store.PendingCount() == 0) return false;
   bool currentDiscarded = false;
-  for (std::size_t i = 0; i < d.records.size(); ++i) {
-    Impl::Record& r = d.records[i];
-    if (r.pendingAdd) {
-      if (d.AtRecord() && d.view[d.pos] == i) currentDiscarded = true;
-      d.Remove(r);
-    } else if (r.pendingChange) {
-      r.values = std::move(r.committed);
-      r.committed.clear();
-      r.pendingChange = false;
-      --d.pending;
+  for (std::size_t i = 0; i < d.store.Size(); ++i) {
+    auto row = static_cast<Impl::RowId>(i);
+    if (d.store.PendingAdd(row)) {
+      if (d.AtRecord() && d.Current() == row) currentDiscarded = true;
+      d.Remove(row);
+    } else if (d.store.PendingChange(row)) {
+      d.store.CancelChange(row);
     }
   }
   if (currentDiscarded) d.pos = static_cast<std::ptrdiff_t>(d.view.size());
   return true;
 }
 
-bool RecordSet::HasPending() const { return open_ && impl_->pending > 0; }
+bool RecordSet::HasPending() const { return open_ && impl_->store.PendingCount() > 0; }
 
 void RecordSet::ForEachRecord(const std::function<void(const std::vector<Value>&)>& visit) const {
   if (!open_) return;
   const Impl& d = *impl_;
-  std::vector<std::uint32_t> all;
-  all.reserve(d.records.size() - d.tombstones);
-  for (std::size_t i = 0; i < d.records.size(); ++i) {
-    if (!d.records[i].deleted) all.push_back(static_cast<std::uint32_t>(i));
+  std::vector<Impl::RowId> all;
+  all.reserve(d.store.Size() - d.store.Tombstones());
+  for (std::size_t i = 0; i < d.store.Size(); ++i) {
+    auto row = static_cast<Impl::RowId>(i);
+    if (!d.store.Deleted(row)) all.push_back(row);
   }
-  d.SortIndexes(fields_, all);
-  for (std::uint32_t i : all) visit(d.records[i].values);
+  d.SortRows(all);
+  std::vector<Value> values(fields_.size());
+  for (Impl::RowId row : all) {
+    for (std::size_t f = 0; f < values.size(); ++f) {
+      d.store.Read(row, static_cast<int>(f), values[f]);
+    }
+    visit(values);
+  }
 }
 
 const Value& FieldRef::value() const { return rs_->GetValue(index_); }

@@ -391,6 +391,46 @@ TEST_F(RenewalSet, PendingAdditionsAndChangesCanBeCancelled) {
   EXPECT_EQ(Levels(), (std::vector<int>{4, 2}));
 }
 
+TEST_F(RenewalSet, TextChangesAreUndoneCommittedAndDeletedCleanly) {
+  for (const char* text : {"Gold", "Silver", "A longer text"}) {
+    rs.AddNew();
+    rs.SetValue("MemberAccessLevelDescription", Value(std::string(text).substr(0, 10)));
+    rs.SetValue("RoutingNumber", Value("r1"));
+    rs.Update();
+  }
+  rs.MoveFirst();
+  rs.SetValue("MemberAccessLevelDescription", Value("Bronze"));
+  rs.SetValue("MemberAccessLevelDescription", Value("Platinum"));
+  rs.SetValue("RoutingNumber", Value::Null());
+  rs.MoveNext();
+  rs.SetValue("MemberAccessLevelDescription", Value("Iron"));
+  rs.Update();
+  rs.MoveNext();
+  rs.SetValue("RoutingNumber", Value("r9"));
+  rs.Delete();
+  rs.AddNew();
+  rs.SetValue("MemberAccessLevelDescription", Value("New"));
+  EXPECT_TRUE(rs.CancelPending());
+  std::vector<std::string> texts;
+  rs.ForEachRecord([&](const std::vector<Value>& values) {
+    texts.push_back(values[5].ToText() + "/" + (values[6].IsNull() ? "Null" : values[6].ToText()));
+  });
+  EXPECT_EQ(texts, (std::vector<std::string>{"Gold/r1", "Iron/r1"}));
+  // Slots freed above are reused without disturbing the kept texts.
+  for (int i = 0; i < 5; ++i) {
+    rs.AddNew();
+    rs.SetValue("MemberAccessLevelDescription", Value("T" + std::to_string(i)));
+    rs.Update();
+  }
+  rs.MoveFirst();
+  EXPECT_EQ(rs.GetValue("MemberAccessLevelDescription"), Value("Gold"));
+  rs.MoveNext();
+  EXPECT_EQ(rs.GetValue("MemberAccessLevelDescription"), Value("Iron"));
+  EXPECT_EQ(rs.GetValue("RoutingNumber"), Value("r1"));
+  rs.MoveNext();
+  EXPECT_EQ(rs.GetValue("MemberAccessLevelDescription"), Value("T0"));
+}
+
 TEST_F(RenewalSet, CancellingTheCurrentAdditionLeavesNoCurrentRecord) {
   Add(Day(2004, 1, 1), 1);
   Add(Day(2004, 1, 2), 2, 0, false);

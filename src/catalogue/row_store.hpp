@@ -1,0 +1,120 @@
+// The storage behind a record set: every record is a row of 64-bit cells, one
+// per field, followed by presence bits (a clear bit is Null). Texts live in a
+// shared pool and a cell holds their slot. Rows are kept in fixed chunks so
+// that a row never moves while the record set grows, and a record with a
+// pending change keeps a copy of its committed row.
+//
+// A row costs a tenth of a row of Values, which is what lets a large schedule
+// be filled without the allocator and the page faults dominating.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "harnolfees/recordset.hpp"
+#include "harnolfees/runtime.hpp"
+
+namespace harnolfees::detail {
+
+class RowStore {
+ public:
+  using RowId = std::uint32_t;
+  static constexpr RowId kNoRow = 0xFFFFFFFFu;
+
+  // A field value reduced for ordering: integers, money and dates as whole
+  // numbers, floating point as real, texts as text.
+  struct SortCell {
+    bool null = true;
+    std::int64_t whole = 0;
+    double real = 0;
+    std::string_view text;
+  };
+
+  // Fixes the layout and drops every row.
+  void Reset(const std::vector<FieldDef>& fields);
+  // Drops every row, keeping the layout.
+  void Clear();
+
+  std::size_t Size() const { return flags_.size(); }
+  std::size_t Tombstones() const { return tombstones_; }
+  std::size_t PendingCount() const { return pending_; }
+
+  // A new row, every field Null, pending until Commit.
+  RowId Append();
+  bool Deleted(RowId row) const { return (flags_[row] & kDeleted) != 0; }
+  bool PendingAdd(RowId row) const { return (flags_[row] & kPendingAdd) != 0; }
+  bool PendingChange(RowId row) const { return (flags_[row] & kPendingChange) != 0; }
+  bool InView(RowId row) const { return (flags_[row] & kInView) != 0; }
+  void SetInView(RowId row, bool inView);
+
+  // Writes a value already converted to the field's type (or Null). The first
+  // write to a committed row keeps a copy of it for CancelChange.
+  void Write(RowId row, int field, Value value);
+  void Read(RowId row, int field, Value& out) const;
+  bool IsNull(RowId row, int field) const { return !Present(RowPtr(row), field); }
+  // Equality with a constant made by ConvertForComparison.
+  bool Equals(RowId row, int field, const Value& constant) const;
+  SortCell KeyOf(RowId row, int field) const;
+
+  // Makes the pending addition or change of the row permanent.
+  void Commit(RowId row);
+  // Restores the committed values of a row with a pending change.
+  void CancelChange(RowId row);
+  // Turns the row into a tombstone.
+  void Remove(RowId row);
+  // Drops the tombstones; returns the new id of every old row (kNoRow for the
+  // dropped ones). The order of the remaining rows is kept.
+  std::vector<RowId> Compact();
+
+ private:
+  static constexpr std::uint8_t kDeleted = 1;
+  static constexpr std::uint8_t kPendingAdd = 2;
+  static constexpr std::uint8_t kPendingChange = 4;
+  static constexpr std::uint8_t kInView = 8;
+  static constexpr std::uint32_t kChunkShift = 10;
+  static constexpr std::uint32_t kChunkRows = 1u << kChunkShift;
+
+  std::uint64_t* RowPtr(RowId row) {
+    return chunks_[row >> kChunkShift].get() + (row & (kChunkRows - 1)) * stride_;
+  }
+  const std::uint64_t* RowPtr(RowId row) const {
+    return chunks_[row >> kChunkShift].get() + (row & (kChunkRows - 1)) * stride_;
+  }
+  bool Present(const std::uint64_t* row, int field) const {
+    return (row[fieldCount_ + field / 64] >> (field % 64)) & 1u;
+  }
+  void SetPresent(std::uint64_t* row, int field, bool present) const {
+    std::uint64_t bit = std::uint64_t{1} << (field % 64);
+    if (present) {
+      row[fieldCount_ + field / 64] |= bit;
+    } else {
+      row[fieldCount_ + field / 64] &= ~bit;
+    }
+  }
+  bool IsTextField(int field) const {
+    return types_[field] == FieldType::Char || types_[field] == FieldType::VarChar;
+  }
+  std::uint64_t NewText(std::string text);
+  void FreeText(std::uint64_t slot);
+  // Frees the text slots of the committed copy that the row no longer uses.
+  void ReleaseBackupTexts(const std::uint64_t* row, const std::vector<std::uint64_t>& backup);
+  void AddChunk();
+
+  std::vector<FieldType> types_;
+  int fieldCount_ = 0;
+  std::size_t stride_ = 0;
+  std::vector<std::unique_ptr<std::uint64_t[]>> chunks_;
+  std::vector<std::uint8_t> flags_;
+  std::unordered_map<RowId, std::vector<std::uint64_t>> backups_;
+  std::deque<std::string> texts_;  // a deque never moves its texts as it grows
+  std::vector<std::uint64_t> freeTexts_;
+  std::size_t tombstones_ = 0;
+  std::size_t pending_ = 0;
+};
+
+}  // namespace harnolfees::detail
