@@ -49,12 +49,12 @@ void Count(void* p) {
 void Uncount(void* p) {
   if (p) gCurrent.fetch_sub(static_cast<long long>(malloc_usable_size(p)));
 }
-void* CountedMalloc(std::size_t size) {
+__attribute__((noinline)) void* CountedMalloc(std::size_t size) {
   void* p = std::malloc(size == 0 ? 1 : size);
   Count(p);
   return p;
 }
-void CountedFree(void* p) {
+__attribute__((noinline)) void CountedFree(void* p) {
   Uncount(p);
   std::free(p);
 }

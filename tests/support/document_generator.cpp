@@ -19,8 +19,16 @@ class Writer {
     out_ += name;
     out_ += '>';
   }
-  void Open(int set) { out_ += "  <T" + std::to_string(set) + '>'; }
-  void Close(int set) { out_ += "</T" + std::to_string(set) + ">\n"; }
+  void Open(int set) {
+    out_ += "  <T";
+    out_ += std::to_string(set);
+    out_ += '>';
+  }
+  void Close(int set) {
+    out_ += "</T";
+    out_ += std::to_string(set);
+    out_ += ">\n";
+  }
 
  private:
   std::string& out_;
@@ -44,11 +52,15 @@ std::string IsoDate(long days) {
 }
 
 std::string Decimal(std::uint32_t value, int decimals) {
-  std::string digits = std::to_string(value);
-  if (decimals == 0) return digits;
-  while (digits.size() <= static_cast<std::size_t>(decimals)) digits.insert(0, "0");
-  digits.insert(digits.size() - static_cast<std::size_t>(decimals), ".");
-  return digits;
+  std::uint32_t scale = 1;
+  for (int i = 0; i < decimals; ++i) scale *= 10;
+  char buffer[32];
+  if (decimals == 0) {
+    std::snprintf(buffer, sizeof buffer, "%u", value);
+  } else {
+    std::snprintf(buffer, sizeof buffer, "%u.%0*u", value / scale, decimals, value % scale);
+  }
+  return buffer;
 }
 
 }  // namespace
