@@ -88,7 +88,7 @@ class TabRows : public QWidget {
   void SetCaptions(const std::vector<std::string>& captions) {
     if (!buttons_.empty()) return;
     auto* layout = static_cast<QGridLayout*>(this->layout());
-    const int perRow = 5;
+    const int perRow = 4;
     for (std::size_t i = 0; i < captions.size(); ++i) {
       auto* b = new QToolButton(this);
       b->setText(QString::fromStdString(captions[i]));
@@ -130,6 +130,14 @@ HarnolFeesWidget::HarnolFeesWidget(QWidget* parent, std::unique_ptr<Transfer> tr
 HarnolFeesWidget::~HarnolFeesWidget() {
   for (auto& [component, id] : observations_) component->Unobserve(id);
   observations_.clear();
+  // Closing the window moves the focus; no notification may reach a control
+  // that is being torn down.
+  for (QLineEdit* edit : texts_)
+    if (edit) edit->removeEventFilter(this);
+  // The widgets read the control's models until they are gone.
+  delete panel_;
+  delete tabRows_;
+  delete gridModel_;
   control_.reset();  // tear-down while the host services still exist
   if (overrideCursor_) QApplication::restoreOverrideCursor();
 }
@@ -218,6 +226,10 @@ void HarnolFeesWidget::BuildWidgets() {
   Surface& s = control_->surface();
   setObjectName("HarnolFeesCtlCenter");
   setFixedSize(Px(8670), Px(6540));
+  // The layout's twips were made for a small dialog font.
+  QFont small = font();
+  small.setPointSizeF(7.5);
+  setFont(small);
 
   auto* tabs = new TabRows(this);
   tabs->setObjectName("tabFees");
@@ -501,7 +513,7 @@ void HarnolFeesWidget::SyncButton(QPushButton* button, const CommandButton& m) {
 }
 
 bool HarnolFeesWidget::eventFilter(QObject* watched, QEvent* event) {
-  if (event->type() == QEvent::FocusIn || event->type() == QEvent::FocusOut) {
+  if (control_ && event->type() == QEvent::FocusIn || event->type() == QEvent::FocusOut) {
     for (int i = 1; i < 8; ++i) {
       if (watched != texts_[i]) continue;
       if (event->type() == QEvent::FocusIn) {
