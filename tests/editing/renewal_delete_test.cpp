@@ -150,6 +150,22 @@ TEST_F(RenewalFees, RefusalsOfTheAccessLevelAndOfAnUnconfirmedKey) {
   Edit();  // Cancel discards it
   EXPECT_EQ(Count(8), 1u);
 
+  // A saved travel flag shows as -1 in the grid and still ticks the box.
+  Add();
+  Date(2004, 3, 22);
+  Type(2, "25");
+  Type(3, "40");
+  S().chkTravel.SetValue(1);
+  Add();
+  EXPECT_NE(LastPosted().find("AND TravelMembership = 1 AND ExpirationDate IS NULL\r\n"),
+            std::string::npos);
+  EXPECT_NE(LastPosted().find(", 0.4,3,1,  GETDATE()) "), std::string::npos);
+  Row(2, 1);
+  EXPECT_EQ(S().grdFees.TextMatrix(2, 4), "-1");
+  Edit();
+  EXPECT_EQ(S().chkTravel.Value(), 1);
+  Edit();
+
   // A fee whose key the server never confirmed cannot be edited or deleted.
   RecordSet& rs = Rs(8);
   rs.AddNew();
@@ -164,7 +180,7 @@ TEST_F(RenewalFees, RefusalsOfTheAccessLevelAndOfAnUnconfirmedKey) {
   Tab(1);
   Tab(8);
   host.ClearRecords();
-  Row(2, 1);
+  Row(3, 1);
   Edit();
   Add();
   ExpectRefusal(
@@ -172,7 +188,7 @@ TEST_F(RenewalFees, RefusalsOfTheAccessLevelAndOfAnUnconfirmedKey) {
       "before you change it.",
       "");
   Edit();
-  Row(2, 1);
+  Row(3, 1);
   Delete();
   ExpectRefusal(
       "This record cannot be deleted yet: the server has not confirmed its addition. Please "
