@@ -139,7 +139,8 @@ void BM_Walk(benchmark::State& state) {
     long visited = 0;
     rs.MoveFirst();
     while (!rs.IsEOF()) {
-      benchmark::DoNotOptimize(&rs.GetValue(effectivity));
+      Value date = rs.GetValue(effectivity);
+      benchmark::DoNotOptimize(date);
       ++visited;
       rs.MoveNext();
     }

@@ -37,7 +37,7 @@ class RecordSet;
 class FieldRef {
  public:
   FieldRef(RecordSet& rs, int index) : rs_(&rs), index_(index) {}
-  const Value& value() const;
+  Value value() const;
   void setValue(const Value& v) const;
   const FieldDef& Def() const;
   int Index() const { return index_; }
@@ -87,11 +87,13 @@ class RecordSet {
   void Delete();  // removes the current record
 
   FieldRef Fields(std::string_view name) { return FieldRef(*this, FieldIndex(name)); }
-  const Value& GetValue(int fieldIndex) const;
+  // Values are handed out as copies: the records are not stored as Values,
+  // and a copy cannot change under its reader when the cursor moves.
+  Value GetValue(int fieldIndex) const;
   // Converts the value to the field's type; throws ControlError naming the
   // value and the type when it does not convert.
   void SetValue(int fieldIndex, const Value& value);
-  const Value& GetValue(std::string_view name) const { return GetValue(FieldIndex(name)); }
+  Value GetValue(std::string_view name) const { return GetValue(FieldIndex(name)); }
   void SetValue(std::string_view name, const Value& value) { SetValue(FieldIndex(name), value); }
 
   // Criteria: clauses joined by "and", each "Field = value" where value is a

@@ -83,17 +83,12 @@ struct RecordSet::Impl {
   std::vector<Clause> filter;
   std::vector<SortKey> sort;
 
-  // Values handed out by GetValue, one per field; a reference stays valid for
-  // the life of the record set and holds the last value read of that field.
-  mutable std::vector<Value> readBuffer;
-
   bool AtRecord() const { return pos >= 0 && static_cast<std::size_t>(pos) < view.size(); }
   bool OnLiveRecord() const { return AtRecord() && !store.Deleted(view[pos]); }
   RowId Current() const { return view[static_cast<std::size_t>(pos)]; }
 
   void Reset(const std::vector<FieldDef>& fields) {
     store.Reset(fields);
-    readBuffer.assign(fields.size(), Value());
     view.clear();
     visibleLive = 0;
     pos = kBeforeFirst;
@@ -356,7 +351,7 @@ void RecordSet::Clear() {
   impl_->Clear();
 }
 
-const Value& RecordSet::GetValue(int fieldIndex) const {
+Value RecordSet::GetValue(int fieldIndex) const {
   if (!open_) ThrowClosed(name_);
   if (fieldIndex < 0 || static_cast<std::size_t>(fieldIndex) >= fields_.size()) {
     throw ControlError(errc::kItemNotFound, "Field number " + std::to_string(fieldIndex) +
@@ -366,7 +361,7 @@ const Value& RecordSet::GetValue(int fieldIndex) const {
   if (!d.OnLiveRecord()) {
     ThrowNoCurrent(name_, "Reading field '" + fields_[fieldIndex].name + "'");
   }
-  Value& out = d.readBuffer[static_cast<std::size_t>(fieldIndex)];
+  Value out;
   d.store.Read(d.Current(), fieldIndex, out);
   return out;
 }
@@ -589,7 +584,7 @@ void RecordSet::ForEachRecord(const std::function<void(const std::vector<Value>&
   }
 }
 
-const Value& FieldRef::value() const { return rs_->GetValue(index_); }
+Value FieldRef::value() const { return rs_->GetValue(index_); }
 void FieldRef::setValue(const Value& v) const { rs_->SetValue(index_, v); }
 const FieldDef& FieldRef::Def() const { return rs_->fields_.at(static_cast<std::size_t>(index_)); }
 
