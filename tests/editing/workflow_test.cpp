@@ -178,7 +178,9 @@ TEST_F(EditWorkflow, ActionsDuringASubmissionAreSetAside) {
   Type(1, "30");
   int nested = 0;
   host.onDoEvents = [&] {
-    if (!State().Submitting || nested++ > 0) return;
+    if (!State().Submitting || nested > 0) return;
+    ++nested;
+    Type(1, "99");
     Add();
     Edit();
     Delete();
@@ -187,8 +189,11 @@ TEST_F(EditWorkflow, ActionsDuringASubmissionAreSetAside) {
   server.QueueReply({200, "", std::chrono::milliseconds(100)});
   Add();
   host.onDoEvents = nullptr;
+  EXPECT_EQ(nested, 1);
   EXPECT_EQ(Posted().size(), 1u);
-  EXPECT_EQ(Count(4), 1u);
+  EXPECT_EQ(State().LastStatement, LastPosted());
+  ASSERT_EQ(Count(4), 1u);
+  EXPECT_EQ(Column(4, "RenewalOptionFee")[0].ToDouble(), 30.0);
   EXPECT_EQ(State().CurrentTab, 4);
   EXPECT_EQ(S().tabFees.Tag(), "0");
   EXPECT_FALSE(State().DeletePending);
