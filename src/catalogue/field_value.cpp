@@ -104,7 +104,9 @@ DateTime ToDate(const FieldDef& def, const Value& value, std::string_view record
 }
 
 float ToSingle(const FieldDef& def, const Value& value, std::string_view recordSetName) {
-  if (const auto* single = std::get_if<float>(&value.storage())) return *single;
+  if (const auto* single = std::get_if<float>(&value.storage())) {
+    if (std::isfinite(*single)) return *single;
+  }
   double number = RequireNumber(def, value, recordSetName);
   if (std::fabs(number) > FLT_MAX)
     Refuse(errc::kOverflow, def, value, recordSetName, "out of range");
