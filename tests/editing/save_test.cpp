@@ -305,6 +305,9 @@ TEST_F(SaveRules, BankAccountChecksAndStatements) {
   Row(1);
   Edit();
   EXPECT_EQ(S().cboBanckAccType.Text(), "Savings");
+  EXPECT_EQ(State().EditOldType, "2");
+  EXPECT_EQ(ctl->FindAccountTypeIndex("  savings "), 1);
+  EXPECT_EQ(ctl->FindAccountTypeIndex("Brokerage"), 0);
   Add();
   EXPECT_EQ(LastPosted(),
             " UPDATE BankAccount SET Type = 2,   EffectivityDate =  '03/20/2004',   RoutingNumber "

@@ -69,38 +69,6 @@ TEST_F(EditWorkflow, RowRulesForEditAndForSavingAnEdit) {
   EXPECT_TRUE(Posted().empty());
 }
 
-TEST_F(EditWorkflow, EditSetsTheOldTypeKeyPerTab) {
-  Load(
-      "<T5><Effectivity>2004-03-01</Effectivity><BetaAPR>0.07</BetaAPR>"
-      "<BetaAPRTypeID>2</BetaAPRTypeID></T5>"
-      "<T6><Effectivity>2004-03-01</Effectivity><BetaProcessingFee>5</BetaProcessingFee>"
-      "<BetaContractTypeID>1</BetaContractTypeID></T6>"
-      "<T9><ObjectID>12</ObjectID><Type>2</Type><Effectivity>2004-03-01</Effectivity>"
-      "<RoutingNumber>1</RoutingNumber><AccountNumber>2</AccountNumber><SweepSpan>3</SweepSpan>"
-      "<Opened>2004-02-01</Opened></T9>");
-  Tab(5);
-  Row(1);
-  Edit();
-  EXPECT_EQ(S().cboAPRType.Text(), "Variable");
-  EXPECT_EQ(State().EditOldType, "2");
-  Edit();
-  Tab(6);
-  Row(1);
-  Edit();
-  EXPECT_EQ(S().cboType.Text(), "Premium");
-  EXPECT_EQ(State().EditOldType, "1");
-  Edit();
-  Tab(9);
-  Row(1);
-  Edit();
-  EXPECT_EQ(S().cboBanckAccType.Text(), "Savings");
-  EXPECT_EQ(State().EditOldType, "2");
-  EXPECT_EQ(ctl->FindAccountTypeIndex("  savings "), 1);
-  EXPECT_EQ(ctl->FindAccountTypeIndex("Brokerage"), 0);
-  EXPECT_TRUE(S().chkDT.Enabled());
-  EXPECT_EQ(S().chkDT.Value(), 0);
-}
-
 TEST_F(EditWorkflow, AnAddSurvivesATabSwitch) {
   Load("");
   Tab(2);
