@@ -124,16 +124,11 @@ TEST_F(Submission, PostsTheEncodedStatementWithTheFormHeaderAndWaitsUnderTheHour
 
 TEST_F(Submission, UrlEncodeOfTheHostMember) {
   Open();
-  EXPECT_EQ(ctl->urlEncode("a b"), "a+b");
-  EXPECT_EQ(ctl->urlEncode("50%"), "50%25");
-  EXPECT_EQ(ctl->urlEncode("'=\r\n~"), "%27%3D%0D%0A%7E");
-  EXPECT_EQ(ctl->urlEncode("Az09-_.*"), "Az09-_.*");
-  EXPECT_EQ(ctl->urlEncode("\xC3\xA9"), "%E9");
+  EXPECT_EQ(ctl->urlEncode("a b'=\r\n~50%\xC3\xA9-_.*"), "a+b%27%3D%0D%0A%7E50%25%E9-_.*");
   EXPECT_EQ(ctl->urlEncode(""), "");
   // What Windows-1252 lacks, and broken UTF-8, become "?" as in a
   // single-byte conversion.
-  EXPECT_EQ(ctl->urlEncode("x\xE4\xB8\xADy"), "x%3Fy");
-  EXPECT_EQ(ctl->urlEncode("\xFF"), "%3F");
+  EXPECT_EQ(ctl->urlEncode("x\xE4\xB8\xADy\xFF"), "x%3Fy%3F");
 }
 
 TEST_F(Submission, RepliesOfBlanksConfirmAndAnyOtherReplyIsShownWithTheStatement) {
@@ -264,20 +259,11 @@ TEST_F(Submission, ConfirmedSavesRefreshTheServerKeysOfTheRecord) {
   S().cboAPRType.SetListIndex(1);
   S().cmdAdd.Click();
   ASSERT_TRUE(host.messages.empty()) << host.LastMessage().prompt;
-  std::vector<std::string> keys;
-  Rs(5).ForEachRecord([&](const std::vector<Value>& rec) {
-    const auto& defs = Rs(5).FieldDefs();
-    std::string line;
-    for (std::size_t i = 0; i < defs.size(); ++i) {
-      if (defs[i].name == "Effectivity" || defs[i].name == "OldEffectivity" ||
-          defs[i].name == "BetaAPRTypeID" || defs[i].name == "OldType") {
-        line += defs[i].name + "=" + rec[i].ToText() + ";";
-      }
-    }
-    keys.push_back(line);
-  });
-  ASSERT_EQ(keys.size(), 2u);
-  EXPECT_EQ(keys[1], "Effectivity=3/20/2004;BetaAPRTypeID=2;OldEffectivity=3/20/2004;OldType=2;");
+  Rs(5).Find("Effectivity='3/20/2004'", true);
+  ASSERT_TRUE(Rs(5).HasCurrentRecord());
+  EXPECT_EQ(Rs(5).GetValue("OldEffectivity").ToText(), "3/20/2004");
+  EXPECT_EQ(Rs(5).GetValue("BetaAPRTypeID").ToText(), "2");
+  EXPECT_EQ(Rs(5).GetValue("OldType").ToText(), "2");
   EXPECT_FALSE(Rs(5).HasPending());
 
   // Tab 8: the access level and travel bit of a confirmed fee become its key,
