@@ -2,6 +2,7 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <map>
@@ -293,26 +294,52 @@ const std::vector<RecordQuery>& RecordQueries() {
   return queries;
 }
 
+constexpr std::array<const char*, 16> kRecordElements{"T0",  "T1",  "T2",  "T3", "T4",  "T5",
+                                                      "T6",  "T7",  "T8",  "T9", "T10", "T11",
+                                                      "T12", "T13", "T14", "T15"};
+
 std::string ColumnText(sqlite3_stmt* st, int col) {
   const auto* p = reinterpret_cast<const char*>(sqlite3_column_text(st, col));
   return p ? std::string(p, static_cast<std::size_t>(sqlite3_column_bytes(st, col))) : "";
 }
 
-std::string FormatColumn(sqlite3_stmt* st, int col, Form form) {
+// Appends <name>value</name> for one column of a record row. Stored dates
+// ("yyyy-mm-dd hh:mm:ss") only need their blank turned into the ISO "T".
+void AppendColumn(std::string& out, const char* name, sqlite3_stmt* st, int col, Form form) {
+  out += '<';
+  out += name;
+  out += '>';
   switch (form) {
     case Form::Money:
-      return MoneyUnitsToText(sqlite3_column_int64(st, col));
+      out += MoneyUnitsToText(sqlite3_column_int64(st, col));
+      break;
     case Form::Date:
     case Form::DateOnly: {
-      const std::string stored = ColumnText(st, col);
-      auto ts = Timestamp::FromStorage(stored);
-      if (!ts) return stored;
-      return form == Form::Date ? ts->ToIso() : ts->ToIsoDate();
-    }
-    case Form::Plain:
+      const auto* p = reinterpret_cast<const char*>(sqlite3_column_text(st, col));
+      const std::string_view stored(p, static_cast<std::size_t>(sqlite3_column_bytes(st, col)));
+      if (stored.size() == 19 && stored[10] == ' ') {
+        if (form == Form::DateOnly) {
+          out.append(stored.substr(0, 10));
+        } else {
+          out.append(stored.substr(0, 10));
+          out += 'T';
+          out.append(stored.substr(11));
+        }
+      } else {
+        AppendEscaped(out, stored);
+      }
       break;
+    }
+    case Form::Plain: {
+      const auto* p = reinterpret_cast<const char*>(sqlite3_column_text(st, col));
+      AppendEscaped(out,
+                    std::string_view(p, static_cast<std::size_t>(sqlite3_column_bytes(st, col))));
+      break;
+    }
   }
-  return ColumnText(st, col);
+  out += "</";
+  out += name;
+  out += '>';
 }
 
 std::string ConstraintMessage(int code, const std::string& detail) {
@@ -398,16 +425,9 @@ Database::Database(DatabaseOptions options) : options_(std::move(options)) {
     sqlite3_close(writer_);
     throw;
   }
-  writerThread_ = std::thread([this] { WriterLoop(); });
 }
 
 Database::~Database() {
-  {
-    std::lock_guard lock(queueMutex_);
-    stopping_ = true;
-  }
-  queueReady_.notify_all();
-  if (writerThread_.joinable()) writerThread_.join();
   readers_.clear();
   for (auto* s : shapeStatements_) sqlite3_finalize(s);
   sqlite3_finalize(centerExists_);
@@ -429,38 +449,36 @@ void Database::EnsureCenter(std::int64_t center, const std::string& name, bool s
 }
 
 ExecOutcome Database::Execute(std::vector<ParsedStatement> statements) {
-  auto job = std::make_unique<Job>();
-  job->statements = std::move(statements);
-  auto future = job->done.get_future();
-  {
-    std::lock_guard lock(queueMutex_);
-    if (stopping_) {
-      return {ExecOutcome::Status::Failed, "failed: the server is shutting down"};
+  Job job;
+  job.statements = std::move(statements);
+  std::unique_lock lock(queueMutex_);
+  queue_.push_back(&job);
+  while (!job.done) {
+    if (writing_) {
+      batchDone_.wait(lock);
+      continue;
     }
-    queue_.push_back(std::move(job));
-  }
-  queueReady_.notify_one();
-  return future.get();
-}
-
-void Database::WriterLoop() {
-  for (;;) {
-    std::vector<std::unique_ptr<Job>> batch;
+    // Lead: run what waits now, this text among it or not.
+    writing_ = true;
+    std::vector<Job*> batch;
+    while (!queue_.empty() && batch.size() < options_.maxBatch) {
+      batch.push_back(queue_.front());
+      queue_.pop_front();
+    }
+    lock.unlock();
     {
-      std::unique_lock lock(queueMutex_);
-      queueReady_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
-      if (queue_.empty()) return;
-      while (!queue_.empty() && batch.size() < options_.maxBatch) {
-        batch.push_back(std::move(queue_.front()));
-        queue_.pop_front();
-      }
+      std::lock_guard connection(connectionMutex_);
+      RunBatch(batch);
     }
-    std::lock_guard connection(connectionMutex_);
-    RunBatch(batch);
+    lock.lock();
+    for (Job* j : batch) j->done = true;
+    writing_ = false;
+    batchDone_.notify_all();
   }
+  return std::move(job.outcome);
 }
 
-void Database::RunBatch(std::vector<std::unique_ptr<Job>>& batch) {
+void Database::RunBatch(std::vector<Job*>& batch) {
   std::vector<ExecOutcome> outcomes(batch.size());
   auto failAll = [&](const std::string& message) {
     for (auto& o : outcomes) o = {ExecOutcome::Status::Failed, message};
@@ -490,7 +508,7 @@ void Database::RunBatch(std::vector<std::unique_ptr<Job>>& batch) {
       failAll("failed: the database could not commit: " + why);
     }
   }
-  for (std::size_t j = 0; j < batch.size(); ++j) batch[j]->done.set_value(outcomes[j]);
+  for (std::size_t j = 0; j < batch.size(); ++j) batch[j]->outcome = std::move(outcomes[j]);
 }
 
 sqlite3_stmt* Database::WriterStatement(int shape) {
@@ -677,14 +695,15 @@ std::string Database::LoadDocument(std::int64_t center) {
       const int columns = sqlite3_column_count(st);
       int rc;
       while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
-        const std::string element = "T" + std::to_string(sqlite3_column_int(st, 0));
+        const char* element =
+            kRecordElements[static_cast<std::size_t>(std::clamp(sqlite3_column_int(st, 0), 0, 15))];
         out += '<';
         out += element;
         out += '>';
         for (int c = 1; c < columns; ++c) {
           if (sqlite3_column_type(st, c) == SQLITE_NULL) continue;
-          AppendElement(out, sqlite3_column_name(st, c),
-                        FormatColumn(st, c, queries[q].forms[static_cast<std::size_t>(c - 1)]));
+          AppendColumn(out, sqlite3_column_name(st, c), st, c,
+                       queries[q].forms[static_cast<std::size_t>(c - 1)]);
         }
         out += "</";
         out += element;

@@ -1,10 +1,11 @@
 // The fee database behind the page: SQLite in WAL mode.
 //
-// Writes go through one writer thread that owns the only writing connection.
-// Statement texts that arrive together are committed together (group
-// commit): each text runs inside its own savepoint, so a failing text is
-// undone alone, and no text is confirmed before the COMMIT that holds it has
-// returned. With synchronous FULL that COMMIT has reached the disk.
+// Writes go through the only writing connection. Statement texts that arrive
+// together are committed together (group commit): the request thread that
+// finds the connection idle runs every text waiting at that moment, each
+// inside its own savepoint so that a failing text is undone alone, and no
+// text is confirmed before the COMMIT that holds it has returned. With
+// synchronous FULL that COMMIT has reached the disk.
 // Reads (load documents) use a small pool of read-only connections, each
 // reading one consistent snapshot.
 #pragma once
@@ -12,12 +13,10 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
-#include <future>
 #include <memory>
 #include <mutex>
 #include <stdexcept>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "statement.hpp"
@@ -77,12 +76,12 @@ class Database {
  private:
   struct Job {
     std::vector<ParsedStatement> statements;
-    std::promise<ExecOutcome> done;
+    ExecOutcome outcome;
+    bool done = false;  // guarded by queueMutex_
   };
   struct Reader;
 
-  void WriterLoop();
-  void RunBatch(std::vector<std::unique_ptr<Job>>& batch);
+  void RunBatch(std::vector<Job*>& batch);
   ExecOutcome RunJob(const std::vector<ParsedStatement>& statements, const std::string& now);
   sqlite3_stmt* WriterStatement(int shape);
   std::unique_ptr<Reader> AcquireReader();
@@ -97,10 +96,9 @@ class Database {
   sqlite3_stmt* centerExists_ = nullptr;
 
   std::mutex queueMutex_;
-  std::condition_variable queueReady_;
-  std::deque<std::unique_ptr<Job>> queue_;
-  bool stopping_ = false;
-  std::thread writerThread_;
+  std::condition_variable batchDone_;
+  std::deque<Job*> queue_;
+  bool writing_ = false;  // a request thread is running a batch
 
   std::mutex readersMutex_;
   std::vector<std::unique_ptr<Reader>> readers_;

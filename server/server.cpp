@@ -190,6 +190,9 @@ void FeeServer::Install() {
   const int threads = options_.threads;
   svr.new_task_queue = [threads] { return new httplib::ThreadPool(static_cast<size_t>(threads)); };
   svr.set_payload_max_length(options_.maxBody);
+  // Replies go out in more than one write; without this, Nagle's algorithm
+  // and the client's delayed ACK hold each reply back by tens of milliseconds.
+  svr.set_tcp_nodelay(true);
   svr.set_keep_alive_max_count(100000);
   svr.set_keep_alive_timeout(3);
   svr.set_read_timeout(10, 0);

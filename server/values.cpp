@@ -379,20 +379,31 @@ int Decimal::CompareWith(std::int64_t n) const {
 
 std::string MoneyUnitsToText(std::int64_t units) {
   const bool neg = units < 0;
-  const std::uint64_t mag =
+  std::uint64_t mag =
       neg ? static_cast<std::uint64_t>(-(units + 1)) + 1 : static_cast<std::uint64_t>(units);
-  std::string out = neg ? "-" : "";
-  out += std::to_string(mag / 10000);
+  // Written backwards: four decimals (trailing zeros dropped), then the units.
+  char buf[32];
+  char* p = buf + sizeof buf;
   std::uint64_t frac = mag % 10000;
+  mag /= 10000;
   if (frac != 0) {
-    char buf[8];
-    std::snprintf(buf, sizeof buf, "%04u", static_cast<unsigned>(frac));
-    std::string f(buf);
-    while (f.back() == '0') f.pop_back();
-    out += '.';
-    out += f;
+    int digits = 4;
+    while (frac % 10 == 0) {
+      frac /= 10;
+      --digits;
+    }
+    for (int i = 0; i < digits; ++i) {
+      *--p = static_cast<char>('0' + frac % 10);
+      frac /= 10;
+    }
+    *--p = '.';
   }
-  return out;
+  do {
+    *--p = static_cast<char>('0' + mag % 10);
+    mag /= 10;
+  } while (mag != 0);
+  if (neg) *--p = '-';
+  return std::string(p, static_cast<std::size_t>(buf + sizeof buf - p));
 }
 
 std::optional<std::string> Windows1252ToUtf8(std::string_view bytes) {
