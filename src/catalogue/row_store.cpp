@@ -1,7 +1,11 @@
 #include "catalogue/row_store.hpp"
 
+#include <sys/mman.h>
+
 #include <bit>
+#include <cstdlib>
 #include <cstring>
+#include <new>
 #include <variant>
 
 #include "catalogue/field_value.hpp"
@@ -35,6 +39,7 @@ void RowStore::Reset(const std::vector<FieldDef>& fields) {
 
 void RowStore::Clear() {
   chunks_.clear();
+  capacity_ = 0;
   flags_.clear();
   backups_.clear();
   texts_.clear();
@@ -43,8 +48,26 @@ void RowStore::Clear() {
   pending_ = 0;
 }
 
+void RowStore::FreeChunk::operator()(std::uint64_t* p) const noexcept { std::free(p); }
+
 void RowStore::AddChunk() {
-  chunks_.push_back(std::make_unique<std::uint64_t[]>(kChunkRows * stride_));
+  const std::size_t rows = std::size_t{kFirstChunkRows} << chunks_.size();
+  std::size_t bytes = rows * stride_ * sizeof(std::uint64_t);
+  void* memory = nullptr;
+#ifdef MADV_HUGEPAGE
+  constexpr std::size_t kHugePage = std::size_t{2} << 20;
+  if (bytes >= kHugePage) {
+    bytes = (bytes + kHugePage - 1) / kHugePage * kHugePage;
+    memory = std::aligned_alloc(kHugePage, bytes);
+    if (memory != nullptr) madvise(memory, bytes, MADV_HUGEPAGE);
+  }
+#endif
+  if (memory == nullptr) memory = std::malloc(bytes);
+  if (memory == nullptr) throw std::bad_alloc();
+  // Every row starts with all fields Null.
+  std::memset(memory, 0, bytes);
+  chunks_.emplace_back(static_cast<std::uint64_t*>(memory));
+  capacity_ += rows;
 }
 
 RowStore::RowId RowStore::Append() {
@@ -52,8 +75,7 @@ RowStore::RowId RowStore::Append() {
     throw ControlError(errc::kOperationNotAllowed, "The record set cannot hold more records");
   }
   auto row = static_cast<RowId>(flags_.size());
-  if ((row & (kChunkRows - 1)) == 0) AddChunk();
-  // Rows of a fresh chunk are zero: every field Null.
+  if (row == capacity_) AddChunk();
   flags_.push_back(kPendingAdd);
   ++pending_;
   return row;
@@ -307,9 +329,10 @@ std::vector<RowStore::RowId> RowStore::Compact() {
     for (std::size_t i = 0; i < newId.size(); ++i) newId[i] = static_cast<RowId>(i);
     return newId;
   }
-  std::vector<std::unique_ptr<std::uint64_t[]>> oldChunks = std::move(chunks_);
+  std::vector<Chunk> oldChunks = std::move(chunks_);
   std::vector<std::uint8_t> oldFlags = std::move(flags_);
   chunks_.clear();
+  capacity_ = 0;
   flags_.clear();
   flags_.reserve(oldFlags.size() - tombstones_);
   std::unordered_map<RowId, std::vector<std::uint64_t>> oldBackups = std::move(backups_);
@@ -317,9 +340,8 @@ std::vector<RowStore::RowId> RowStore::Compact() {
   for (std::size_t i = 0; i < oldFlags.size(); ++i) {
     if ((oldFlags[i] & kDeleted) != 0) continue;
     auto row = static_cast<RowId>(flags_.size());
-    if ((row & (kChunkRows - 1)) == 0) AddChunk();
-    const std::uint64_t* from =
-        oldChunks[i >> kChunkShift].get() + (i & (kChunkRows - 1)) * stride_;
+    if (row == capacity_) AddChunk();
+    const std::uint64_t* from = Locate(oldChunks, stride_, static_cast<RowId>(i));
     std::memcpy(RowPtr(row), from, stride_ * sizeof(std::uint64_t));
     flags_.push_back(oldFlags[i]);
     newId[i] = row;

@@ -2,12 +2,16 @@
 // per field, followed by presence bits (a clear bit is Null). Texts live in a
 // shared pool and a cell holds their slot. Rows are kept in fixed chunks so
 // that a row never moves while the record set grows, and a record with a
-// pending change keeps a copy of its committed row.
+// pending change keeps a copy of its committed row. Chunk k holds
+// kFirstChunkRows << k rows: a small schedule stays small, and the chunks of a
+// large one are big enough to be backed by huge pages, which spares most of
+// the page faults of filling it.
 //
 // A row costs a tenth of a row of Values, which is what lets a large schedule
 // be filled without the allocator and the page faults dominating.
 #pragma once
 
+#include <bit>
 #include <cstdint>
 #include <deque>
 #include <memory>
@@ -76,15 +80,26 @@ class RowStore {
   static constexpr std::uint8_t kPendingAdd = 2;
   static constexpr std::uint8_t kPendingChange = 4;
   static constexpr std::uint8_t kInView = 8;
-  static constexpr std::uint32_t kChunkShift = 10;
-  static constexpr std::uint32_t kChunkRows = 1u << kChunkShift;
+  static constexpr std::uint32_t kFirstChunkShift = 6;
+  static constexpr std::uint32_t kFirstChunkRows = 1u << kFirstChunkShift;
 
+  struct FreeChunk {
+    void operator()(std::uint64_t* p) const noexcept;
+  };
+  using Chunk = std::unique_ptr<std::uint64_t[], FreeChunk>;
+
+  static const std::uint64_t* Locate(const std::vector<Chunk>& chunks, std::size_t stride,
+                                     RowId row) {
+    // Rows before chunk k: kFirstChunkRows * (2^k - 1).
+    const std::uint32_t q = (row >> kFirstChunkShift) + 1;
+    const int k = std::bit_width(q) - 1;
+    const std::uint32_t first = ((1u << k) - 1) << kFirstChunkShift;
+    return chunks[static_cast<std::size_t>(k)].get() + (row - first) * stride;
+  }
   std::uint64_t* RowPtr(RowId row) {
-    return chunks_[row >> kChunkShift].get() + (row & (kChunkRows - 1)) * stride_;
+    return const_cast<std::uint64_t*>(Locate(chunks_, stride_, row));
   }
-  const std::uint64_t* RowPtr(RowId row) const {
-    return chunks_[row >> kChunkShift].get() + (row & (kChunkRows - 1)) * stride_;
-  }
+  const std::uint64_t* RowPtr(RowId row) const { return Locate(chunks_, stride_, row); }
   bool Present(const std::uint64_t* row, int field) const {
     return (row[fieldCount_ + field / 64] >> (field % 64)) & 1u;
   }
@@ -108,7 +123,8 @@ class RowStore {
   std::vector<FieldType> types_;
   int fieldCount_ = 0;
   std::size_t stride_ = 0;
-  std::vector<std::unique_ptr<std::uint64_t[]>> chunks_;
+  std::vector<Chunk> chunks_;
+  std::size_t capacity_ = 0;  // rows the chunks hold
   std::vector<std::uint8_t> flags_;
   std::unordered_map<RowId, std::vector<std::uint64_t>> backups_;
   std::deque<std::string> texts_;  // a deque never moves its texts as it grows

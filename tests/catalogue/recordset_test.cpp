@@ -237,6 +237,41 @@ TEST_F(RenewalSet, DeleteLeavesNoCurrentRecordAndNextMovesOn) {
   EXPECT_EQ(rs.GetValue("MemberAccessLevelID"), Value(std::int16_t{3}));
 }
 
+TEST_F(RenewalSet, ManyRecordsKeepTheirValuesThroughDeletionsAndCompaction) {
+  const int count = 5000;
+  for (int i = 0; i < count; ++i) {
+    rs.AddNew();
+    rs.SetValue("ObjectID", Value(static_cast<std::int32_t>(i)));
+    rs.SetValue("RoutingNumber", Value(std::to_string(i % 1000)));
+    rs.Update();
+  }
+  // Keep every third record; the others go while walking.
+  rs.MoveFirst();
+  for (int i = 0; !rs.IsEOF(); ++i) {
+    if (i % 3 != 0) rs.Delete();
+    rs.MoveNext();
+  }
+  std::vector<std::int32_t> expected;
+  for (int i = 0; i < count; i += 3) expected.push_back(i);
+  auto walk = [&] {
+    std::vector<std::int32_t> ids;
+    rs.MoveFirst();
+    for (; !rs.IsEOF(); rs.MoveNext()) {
+      std::int32_t id = std::get<std::int32_t>(rs.GetValue("ObjectID").storage());
+      EXPECT_EQ(rs.GetValue("RoutingNumber"), Value(std::to_string(id % 1000)));
+      ids.push_back(id);
+    }
+    return ids;
+  };
+  EXPECT_EQ(rs.RecordCount(), static_cast<long>(expected.size()));
+  EXPECT_EQ(walk(), expected);
+  rs.SetSort("ObjectID DESC");
+  std::vector<std::int32_t> reversed(expected.rbegin(), expected.rend());
+  EXPECT_EQ(walk(), reversed);
+  rs.SetFilter("RoutingNumber='999'");
+  EXPECT_EQ(walk(), (std::vector<std::int32_t>{3999, 999}));
+}
+
 TEST_F(RenewalSet, FilterOnAnAbsentDateThenClearedShowsAllAgain) {
   Add(Day(2004, 3, 15), 1);
   Add(Day(2004, 3, 16), 2);
