@@ -73,18 +73,26 @@ class RecordSet {
   int State() const { return open_ ? kStateOpen : kStateClosed; }
   void Close();
 
+  // Every operation but the declarations, Filter, Sort, HasCurrentRecord,
+  // HasPending and CancelPending throws ControlError(kOperationNotAllowed)
+  // while the record set is closed.
+
   // Records visible under the current filter.
   long RecordCount() const;
   // EOF is a C macro, so the cursor tests are IsBOF and IsEOF.
   bool IsBOF() const;
   bool IsEOF() const;
+  // False at BOF or EOF and on a record just deleted.
   bool HasCurrentRecord() const;
   void MoveFirst();
+  // Throws ControlError(kNoCurrentRecord) when EOF is already True.
   void MoveNext();
 
   void AddNew();
   void Update();
-  void Delete();  // removes the current record
+  // Removes the current record. The cursor stays where the record was, with
+  // no current record, so that MoveNext reaches the record that followed it.
+  void Delete();
 
   FieldRef Fields(std::string_view name) { return FieldRef(*this, FieldIndex(name)); }
   // Values are handed out as copies: the records are not stored as Values,
@@ -126,8 +134,9 @@ class RecordSet {
   // the filter and the sort stay. Leaves BOF and EOF True.
   void Clear();
 
-  // Visits every record, pending ones included, in the visiting order with no
-  // filter applied. Changes no cursor, filter or sort.
+  // Visits every record, pending ones included, in the sort order (insertion
+  // order when no sort is set) with no filter applied. Changes no cursor,
+  // filter or sort; the visitor must not change the record set.
   void ForEachRecord(const std::function<void(const std::vector<Value>&)>& visit) const;
 
  private:
