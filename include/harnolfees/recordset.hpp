@@ -73,9 +73,10 @@ class RecordSet {
   int State() const { return open_ ? kStateOpen : kStateClosed; }
   void Close();
 
-  // Every operation but the declarations, Filter, Sort, HasCurrentRecord,
-  // HasPending and CancelPending throws ControlError(kOperationNotAllowed)
-  // while the record set is closed.
+  // While the record set is closed, the cursor, record and Clear operations
+  // throw ControlError(kOperationNotAllowed); the declarations, Filter, Sort,
+  // HasCurrentRecord, HasPending, CancelPending and ForEachRecord work and see
+  // no records.
 
   // Records visible under the current filter.
   long RecordCount() const;
