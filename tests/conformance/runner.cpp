@@ -1,0 +1,720 @@
+// Runs one conformance scenario: an operator script run by the headless driver
+// against a local test server, whose output must match the scenario's
+// expected JSON Lines exactly.
+//
+//   conformance_runner DRIVER SERVER SCENARIO.script
+//
+// DRIVER is the headless driver, SERVER the fee server program.
+//
+// Directives in the script's comments (the driver skips comments):
+//   # serve: FILE [STATUS]      the load document for every center, from
+//                               tests/conformance/data (status 200 unless given)
+//   # serve-center: N FILE      the load document of center N
+//   # reply: STATUS [BODY]      queues the reply to the next statement posted;
+//                               BODY is a word as in scripts ("  ", "x\r\n")
+//   # default-reply: STATUS [BODY]   the reply once the queue is used up
+//                               (otherwise 200 with an empty body: confirmed)
+//   # mask: REGEX               replaces every match in the output by "<masked>",
+//                               for texts that vary from run to run
+//   # fee-server: [ARG...]      runs the real fee server on an empty database
+//                               instead of the test server, with these extra
+//                               arguments ("--center 12:travel"); the output
+//                               then has no {"received":...} lines
+//   # dump: PATH...             shows only these members of every dump, one
+//                               key per path: "widgets.cmdAdd.Caption",
+//                               "widgets.txtField.*.Text" (every element),
+//                               "widgets.grdFees.TextMatrix.0:3" (rows 0 to 2)
+// Placeholders in the script: ${BASE} is the test server's address prefix,
+// ${DEAD} one on which nothing listens. The output shows them again in place of
+// the addresses.
+//
+// The compared output is the driver's standard output, then one line
+// {"received":STATEMENT} per statement the server received (decoded from the
+// form encoding), then {"exit":STATUS}.
+//
+// With HARNOLFEES_REGENERATE=1 the expected file is rewritten from the actual
+// output instead; every rewritten expectation must be checked by hand.
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <memory>
+#include <optional>
+#include <regex>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "harnolfees/json.hpp"
+#include "harnolfees/script.hpp"
+#include "support/test_http_server.hpp"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// A JSON value that keeps object members in their written order and numbers
+// as written, so that what is read can be written back unchanged.
+struct Json {
+  enum class Kind { kNull, kBool, kNumber, kString, kArray, kObject };
+  Kind kind = Kind::kNull;
+  bool boolean = false;
+  std::string text;  // a string's value, a number's text
+  std::vector<Json> items;
+  std::vector<std::string> keys;  // with items: an object's members
+};
+
+class JsonReader {
+ public:
+  static std::optional<Json> Parse(std::string_view text) {
+    JsonReader r(text);
+    try {
+      Json v = r.Value(0);
+      r.Blanks();
+      if (r.pos_ != text.size()) return std::nullopt;
+      return v;
+    } catch (const std::runtime_error&) {
+      return std::nullopt;
+    }
+  }
+
+ private:
+  explicit JsonReader(std::string_view t) : t_(t) {}
+  [[noreturn]] static void Fail() { throw std::runtime_error("invalid JSON"); }
+  void Blanks() {
+    while (pos_ < t_.size() && std::strchr(" \t\r\n", t_[pos_]) && t_[pos_] != '\0') ++pos_;
+  }
+  char Peek() {
+    if (pos_ >= t_.size()) Fail();
+    return t_[pos_];
+  }
+  void Expect(std::string_view word) {
+    if (t_.substr(pos_, word.size()) != word) Fail();
+    pos_ += word.size();
+  }
+  Json Value(int depth) {
+    if (depth > 64) Fail();
+    Blanks();
+    Json v;
+    const char c = Peek();
+    if (c == '{' || c == '[') {
+      const bool object = c == '{';
+      v.kind = object ? Json::Kind::kObject : Json::Kind::kArray;
+      ++pos_;
+      Blanks();
+      if (Peek() == (object ? '}' : ']')) {
+        ++pos_;
+        return v;
+      }
+      for (;;) {
+        Blanks();
+        if (object) {
+          if (Peek() != '"') Fail();
+          v.keys.push_back(String());
+          Blanks();
+          Expect(":");
+        }
+        v.items.push_back(Value(depth + 1));
+        Blanks();
+        if (Peek() == ',') {
+          ++pos_;
+          continue;
+        }
+        Expect(object ? "}" : "]");
+        return v;
+      }
+    }
+    if (c == '"') {
+      v.kind = Json::Kind::kString;
+      v.text = String();
+    } else if (c == 't' || c == 'f') {
+      v.kind = Json::Kind::kBool;
+      v.boolean = c == 't';
+      Expect(v.boolean ? "true" : "false");
+    } else if (c == 'n') {
+      Expect("null");
+    } else {
+      v.kind = Json::Kind::kNumber;
+      const std::size_t start = pos_;
+      while (pos_ < t_.size() && std::strchr("+-.0123456789eE", t_[pos_]) && t_[pos_] != '\0') {
+        ++pos_;
+      }
+      if (pos_ == start) Fail();
+      v.text = std::string(t_.substr(start, pos_ - start));
+    }
+    return v;
+  }
+  std::uint32_t Hex4() {
+    std::uint32_t v = 0;
+    for (int i = 0; i < 4; ++i) {
+      const char h = Peek();
+      ++pos_;
+      v <<= 4;
+      if (h >= '0' && h <= '9') {
+        v |= static_cast<std::uint32_t>(h - '0');
+      } else if (h >= 'a' && h <= 'f') {
+        v |= static_cast<std::uint32_t>(h - 'a' + 10);
+      } else if (h >= 'A' && h <= 'F') {
+        v |= static_cast<std::uint32_t>(h - 'A' + 10);
+      } else {
+        Fail();
+      }
+    }
+    return v;
+  }
+  static void PutUtf8(std::string& out, std::uint32_t cp) {
+    if (cp < 0x80) {
+      out += static_cast<char>(cp);
+    } else if (cp < 0x800) {
+      out += static_cast<char>(0xC0 | (cp >> 6));
+      out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+      out += static_cast<char>(0xE0 | (cp >> 12));
+      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+      out += static_cast<char>(0xF0 | (cp >> 18));
+      out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (cp & 0x3F));
+    }
+  }
+  // A string; \u00XX escapes of bytes that were not valid UTF-8 come back as
+  // those bytes, so that re-writing them gives the same escapes.
+  std::string String() {
+    Expect("\"");
+    std::string out;
+    for (;;) {
+      const char c = Peek();
+      ++pos_;
+      if (c == '"') return out;
+      if (c != '\\') {
+        out += c;
+        continue;
+      }
+      const char e = Peek();
+      ++pos_;
+      switch (e) {
+        case '"':
+        case '\\':
+        case '/':
+          out += e;
+          break;
+        case 'b':
+          out += '\b';
+          break;
+        case 'f':
+          out += '\f';
+          break;
+        case 'n':
+          out += '\n';
+          break;
+        case 'r':
+          out += '\r';
+          break;
+        case 't':
+          out += '\t';
+          break;
+        case 'u': {
+          std::uint32_t cp = Hex4();
+          if (cp >= 0xD800 && cp < 0xDC00 && t_.substr(pos_, 2) == "\\u") {
+            pos_ += 2;
+            cp = 0x10000 + ((cp - 0xD800) << 10) + (Hex4() - 0xDC00);
+          }
+          if (cp >= 0x80 && cp < 0x100) {
+            out += static_cast<char>(cp);
+          } else {
+            PutUtf8(out, cp);
+          }
+          break;
+        }
+        default:
+          Fail();
+      }
+    }
+  }
+
+  std::string_view t_;
+  std::size_t pos_ = 0;
+};
+
+struct Scenario {
+  std::string script;
+  std::vector<std::string> dumpPaths;
+  std::vector<std::regex> masks;
+  bool feeServer = false;
+  std::vector<std::string> feeServerArgs;
+};
+
+struct Failure {
+  std::string message;
+};
+
+std::string ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw Failure{"cannot read " + path.string()};
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+std::vector<std::string> SplitLines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  while (start < text.size()) {
+    std::size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    lines.push_back(text.substr(start, end - start));
+    start = end + 1;
+  }
+  return lines;
+}
+
+void ReplaceAll(std::string& text, const std::string& from, const std::string& to) {
+  if (from.empty()) return;
+  for (std::size_t pos = text.find(from); pos != std::string::npos;
+       pos = text.find(from, pos + to.size())) {
+    text.replace(pos, from.size(), to);
+  }
+}
+
+int ParseInt(const std::string& word, const std::string& what) {
+  auto n = harnolfees::driver::ParseScriptNumber(word);
+  if (!n) throw Failure{what + " must be a number, not \"" + word + "\""};
+  return static_cast<int>(*n);
+}
+
+harnolfees::testing::TestReply ParseReply(const std::vector<std::string>& words,
+                                          const std::string& line) {
+  if (words.empty() || words.size() > 2) throw Failure{"usage: # reply: STATUS [BODY]: " + line};
+  harnolfees::testing::TestReply reply;
+  reply.status = ParseInt(words[0], "reply status");
+  if (words.size() == 2) reply.body = words[1];
+  return reply;
+}
+
+// Reads the directives and sets the server up accordingly.
+Scenario Prepare(const std::string& text, const fs::path& dataDir,
+                 harnolfees::testing::TestHttpServer& server) {
+  Scenario s;
+  s.script = text;
+  for (const std::string& raw : SplitLines(text)) {
+    const std::size_t hash = raw.find_first_not_of(" \t");
+    if (hash == std::string::npos || raw[hash] != '#') continue;
+    std::string body = raw.substr(hash + 1);
+    const std::size_t colon = body.find(':');
+    if (colon == std::string::npos) continue;
+    std::string name = body.substr(0, colon);
+    name.erase(0, name.find_first_not_of(' '));
+    static const std::vector<std::string> kNames{"serve", "serve-center", "reply", "default-reply",
+                                                 "mask",  "fee-server",   "dump"};
+    if (std::find(kNames.begin(), kNames.end(), name) == kNames.end()) continue;
+    auto split = harnolfees::driver::SplitScriptLine(body.substr(colon + 1));
+    if (!split.error.empty()) throw Failure{split.error + ": " + raw};
+    const auto& w = split.words;
+    if (name == "serve") {
+      if (w.empty() || w.size() > 2) throw Failure{"usage: # serve: FILE [STATUS]: " + raw};
+      server.SetDocument(ReadFile(dataDir / w[0]),
+                         w.size() == 2 ? ParseInt(w[1], "document status") : 200);
+    } else if (name == "serve-center") {
+      if (w.size() != 2) throw Failure{"usage: # serve-center: CENTER FILE: " + raw};
+      server.SetDocumentForCenter(ParseInt(w[0], "center"), ReadFile(dataDir / w[1]));
+    } else if (name == "reply") {
+      server.QueueReply(ParseReply(w, raw));
+    } else if (name == "default-reply") {
+      server.SetDefaultReply(ParseReply(w, raw));
+    } else if (name == "fee-server") {
+      s.feeServer = true;
+      s.feeServerArgs.insert(s.feeServerArgs.end(), w.begin(), w.end());
+    } else if (name == "mask") {
+      if (w.size() != 1) throw Failure{"usage: # mask: REGEX: " + raw};
+      try {
+        s.masks.emplace_back(w[0]);
+      } catch (const std::regex_error& e) {
+        throw Failure{std::string("invalid pattern (") + e.what() + "): " + raw};
+      }
+    } else {
+      s.dumpPaths.insert(s.dumpPaths.end(), w.begin(), w.end());
+    }
+  }
+  return s;
+}
+
+struct RunResult {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+// Runs the driver on the script, feeding it through standard input.
+RunResult RunDriver(const std::string& driver, const std::string& script) {
+  int in[2], out[2], err[2];
+  if (pipe(in) != 0 || pipe(out) != 0 || pipe(err) != 0) throw Failure{"pipe failed"};
+  const pid_t pid = fork();
+  if (pid < 0) throw Failure{"fork failed"};
+  if (pid == 0) {
+    dup2(in[0], 0);
+    dup2(out[1], 1);
+    dup2(err[1], 2);
+    for (int fd : {in[0], in[1], out[0], out[1], err[0], err[1]}) close(fd);
+    execl(driver.c_str(), driver.c_str(), "script", static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  close(in[0]);
+  close(out[1]);
+  close(err[1]);
+  fcntl(in[1], F_SETFL, O_NONBLOCK);
+  RunResult r;
+  std::size_t written = 0;
+  int inFd = in[1];
+  if (script.empty()) {
+    close(inFd);
+    inFd = -1;
+  }
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(90);
+  bool outOpen = true, errOpen = true;
+  while (outOpen || errOpen) {
+    pollfd fds[3] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}, {inFd, POLLOUT, 0}};
+    if (!outOpen) fds[0].fd = -1;
+    if (!errOpen) fds[1].fd = -1;
+    if (std::chrono::steady_clock::now() > deadline) {
+      kill(pid, SIGKILL);
+      waitpid(pid, nullptr, 0);
+      throw Failure{"the driver did not finish within 90 s; output so far:\n" + r.out};
+    }
+    if (poll(fds, 3, 1000) < 0) continue;
+    for (int k = 0; k < 2; ++k) {
+      if (fds[k].fd < 0 || !(fds[k].revents & (POLLIN | POLLHUP | POLLERR))) continue;
+      char buf[65536];
+      const ssize_t n = read(fds[k].fd, buf, sizeof buf);
+      if (n <= 0) {
+        (k == 0 ? outOpen : errOpen) = false;
+        continue;
+      }
+      (k == 0 ? r.out : r.err).append(buf, static_cast<std::size_t>(n));
+    }
+    if (inFd >= 0 && (fds[2].revents & (POLLOUT | POLLERR | POLLHUP))) {
+      const ssize_t n = write(inFd, script.data() + written, script.size() - written);
+      if (n > 0) written += static_cast<std::size_t>(n);
+      if (n < 0 || written == script.size()) {
+        close(inFd);
+        inFd = -1;
+      }
+    }
+  }
+  if (inFd >= 0) close(inFd);
+  close(out[0]);
+  close(err[0]);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  return r;
+}
+
+void AppendJson(std::string& out, const Json& v) {
+  switch (v.kind) {
+    case Json::Kind::kNull:
+      out += "null";
+      break;
+    case Json::Kind::kBool:
+      out += v.boolean ? "true" : "false";
+      break;
+    case Json::Kind::kNumber:
+      out += v.text;
+      break;
+    case Json::Kind::kString:
+      harnolfees::driver::AppendJsonString(out, v.text);
+      break;
+    case Json::Kind::kArray:
+      out += '[';
+      for (std::size_t i = 0; i < v.items.size(); ++i) {
+        if (i) out += ',';
+        AppendJson(out, v.items[i]);
+      }
+      out += ']';
+      break;
+    case Json::Kind::kObject:
+      out += '{';
+      for (std::size_t i = 0; i < v.keys.size(); ++i) {
+        if (i) out += ',';
+        harnolfees::driver::AppendJsonString(out, v.keys[i]);
+        out += ':';
+        AppendJson(out, v.items[i]);
+      }
+      out += '}';
+      break;
+  }
+}
+
+std::vector<std::string> PathSegments(const std::string& path) {
+  std::vector<std::string> segs;
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t dot = path.find('.', start);
+    segs.push_back(path.substr(start, dot == std::string::npos ? std::string::npos : dot - start));
+    if (dot == std::string::npos) return segs;
+    start = dot + 1;
+  }
+}
+
+// The value at segs[from...] of v; "*" maps over an array, "a:b" slices it.
+Json Select(const Json& v, const std::vector<std::string>& segs, std::size_t from,
+            const std::string& path) {
+  if (from == segs.size()) return v;
+  const std::string& seg = segs[from];
+  if (v.kind == Json::Kind::kNull) return v;  // below a null element: null
+  if (v.kind == Json::Kind::kObject) {
+    for (std::size_t i = 0; i < v.keys.size(); ++i) {
+      if (v.keys[i] == seg) return Select(v.items[i], segs, from + 1, path);
+    }
+    throw Failure{"the dump has no member \"" + seg + "\" (path " + path + ")"};
+  }
+  if (v.kind == Json::Kind::kArray) {
+    if (seg == "*" || seg.find(':') != std::string::npos) {
+      std::size_t lo = 0, hi = v.items.size();
+      if (seg != "*") {
+        lo = static_cast<std::size_t>(ParseInt(seg.substr(0, seg.find(':')), "slice start"));
+        hi = std::min(
+            hi, static_cast<std::size_t>(ParseInt(seg.substr(seg.find(':') + 1), "slice end")));
+      }
+      Json out;
+      out.kind = Json::Kind::kArray;
+      for (std::size_t i = lo; i < hi; ++i)
+        out.items.push_back(Select(v.items[i], segs, from + 1, path));
+      return out;
+    }
+    const int index = ParseInt(seg, "array index in " + path);
+    if (index < 0 || static_cast<std::size_t>(index) >= v.items.size()) {
+      throw Failure{"index " + seg + " is outside the dump's array (path " + path + ")"};
+    }
+    return Select(v.items[static_cast<std::size_t>(index)], segs, from + 1, path);
+  }
+  throw Failure{"\"" + seg + "\" goes below a plain value (path " + path + ")"};
+}
+
+std::string ProjectDump(const std::string& line, const std::vector<std::string>& paths) {
+  auto v = JsonReader::Parse(line);
+  if (!v) throw Failure{"the driver printed a line that is not JSON: " + line};
+  std::string out = "{\"event\":\"dump\"";
+  for (const std::string& p : paths) {
+    out += ',';
+    harnolfees::driver::AppendJsonString(out, p);
+    out += ':';
+    AppendJson(out, Select(*v, PathSegments(p), 0, p));
+  }
+  out += '}';
+  return out;
+}
+
+// Where two JSON values differ, as paths with both values, for a readable
+// report of a long line such as a full dump.
+void JsonDifferences(const Json& e, const Json& a, const std::string& path,
+                     std::vector<std::string>& out) {
+  if (out.size() >= 12) return;
+  std::string es, as;
+  AppendJson(es, e);
+  AppendJson(as, a);
+  if (es == as) return;
+  if (e.kind == a.kind && e.kind == Json::Kind::kObject && e.keys == a.keys) {
+    for (std::size_t i = 0; i < e.keys.size(); ++i) {
+      JsonDifferences(e.items[i], a.items[i], path + (path.empty() ? "" : ".") + e.keys[i], out);
+    }
+    return;
+  }
+  if (e.kind == a.kind && e.kind == Json::Kind::kArray && e.items.size() == a.items.size()) {
+    for (std::size_t i = 0; i < e.items.size(); ++i) {
+      JsonDifferences(e.items[i], a.items[i], path + "." + std::to_string(i), out);
+    }
+    return;
+  }
+  out.push_back("    at " + (path.empty() ? std::string("(whole line)") : path) +
+                ":\n      expected " + es + "\n      actual   " + as);
+}
+
+std::string Describe(const std::vector<std::string>& expected,
+                     const std::vector<std::string>& actual) {
+  std::ostringstream report;
+  int shown = 0;
+  const std::size_t n = std::max(expected.size(), actual.size());
+  for (std::size_t i = 0; i < n && shown < 10; ++i) {
+    const std::string* e = i < expected.size() ? &expected[i] : nullptr;
+    const std::string* a = i < actual.size() ? &actual[i] : nullptr;
+    if (e && a && *e == *a) continue;
+    ++shown;
+    report << "line " << i + 1 << ":\n";
+    if (e && a && e->size() > 200) {
+      auto ej = JsonReader::Parse(*e);
+      auto aj = JsonReader::Parse(*a);
+      if (ej && aj) {
+        std::vector<std::string> diffs;
+        JsonDifferences(*ej, *aj, "", diffs);
+        for (const auto& d : diffs) report << d << "\n";
+        continue;
+      }
+    }
+    report << "  expected " << (e ? *e : "(nothing)") << "\n";
+    report << "  actual   " << (a ? *a : "(nothing)") << "\n";
+  }
+  if (expected.size() != actual.size()) {
+    report << "expected " << expected.size() << " lines, got " << actual.size() << "\n";
+  }
+  return report.str();
+}
+
+// The fee server on a database of its own in a temporary folder, for the
+// scenarios that check the control against the real server page.
+class FeeServerProcess {
+ public:
+  FeeServerProcess(const std::string& program, const std::vector<std::string>& extra) {
+    std::string pattern = (fs::temp_directory_path() / "harnolfees-conformance-XXXXXX").string();
+    if (!mkdtemp(pattern.data())) throw Failure{"mkdtemp failed"};
+    dir_ = pattern;
+    std::vector<std::string> args{program,    "--db",        (dir_ / "fees.db").string(),
+                                  "--listen", "127.0.0.1:0", "--quiet"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    int out[2];
+    if (pipe(out) != 0) throw Failure{"pipe failed"};
+    pid_ = fork();
+    if (pid_ < 0) throw Failure{"fork failed"};
+    if (pid_ == 0) {
+      dup2(out[1], 1);
+      const int devNull = open("/dev/null", O_WRONLY);
+      if (devNull >= 0) dup2(devNull, 2);
+      close(out[0]);
+      close(out[1]);
+      std::vector<char*> argv;
+      for (auto& a : args) argv.push_back(a.data());
+      argv.push_back(nullptr);
+      execv(argv[0], argv.data());
+      _exit(127);
+    }
+    close(out[1]);
+    // The first line names the port: "listening on 127.0.0.1:PORT".
+    std::string line;
+    pollfd p{out[0], POLLIN, 0};
+    while (line.find('\n') == std::string::npos && poll(&p, 1, 30000) > 0) {
+      char buf[256];
+      const ssize_t n = read(out[0], buf, sizeof buf);
+      if (n <= 0) break;
+      line.append(buf, static_cast<std::size_t>(n));
+    }
+    close(out[0]);
+    const std::string prefix = "listening on 127.0.0.1:";
+    if (line.rfind(prefix, 0) != 0) {
+      Stop();
+      throw Failure{"the fee server did not start: " + line};
+    }
+    base_ = "http://127.0.0.1:" + std::to_string(std::stoi(line.substr(prefix.size()))) + "/";
+  }
+  ~FeeServerProcess() {
+    Stop();
+    std::error_code ec;
+    fs::remove_all(dir_, ec);
+  }
+  FeeServerProcess(const FeeServerProcess&) = delete;
+  FeeServerProcess& operator=(const FeeServerProcess&) = delete;
+  const std::string& BaseUrl() const { return base_; }
+
+ private:
+  void Stop() {
+    if (pid_ > 0) {
+      kill(pid_, SIGTERM);
+      waitpid(pid_, nullptr, 0);
+      pid_ = -1;
+    }
+  }
+  fs::path dir_;
+  pid_t pid_ = -1;
+  std::string base_;
+};
+
+int Run(const std::string& driver, const std::string& serverProgram, const fs::path& scriptPath) {
+  const fs::path dataDir = scriptPath.parent_path() / "data";
+  fs::path expectedPath = scriptPath;
+  expectedPath.replace_extension(".jsonl");
+
+  harnolfees::testing::TestHttpServer server;
+  const std::string dead =
+      "http://127.0.0.1:" + std::to_string(harnolfees::testing::UnusedLoopbackPort()) + "/";
+  Scenario scenario = Prepare(ReadFile(scriptPath), dataDir, server);
+  std::unique_ptr<FeeServerProcess> feeServer;
+  if (scenario.feeServer) {
+    feeServer = std::make_unique<FeeServerProcess>(serverProgram, scenario.feeServerArgs);
+  }
+  const std::string base = feeServer ? feeServer->BaseUrl() : server.BaseUrl();
+  ReplaceAll(scenario.script, "${BASE}", base);
+  ReplaceAll(scenario.script, "${DEAD}", dead);
+
+  const RunResult run = RunDriver(driver, scenario.script);
+
+  std::vector<std::string> actual;
+  for (std::string line : SplitLines(run.out)) {
+    ReplaceAll(line, base, "${BASE}");
+    ReplaceAll(line, dead, "${DEAD}");
+    for (const std::regex& mask : scenario.masks) line = std::regex_replace(line, mask, "<masked>");
+    if (!scenario.dumpPaths.empty() && line.rfind("{\"event\":\"dump\"", 0) == 0) {
+      line = ProjectDump(line, scenario.dumpPaths);
+    }
+    actual.push_back(line);
+  }
+  for (const std::string& statement : server.ReceivedStatements()) {
+    std::string line = "{\"received\":";
+    harnolfees::driver::AppendJsonString(line, statement);
+    line += '}';
+    actual.push_back(line);
+  }
+  actual.push_back("{\"exit\":" + std::to_string(run.status) + "}");
+
+  if (const char* regen = std::getenv("HARNOLFEES_REGENERATE"); regen && *regen == '1') {
+    std::ofstream o(expectedPath, std::ios::binary);
+    for (const auto& l : actual) o << l << '\n';
+    std::cout << "rewrote " << expectedPath.string() << ": check it by hand\n";
+    return 0;
+  }
+
+  if (!fs::exists(expectedPath)) {
+    throw Failure{"no expected output " + expectedPath.filename().string() +
+                  "; run with HARNOLFEES_REGENERATE=1 to write it, then check it by hand"};
+  }
+  const std::vector<std::string> expected = SplitLines(ReadFile(expectedPath));
+  if (expected == actual) {
+    std::cout << scriptPath.filename().string() << ": " << actual.size() << " lines as expected\n";
+    return 0;
+  }
+  std::cout << scriptPath.filename().string() << " differs from "
+            << expectedPath.filename().string() << ":\n"
+            << Describe(expected, actual);
+  if (!run.err.empty()) std::cout << "driver's standard error:\n" << run.err;
+  return 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 4) {
+    std::cerr << "usage: conformance_runner DRIVER SERVER SCENARIO.script\n";
+    return 2;
+  }
+  signal(SIGPIPE, SIG_IGN);
+  try {
+    return Run(argv[1], argv[2], argv[3]);
+  } catch (const Failure& f) {
+    std::cout << argv[3] << ": " << f.message << "\n";
+    return 1;
+  } catch (const std::exception& e) {
+    std::cout << argv[3] << ": " << e.what() << "\n";
+    return 1;
+  }
+}
