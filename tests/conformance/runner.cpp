@@ -584,6 +584,11 @@ class FeeServerProcess {
     std::vector<std::string> args{program,    "--db",        (dir_ / "fees.db").string(),
                                   "--listen", "127.0.0.1:0", "--quiet"};
     args.insert(args.end(), extra.begin(), extra.end());
+    // Everything the child needs is prepared before fork: the test server's
+    // thread may hold the allocator's lock at that moment.
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
     int out[2];
     if (pipe(out) != 0) throw Failure{"pipe failed"};
     pid_ = fork();
@@ -594,9 +599,6 @@ class FeeServerProcess {
       if (devNull >= 0) dup2(devNull, 2);
       close(out[0]);
       close(out[1]);
-      std::vector<char*> argv;
-      for (auto& a : args) argv.push_back(a.data());
-      argv.push_back(nullptr);
       execv(argv[0], argv.data());
       _exit(127);
     }
