@@ -202,6 +202,11 @@ void HarnolFeesWidget::DoEvents() {
   queue_.RunPending(std::chrono::milliseconds(10));
 }
 
+void HarnolFeesWidget::ProcessPendingEvents() {
+  QCoreApplication::processEvents(QEventLoop::AllEvents);
+  queue_.RunPending(std::chrono::milliseconds(0));
+}
+
 void HarnolFeesWidget::PostEvent(std::function<void()> event) {
   queue_.Post(std::move(event));
   QMetaObject::invokeMethod(

@@ -68,6 +68,7 @@ class HarnolFeesWidget : public QWidget, private HostServices {
   int MsgBox(const std::string& prompt, int buttons, const std::string& title) override;
   void SetMousePointer(int pointer) override;
   void DoEvents() override;
+  void ProcessPendingEvents() override;
   void PostEvent(std::function<void()> event) override;
   void FocusMoved(std::string_view component) override;
 
