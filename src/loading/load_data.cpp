@@ -69,32 +69,52 @@ struct HarnolFeesCtlCenter::LoadReader {
 
   void ReadRootChild(pugi::xml_node node) {
     const char* name = node.name();
-    if (std::strcmp(name, "TERM") == 0) {
-      for (pugi::xml_node item = node.first_child(); item; item = item.next_sibling()) {
-        c.surface_.cboTerm.AddItem(std::string(loading::NodeText(item, scratch_)));
-      }
-    } else if (std::strcmp(name, "CTYPE") == 0) {
-      ReadDescriptions(node, c.surface_.cboType);
-    } else if (std::strcmp(name, "BVALUE") == 0) {
-      ReadDescriptions(node, c.surface_.cboBitwise);
-    } else if (std::strcmp(name, "APRTYPE") == 0) {
-      ReadDescriptions(node, c.surface_.cboAPRType);
-    } else if (std::strcmp(name, "ACCESSLEVEL") == 0) {
-      ReadAccessLevel(node);
-    } else if (std::strcmp(name, "SHOWTravelOption") == 0) {
-      c.state_.ShowTravelOption = true;
-    } else if (std::strcmp(name, "HIDETravelOption") == 0) {
-      c.state_.ShowTravelOption = false;
-    } else {
-      const double number = loading::RecordSetNumber(name);
-      if (number < 1) return;
-      if (number > kRecordSetCount) {
-        throw ControlError(errc::kSubscriptOutOfRange,
-                           "Subscript out of range: the load document's element <" +
-                               std::string(std::string_view(name).substr(0, 60)) +
-                               "> names a record set beyond the last one (15)");
-      }
-      ReadRecord(static_cast<int>(number), node);
+    // Most children are records; the first letter spares them the list names.
+    switch (name[0]) {
+      case 'T':
+        if (std::strcmp(name, "TERM") == 0) return ReadTerms(node);
+        break;
+      case 'C':
+        if (std::strcmp(name, "CTYPE") == 0) return ReadDescriptions(node, c.surface_.cboType);
+        break;
+      case 'B':
+        if (std::strcmp(name, "BVALUE") == 0) return ReadDescriptions(node, c.surface_.cboBitwise);
+        break;
+      case 'A':
+        if (std::strcmp(name, "APRTYPE") == 0) {
+          return ReadDescriptions(node, c.surface_.cboAPRType);
+        }
+        if (std::strcmp(name, "ACCESSLEVEL") == 0) return ReadAccessLevel(node);
+        break;
+      case 'S':
+        if (std::strcmp(name, "SHOWTravelOption") == 0) {
+          c.state_.ShowTravelOption = true;
+          return;
+        }
+        break;
+      case 'H':
+        if (std::strcmp(name, "HIDETravelOption") == 0) {
+          c.state_.ShowTravelOption = false;
+          return;
+        }
+        break;
+      default:
+        break;
+    }
+    const double number = loading::RecordSetNumber(name);
+    if (number < 1) return;
+    if (number > kRecordSetCount) {
+      throw ControlError(errc::kSubscriptOutOfRange,
+                         "Subscript out of range: the load document's element <" +
+                             std::string(std::string_view(name).substr(0, 60)) +
+                             "> names a record set beyond the last one (15)");
+    }
+    ReadRecord(static_cast<int>(number), node);
+  }
+
+  void ReadTerms(pugi::xml_node node) {
+    for (pugi::xml_node item = node.first_child(); item; item = item.next_sibling()) {
+      c.surface_.cboTerm.AddItem(std::string(loading::NodeText(item, scratch_)));
     }
   }
 
@@ -145,7 +165,8 @@ struct HarnolFeesCtlCenter::LoadReader {
   }
 
   int FieldIndex(RecordSet& rs, FieldMemo& memo, std::size_t position, const char* name) {
-    if (position < memo.byPosition.size() && memo.byPosition[position].first == name) {
+    if (position < memo.byPosition.size() &&
+        std::strcmp(memo.byPosition[position].first.c_str(), name) == 0) {
       return memo.byPosition[position].second;
     }
     const int index = rs.FieldIndex(name);  // an undeclared field is an error
@@ -171,38 +192,51 @@ struct HarnolFeesCtlCenter::LoadReader {
         rs.SetValue(FieldIndex(rs, memo, position, field.name()), Value(std::string(text)));
       }
     }
-    if (n <= kTabCount) Copy(rs, "Effectivity", "OldEffectivity");
-    switch (n) {
-      case 5:
-        Copy(rs, "BetaAPRTypeID", "OldType");
-        break;
-      case 6:
-        Copy(rs, "BetaContractTypeID", "OldType");
-        break;
-      case 7:
-        Copy(rs, "ContractType", "OldType");
-        break;
-      case 9:
-        Copy(rs, "Type", "OldType");
-        break;
-      case 8:
-        Copy(rs, "MemberAccessLevelID", "OldMemberAccessLevelID");
-        Copy(rs, "TravelMembership", "OldTravelMembership");
-        break;
-      default:
-        break;
+    for (const auto& [from, to] : ServerKeys(n, rs)) {
+      Value value = rs.GetValue(from);
+      rs.SetValue(to, value);
     }
     rs.Update();
   }
 
-  static void Copy(RecordSet& rs, std::string_view from, std::string_view to) {
-    Value value = rs.GetValue(from);
-    rs.SetValue(to, value);
+  // The fields whose values the server's keys of a record copy: its date
+  // and, for some fee kinds, its type or its access level and travel flag.
+  const std::vector<std::pair<int, int>>& ServerKeys(int n, RecordSet& rs) {
+    std::vector<std::pair<int, int>>& keys = keys_[static_cast<std::size_t>(n)];
+    if (keysKnown_[static_cast<std::size_t>(n)]) return keys;
+    auto add = [&](std::string_view from, std::string_view to) {
+      keys.emplace_back(rs.FieldIndex(from), rs.FieldIndex(to));
+    };
+    if (n <= kTabCount) add("Effectivity", "OldEffectivity");
+    switch (n) {
+      case 5:
+        add("BetaAPRTypeID", "OldType");
+        break;
+      case 6:
+        add("BetaContractTypeID", "OldType");
+        break;
+      case 7:
+        add("ContractType", "OldType");
+        break;
+      case 9:
+        add("Type", "OldType");
+        break;
+      case 8:
+        add("MemberAccessLevelID", "OldMemberAccessLevelID");
+        add("TravelMembership", "OldTravelMembership");
+        break;
+      default:
+        break;
+    }
+    keysKnown_[static_cast<std::size_t>(n)] = true;
+    return keys;
   }
 
   HarnolFeesCtlCenter& c;
   std::string scratch_;
   FieldMemo memos_[kRecordSetCount + 1];
+  std::vector<std::pair<int, int>> keys_[kRecordSetCount + 1];
+  bool keysKnown_[kRecordSetCount + 1] = {};
 };
 
 void HarnolFeesCtlCenter::LoadData(std::string ptURL, std::int16_t piNewClubID,

@@ -1,5 +1,6 @@
 #include "loading/load_document.hpp"
 
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -13,15 +14,31 @@ namespace harnolfees::loading {
 
 namespace {
 
-bool IsXmlSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+// Character classes by table: the scan looks at every byte of every name.
+enum : std::uint8_t { kSpace = 1, kNameStart = 2, kNameChar = 4 };
 
-// The name characters of the XML reader: letters, '_', ':' and every byte of
-// a multi-byte character may start a name; digits, '-' and '.' may continue it.
-bool IsNameStart(char c) {
-  auto u = static_cast<unsigned char>(c);
-  return (u >= 'A' && u <= 'Z') || (u >= 'a' && u <= 'z') || u == '_' || u == ':' || u >= 0x80;
+constexpr std::array<std::uint8_t, 256> MakeClasses() {
+  std::array<std::uint8_t, 256> classes{};
+  for (int c = 0; c < 256; ++c) {
+    std::uint8_t k = 0;
+    if (c == ' ' || c == '\t' || c == '\r' || c == '\n') k |= kSpace;
+    // The name characters of the XML reader: letters, '_', ':' and every byte
+    // of a multi-byte character may start a name; digits, '-' and '.' may
+    // continue it.
+    if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_' || c == ':' || c >= 0x80) {
+      k |= kNameStart | kNameChar;
+    }
+    if ((c >= '0' && c <= '9') || c == '-' || c == '.') k |= kNameChar;
+    classes[static_cast<std::size_t>(c)] = k;
+  }
+  return classes;
 }
-bool IsNameChar(char c) { return IsNameStart(c) || (c >= '0' && c <= '9') || c == '-' || c == '.'; }
+constexpr std::array<std::uint8_t, 256> kClasses = MakeClasses();
+
+bool Is(char c, std::uint8_t k) { return (kClasses[static_cast<unsigned char>(c)] & k) != 0; }
+bool IsXmlSpace(char c) { return Is(c, kSpace); }
+bool IsNameStart(char c) { return Is(c, kNameStart); }
+bool IsNameChar(char c) { return Is(c, kNameChar); }
 
 bool AllXmlSpace(const char* p, std::size_t n) {
   for (std::size_t i = 0; i < n; ++i) {
@@ -363,7 +380,15 @@ class Scanner {
                  "a processing instruction that is not closed (the document may be truncated)");
       } else if (next == '/') {
         std::size_t q = p + 2;
-        while (q < n_ && IsNameChar(t_[q])) ++q;
+        // The expected name is compared in place; only a mismatch is read
+        // out name by name for its message.
+        if (!open.empty() && n_ - q > open.back().size() &&
+            std::memcmp(t_.data() + q, open.back().data(), open.back().size()) == 0 &&
+            !IsNameChar(t_[q + open.back().size()])) {
+          q += open.back().size();
+        } else {
+          while (IsNameChar(t_[q])) ++q;  // the text's terminating NUL stops it
+        }
         std::string_view name(t_.data() + p + 2, q - p - 2);
         if (name.empty()) Fail(p, "an end tag without a name");
         while (q < n_ && IsXmlSpace(t_[q])) ++q;
@@ -385,10 +410,14 @@ class Scanner {
           Fail(p, "'<' is not followed by a tag name (a '<' in text must be written &lt;)");
         }
         std::size_t q = p + 1;
-        while (q < n_ && IsNameChar(t_[q])) ++q;
+        while (IsNameChar(t_[q])) ++q;  // the text's terminating NUL stops it
         std::string_view name(t_.data() + p + 1, q - p - 1);
         bool selfClosing = false;
-        q = SkipAttributes(p, q, name, selfClosing);
+        if (q < n_ && t_[q] == '>') {
+          ++q;
+        } else {
+          q = SkipAttributes(p, q, name, selfClosing);
+        }
         if (open.empty()) {
           if (rootDone) {
             Fail(p, "a second root element <" + ShownName(name) +
