@@ -292,7 +292,10 @@ void FeeServer::Install() {
       return;
     }
     try {
-      res.set_content(db_->LoadDocument(*center), "text/xml; charset=utf-8");
+      // httplib compresses text/* and bare application/xml replies for clients
+      // that accept it, with brotli at its slowest setting: a large schedule
+      // would take seconds. This media type with its charset is left alone.
+      res.set_content(db_->LoadDocument(*center), "application/xml; charset=utf-8");
       res.status = 200;
       tNote.outcome = "ok";
     } catch (const std::exception& e) {

@@ -200,6 +200,13 @@ TEST_F(PageTest, LoadDocumentCarriesTheLookupListsInIdentifierOrder) {
   EXPECT_EQ(server_->Get("/TermFeesAX.asp?Center=abc").first, 400);
   EXPECT_EQ(server_->Get("/TermFeesAX.asp").first, 400);
   EXPECT_EQ(server_->Get("/other.asp?Center=12").first, 404);
+  // The document goes out as it is, also to clients that accept compression.
+  auto c = server_->Client();
+  auto res = c->Get("/TermFeesAX.asp?Center=12", {{"Accept-Encoding", "br, gzip, deflate"}});
+  ASSERT_TRUE(res);
+  EXPECT_FALSE(res->has_header("Content-Encoding"));
+  EXPECT_EQ(res->get_header_value("Content-Type"), "application/xml; charset=utf-8");
+  EXPECT_EQ(res->body.rfind("<?xml", 0), 0u);
   // The page answers under any address prefix and letter case.
   EXPECT_EQ(server_->Get("/fees/termfeesax.ASP?center=12").first, 200);
 }
