@@ -4,13 +4,10 @@
 #pragma once
 
 #include <cstdint>
-#include <map>
-#include <memory>
 #include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
-#include <utility>
 #include <vector>
 
 namespace harnolfees::testing {
@@ -23,29 +20,27 @@ struct Json {
   std::string numberText;  // as written, for exact comparisons
   std::string text;
   std::vector<Json> items;
-  std::vector<std::pair<std::string, Json>> members;
+  // Object members in written order (two vectors: a pair would need Json complete).
+  std::vector<std::string> keys;
+  std::vector<Json> values;
 
   bool IsNull() const { return kind == Kind::kNull; }
   // Member by key; throws when absent, so a test fails with a clear reason.
   const Json& operator[](std::string_view key) const {
-    for (const auto& [k, v] : members) {
-      if (k == key) return v;
+    for (std::size_t i = 0; i < keys.size(); ++i) {
+      if (keys[i] == key) return values[i];
     }
     throw std::runtime_error("no member \"" + std::string(key) + "\"");
   }
   const Json& operator[](std::size_t index) const { return items.at(index); }
   const Json& operator[](int index) const { return items.at(static_cast<std::size_t>(index)); }
   bool Has(std::string_view key) const {
-    for (const auto& m : members) {
-      if (m.first == key) return true;
+    for (const std::string& k : keys) {
+      if (k == key) return true;
     }
     return false;
   }
-  std::vector<std::string> Keys() const {
-    std::vector<std::string> keys;
-    for (const auto& m : members) keys.push_back(m.first);
-    return keys;
-  }
+  const std::vector<std::string>& Keys() const { return keys; }
   int Int() const { return static_cast<int>(number); }
 };
 
@@ -100,7 +95,8 @@ class JsonReader {
         std::string key = String();
         Blanks();
         Expect(":");
-        v.members.emplace_back(std::move(key), Value(depth + 1));
+        v.keys.push_back(std::move(key));
+        v.values.push_back(Value(depth + 1));
         Blanks();
         if (Peek() == ',') {
           ++pos_;

@@ -101,8 +101,8 @@ TEST(ScriptRun, StartUpDumpShowsTheFirstTabAndTheWholeStateInContractOrder) {
   EXPECT_EQ(picker["MinDate"].text[4], '-');
 
   const Json& sets = dump["recordsets"];
-  ASSERT_EQ(sets.members.size(), 15u);
-  for (int i = 0; i < 15; ++i) EXPECT_EQ(sets.members[i].first, std::to_string(i + 1));
+  ASSERT_EQ(sets.keys.size(), 15u);
+  for (int i = 0; i < 15; ++i) EXPECT_EQ(sets.keys[i], std::to_string(i + 1));
 }
 
 TEST(ScriptRun, ViewModeMakesTheGridOneThousandTwipsTaller) {
@@ -165,6 +165,15 @@ TEST(ScriptRun, OperatorActionsReachTheForm) {
   EXPECT_EQ(w["grdFees"]["TextMatrix"][0][1].text, "Renewal Option Fee ($)");
   EXPECT_EQ(w["chkTravel"]["Value"].Int(), 1);
   EXPECT_EQ(w["cboTerm"]["ListIndex"].Int(), -1);
+}
+
+TEST(ScriptRun, TypingRunsTheFocusNotificationsAroundTheText) {
+  // The lost-focus notification reformats a sales-tax percentage.
+  ScriptRun run = RunInProcess("load \"\" 12 03/15/2004\ntab 10\ntype 1 7.25\ndump\n");
+  EXPECT_EQ(run.status, 0) << run.raw;
+  const auto dumps = run.Named("dump");
+  ASSERT_EQ(dumps.size(), 1u);
+  EXPECT_EQ(dumps[0]["widgets"]["txtField"][1]["Text"].text, "7.250000");
 }
 
 TEST(ScriptRun, CellClickMakesTheCurrentCell) {
