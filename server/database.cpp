@@ -438,8 +438,7 @@ void Database::EnsureCenter(std::int64_t center, const std::string& name, bool s
   std::lock_guard lock(connectionMutex_);
   Statement st(writer_,
                "INSERT INTO Centers (CenterID, Name, ShowTravelOption) VALUES (?1, ?2, ?3) "
-               "ON CONFLICT (CenterID) DO UPDATE SET Name = excluded.Name, "
-               "ShowTravelOption = excluded.ShowTravelOption");
+               "ON CONFLICT (CenterID) DO UPDATE SET ShowTravelOption = excluded.ShowTravelOption");
   sqlite3_bind_int64(st.get(), 1, center);
   sqlite3_bind_text(st.get(), 2, name.c_str(), -1, SQLITE_TRANSIENT);
   sqlite3_bind_int(st.get(), 3, showTravelOption ? 1 : 0);

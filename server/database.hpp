@@ -58,7 +58,7 @@ class Database {
   Database(const Database&) = delete;
   Database& operator=(const Database&) = delete;
 
-  // Adds the center, or sets its name and travel option when it exists.
+  // Adds the center, or sets the travel option of a center that exists.
   void EnsureCenter(std::int64_t center, const std::string& name, bool showTravelOption);
   // Fills the demonstration centers 1 to 3 with a history on every tab, once.
   // Center 1 shows the travel option, center 2 does not, center 3 does.

@@ -226,6 +226,13 @@ void FeeServer::Install() {
         return httplib::Server::HandlerResponse::Handled;
       }));
 
+  // Nothing a request brings may end the server; an unexpected failure is
+  // answered as one, without details of the server's inside.
+  svr.set_exception_handler(
+      [](const httplib::Request&, httplib::Response& res, std::exception_ptr) {
+        Reply(res, 500, "failed: the server could not handle the request", "failed");
+      });
+
   if (options_.log) {
     std::ostream* log = options_.log;
     svr.set_logger([log](const httplib::Request& req, const httplib::Response& res) {
