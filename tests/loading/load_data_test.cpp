@@ -241,3 +241,55 @@ TEST_F(LoadDataTest, EncodingsOtherThanUtf8AreReadWhenTheyCanBe) {
 
 }  // namespace
 }  // namespace harnolfees::testing
+
+namespace harnolfees::testing {
+namespace {
+
+// The loader types the document's plain forms itself; the values must be
+// exactly those of the record set's own conversion of the same texts.
+TEST_F(LoadDataTest, ValuesEqualTheRecordSetsOwnConversionOfTheirTexts) {
+  struct Sample {
+    int set;
+    const char* field;
+    std::vector<std::string> texts;
+  };
+  const std::vector<Sample> samples = {
+      {1, "Effectivity", {"2004-01-01", "2004-01-01T13:45:10", "1/2/2004", "2004-02-29T00:00:00"}},
+      {1,
+       "MembershipFee",
+       {"0", "-12.5", "1234.5678", "1234.56789", "922337203685477", "1,234.50", "5.", ".25"}},
+      {1, "Term", {"12", "-5", "32767", "7.5", "0012", "-32768"}},
+      {1, "MembershipRoyalty", {"0.0725", "0.1", "1e-3", "123456789012345", "-0"}},
+      {5, "BetaAPR", {"0.1899", ".5", "5.", "0.30000000000000004", "99999999999999.9"}},
+      {9, "SweepSpan", {"30", "2147483647", "999999999", "-999999999", "12.5"}},
+      {9, "Opened", {"2003-12-01T00:00:00", "2003-12-01T23:59:59", "Dec 01, 2003"}},
+  };
+  std::string xml = "<TermFees>";
+  for (const Sample& s : samples) {
+    for (const std::string& text : s.texts) {
+      xml += "<T" + std::to_string(s.set) + "><" + s.field + ">" + text + "</" + s.field + "></T" +
+             std::to_string(s.set) + ">";
+    }
+  }
+  ClickTab(4);  // a tab without samples: partial records cannot be rendered
+  host.ClearRecords();
+  Load(xml + "</TermFees>");
+  ASSERT_TRUE(host.messages.empty()) << host.LastMessage().prompt;
+
+  FeeRecordSets reference;
+  reference.OpenAll();
+  std::size_t row[16] = {};
+  for (const Sample& s : samples) {
+    for (const std::string& text : s.texts) {
+      RecordSet& rs = reference(s.set);
+      rs.AddNew();
+      rs.SetValue(s.field, Value(text));
+      EXPECT_EQ(Field(s.set, row[s.set]++, s.field), rs.GetValue(s.field))
+          << s.field << " from '" << text << "'";
+      rs.Update();
+    }
+  }
+}
+
+}  // namespace
+}  // namespace harnolfees::testing
