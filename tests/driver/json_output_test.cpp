@@ -2,7 +2,6 @@
 
 #include <limits>
 
-#include "harnolfees/dump.hpp"
 #include "harnolfees/json.hpp"
 #include "mini_json.hpp"
 
@@ -67,28 +66,6 @@ TEST(JsonNumbers, MoneyIsExactSinglesAndDoublesShortest) {
   out.clear();
   AppendJsonDouble(out, std::numeric_limits<double>::quiet_NaN());
   EXPECT_EQ(out, "null");
-}
-
-TEST(JsonValues, RecordSetValuesByType) {
-  auto json = [](const Value& v) {
-    std::string out;
-    AppendJsonValue(out, v);
-    return out;
-  };
-  EXPECT_EQ(json(Value::Null()), "null");
-  EXPECT_EQ(json(Value(std::int16_t{-12})), "-12");
-  EXPECT_EQ(json(Value(std::int32_t{70000})), "70000");
-  EXPECT_EQ(json(Value(Money::FromUnits(123456))), "12.3456");
-  EXPECT_EQ(json(Value(DateTime::FromParts(2004, 1, 5, 13, 4, 5))), "\"2004-01-05T13:04:05\"");
-  EXPECT_EQ(json(Value("Gold")), "\"Gold\"");
-  EXPECT_EQ(json(Value(2.5)), "2.5");
-}
-
-TEST(JsonBuilder, SeparatesMembersAndNestsCorrectly) {
-  JsonBuilder j;
-  j.BeginObject().Field("a", 1).Key("b").BeginArray().Int(1).Null().BeginArray().EndArray();
-  j.BeginObject().EndObject().EndArray().Field("c", true).EndObject();
-  EXPECT_EQ(j.str(), R"({"a":1,"b":[1,null,[],{}],"c":true})");
 }
 
 }  // namespace

@@ -3,7 +3,6 @@
 // characters in strings, and keeps object members in their written order.
 #pragma once
 
-#include <cstdint>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -16,7 +15,6 @@ struct Json {
   enum class Kind { kNull, kBool, kNumber, kString, kArray, kObject };
   Kind kind = Kind::kNull;
   bool boolean = false;
-  double number = 0;
   std::string numberText;  // as written, for exact comparisons
   std::string text;
   std::vector<Json> items;
@@ -25,266 +23,174 @@ struct Json {
   std::vector<Json> values;
 
   bool IsNull() const { return kind == Kind::kNull; }
-  // Member by key; throws when absent, so a test fails with a clear reason.
-  const Json& operator[](std::string_view key) const {
-    for (std::size_t i = 0; i < keys.size(); ++i) {
-      if (keys[i] == key) return values[i];
-    }
-    throw std::runtime_error("no member \"" + std::string(key) + "\"");
-  }
-  const Json& operator[](std::size_t index) const { return items.at(index); }
-  const Json& operator[](int index) const { return items.at(static_cast<std::size_t>(index)); }
+  int Int() const { return std::stoi(numberText); }
+  const std::vector<std::string>& Keys() const { return keys; }
   bool Has(std::string_view key) const {
     for (const std::string& k : keys) {
       if (k == key) return true;
     }
     return false;
   }
-  const std::vector<std::string>& Keys() const { return keys; }
-  int Int() const { return static_cast<int>(number); }
+  // Throws when absent, so that a test fails with a clear reason.
+  const Json& operator[](std::string_view key) const {
+    for (std::size_t i = 0; i < keys.size(); ++i) {
+      if (keys[i] == key) return values[i];
+    }
+    throw std::runtime_error("no member \"" + std::string(key) + "\"");
+  }
+  const Json& operator[](int index) const { return items.at(static_cast<std::size_t>(index)); }
 };
 
 class JsonReader {
  public:
-  // The value of a whole text; nullopt when the text is not exactly one JSON value.
+  // The value of a whole text; nullopt unless the text is exactly one JSON value.
   static std::optional<Json> Parse(std::string_view text) {
-    JsonReader r(text);
+    JsonReader r{text};
     try {
       Json v = r.Value(0);
       r.Blanks();
-      if (r.pos_ != text.size()) return std::nullopt;
-      return v;
+      if (r.pos_ == text.size()) return v;
     } catch (const std::runtime_error&) {
-      return std::nullopt;
     }
+    return std::nullopt;
   }
 
  private:
   explicit JsonReader(std::string_view t) : t_(t) {}
   [[noreturn]] static void Fail() { throw std::runtime_error("invalid JSON"); }
+  unsigned char Peek() const { return pos_ < t_.size() ? t_[pos_] : (Fail(), 0); }
+  bool Take(char c) { return Peek() == static_cast<unsigned char>(c) ? (++pos_, true) : false; }
   void Blanks() {
-    while (pos_ < t_.size() &&
-           (t_[pos_] == ' ' || t_[pos_] == '\t' || t_[pos_] == '\n' || t_[pos_] == '\r')) {
+    while (pos_ < t_.size() && std::string_view(" \t\n\r").find(t_[pos_]) != std::string_view::npos)
       ++pos_;
-    }
   }
-  char Peek() {
-    if (pos_ >= t_.size()) Fail();
-    return t_[pos_];
+  void Word(std::string_view w) {
+    if (t_.substr(pos_, w.size()) != w) Fail();
+    pos_ += w.size();
   }
-  void Expect(std::string_view word) {
-    if (t_.substr(pos_, word.size()) != word) Fail();
-    pos_ += word.size();
+  void Digits() {
+    const std::size_t start = pos_;
+    while (pos_ < t_.size() && t_[pos_] >= '0' && t_[pos_] <= '9') ++pos_;
+    if (pos_ == start) Fail();
   }
+
   Json Value(int depth) {
     if (depth > 64) Fail();
     Blanks();
     Json v;
-    const char c = Peek();
-    if (c == '{') {
+    if (Take('{')) {
       v.kind = Json::Kind::kObject;
-      ++pos_;
       Blanks();
-      if (Peek() == '}') {
-        ++pos_;
-        return v;
-      }
-      for (;;) {
+      if (Take('}')) return v;
+      do {
         Blanks();
-        if (Peek() != '"') Fail();
-        std::string key = String();
+        v.keys.push_back(String());
         Blanks();
-        Expect(":");
-        v.keys.push_back(std::move(key));
+        if (!Take(':')) Fail();
         v.values.push_back(Value(depth + 1));
         Blanks();
-        if (Peek() == ',') {
-          ++pos_;
-          continue;
-        }
-        Expect("}");
-        return v;
-      }
-    }
-    if (c == '[') {
+      } while (Take(','));
+      if (!Take('}')) Fail();
+    } else if (Take('[')) {
       v.kind = Json::Kind::kArray;
-      ++pos_;
       Blanks();
-      if (Peek() == ']') {
-        ++pos_;
-        return v;
-      }
-      for (;;) {
+      if (Take(']')) return v;
+      do {
         v.items.push_back(Value(depth + 1));
         Blanks();
-        if (Peek() == ',') {
-          ++pos_;
-          continue;
-        }
-        Expect("]");
-        return v;
-      }
-    }
-    if (c == '"') {
+      } while (Take(','));
+      if (!Take(']')) Fail();
+    } else if (Peek() == '"') {
       v.kind = Json::Kind::kString;
       v.text = String();
-      return v;
-    }
-    if (c == 't') {
-      Expect("true");
+    } else if (Peek() == 't' || Peek() == 'f') {
       v.kind = Json::Kind::kBool;
-      v.boolean = true;
-      return v;
-    }
-    if (c == 'f') {
-      Expect("false");
-      v.kind = Json::Kind::kBool;
-      return v;
-    }
-    if (c == 'n') {
-      Expect("null");
-      return v;
-    }
-    v.kind = Json::Kind::kNumber;
-    const std::size_t start = pos_;
-    auto digits = [&] {
-      const std::size_t s = pos_;
-      while (pos_ < t_.size() && t_[pos_] >= '0' && t_[pos_] <= '9') ++pos_;
-      if (pos_ == s) Fail();
-    };
-    if (Peek() == '-') ++pos_;
-    if (Peek() == '0') {
-      ++pos_;
+      v.boolean = Peek() == 't';
+      Word(v.boolean ? "true" : "false");
+    } else if (Peek() == 'n') {
+      Word("null");
     } else {
-      digits();
-    }
-    if (pos_ < t_.size() && t_[pos_] == '.') {
-      ++pos_;
-      digits();
-    }
-    if (pos_ < t_.size() && (t_[pos_] == 'e' || t_[pos_] == 'E')) {
-      ++pos_;
-      if (Peek() == '+' || Peek() == '-') ++pos_;
-      digits();
-    }
-    v.numberText = std::string(t_.substr(start, pos_ - start));
-    v.number = std::stod(v.numberText);
-    return v;
-  }
-  static void PutUtf8(std::string& out, std::uint32_t cp) {
-    if (cp < 0x80) {
-      out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-      out += static_cast<char>(0xC0 | (cp >> 6));
-      out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-      out += static_cast<char>(0xE0 | (cp >> 12));
-      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-      out += static_cast<char>(0xF0 | (cp >> 18));
-      out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-  }
-  std::uint32_t Hex4() {
-    std::uint32_t v = 0;
-    for (int i = 0; i < 4; ++i) {
-      const char h = Peek();
-      ++pos_;
-      v <<= 4;
-      if (h >= '0' && h <= '9') {
-        v |= static_cast<std::uint32_t>(h - '0');
-      } else if (h >= 'a' && h <= 'f') {
-        v |= static_cast<std::uint32_t>(h - 'a' + 10);
-      } else if (h >= 'A' && h <= 'F') {
-        v |= static_cast<std::uint32_t>(h - 'A' + 10);
-      } else {
-        Fail();
+      v.kind = Json::Kind::kNumber;
+      const std::size_t start = pos_;
+      Take('-');
+      if (!Take('0')) Digits();
+      if (pos_ < t_.size() && Take('.')) Digits();
+      if (pos_ < t_.size() && (Take('e') || Take('E'))) {
+        if (!Take('+')) Take('-');
+        Digits();
       }
+      v.numberText = std::string(t_.substr(start, pos_ - start));
     }
     return v;
   }
+
+  unsigned Hex4() {
+    unsigned v = 0;
+    for (int i = 0; i < 4; ++i) {
+      const char h = static_cast<char>(Peek());
+      const std::size_t d = std::string_view("0123456789abcdef").find(h | 0x20);
+      if (d == std::string_view::npos) Fail();
+      v = v * 16 + static_cast<unsigned>(d);
+      ++pos_;
+    }
+    return v;
+  }
+
+  static void PutUtf8(std::string& out, unsigned cp) {
+    const int extra = cp < 0x80 ? 0 : cp < 0x800 ? 1 : cp < 0x10000 ? 2 : 3;
+    static constexpr unsigned char kLead[] = {0x00, 0xC0, 0xE0, 0xF0};
+    out += static_cast<char>(kLead[extra] | (cp >> (6 * extra)));
+    for (int i = extra - 1; i >= 0; --i) out += static_cast<char>(0x80 | ((cp >> (6 * i)) & 0x3F));
+  }
+
   std::string String() {
-    Expect("\"");
+    if (!Take('"')) Fail();
     std::string out;
     for (;;) {
-      const auto c = static_cast<unsigned char>(Peek());
-      if (c == '"') {
-        ++pos_;
-        return out;
-      }
+      const unsigned char c = Peek();
+      ++pos_;
+      if (c == '"') return out;
       if (c < 0x20) Fail();
       if (c == '\\') {
+        const char e = static_cast<char>(Peek());
         ++pos_;
-        const char e = Peek();
-        ++pos_;
-        switch (e) {
-          case '"':
-          case '\\':
-          case '/':
-            out += e;
-            break;
-          case 'b':
-            out += '\b';
-            break;
-          case 'f':
-            out += '\f';
-            break;
-          case 'n':
-            out += '\n';
-            break;
-          case 'r':
-            out += '\r';
-            break;
-          case 't':
-            out += '\t';
-            break;
-          case 'u': {
-            std::uint32_t cp = Hex4();
-            if (cp >= 0xD800 && cp <= 0xDBFF) {
-              Expect("\\u");
-              const std::uint32_t low = Hex4();
-              if (low < 0xDC00 || low > 0xDFFF) Fail();
-              cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
-            } else if (cp >= 0xDC00 && cp <= 0xDFFF) {
-              Fail();
-            }
-            PutUtf8(out, cp);
-            break;
-          }
-          default:
+        const std::size_t simple = std::string_view("\"\\/bfnrt").find(e);
+        if (simple != std::string_view::npos) {
+          out += "\"\\/\b\f\n\r\t"[simple];
+        } else if (e == 'u') {
+          unsigned cp = Hex4();
+          if (cp >= 0xD800 && cp <= 0xDBFF) {
+            Word("\\u");
+            const unsigned low = Hex4();
+            if (low < 0xDC00 || low > 0xDFFF) Fail();
+            cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
+          } else if (cp >= 0xDC00 && cp <= 0xDFFF) {
             Fail();
+          }
+          PutUtf8(out, cp);
+        } else {
+          Fail();
         }
         continue;
       }
-      if (c < 0x80) {
-        out += static_cast<char>(c);
-        ++pos_;
-        continue;
-      }
-      // A multi-byte UTF-8 sequence, checked strictly.
-      int length = 0;
-      std::uint32_t cp = 0, minimum = 0;
-      if (c >= 0xC2 && c <= 0xDF) {
-        length = 2, cp = c & 0x1F, minimum = 0x80;
-      } else if (c >= 0xE0 && c <= 0xEF) {
-        length = 3, cp = c & 0x0F, minimum = 0x800;
-      } else if (c >= 0xF0 && c <= 0xF4) {
-        length = 4, cp = c & 0x07, minimum = 0x10000;
-      } else {
-        Fail();
-      }
-      if (pos_ + static_cast<std::size_t>(length) > t_.size()) Fail();
-      for (int i = 1; i < length; ++i) {
-        const auto b = static_cast<unsigned char>(t_[pos_ + static_cast<std::size_t>(i)]);
+      // Multi-byte UTF-8, strictly: no overlong forms, surrogates or values past U+10FFFF.
+      const int extra = c < 0x80                 ? 0
+                        : c >= 0xC2 && c <= 0xDF ? 1
+                        : c >= 0xE0 && c <= 0xEF ? 2
+                        : c >= 0xF0 && c <= 0xF4 ? 3
+                                                 : -1;
+      if (extra < 0) Fail();
+      unsigned cp = extra == 0 ? c : c & (0x3Fu >> extra);
+      for (int i = 0; i < extra; ++i) {
+        const unsigned char b = Peek();
         if ((b & 0xC0) != 0x80) Fail();
         cp = (cp << 6) | (b & 0x3F);
+        ++pos_;
       }
-      if (cp < minimum || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) Fail();
-      out.append(t_.substr(pos_, static_cast<std::size_t>(length)));
-      pos_ += static_cast<std::size_t>(length);
+      static constexpr unsigned kMin[] = {0, 0x80, 0x800, 0x10000};
+      if (cp < kMin[extra] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) Fail();
+      out.append(t_.substr(pos_ - static_cast<std::size_t>(extra) - 1,
+                           static_cast<std::size_t>(extra) + 1));
     }
   }
 
