@@ -67,62 +67,39 @@ inline std::string FormEncode(const std::string& bytes) {
   return out;
 }
 
-// Every row of every table, sorted, as text: equal dumps mean an unchanged
-// database.
-inline std::string DumpDatabase(const std::string& path) {
-  sqlite3* db = nullptr;
-  if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
-    sqlite3_close(db);
-    return "cannot open";
-  }
-  std::ostringstream out;
-  std::vector<std::string> tables;
-  sqlite3_stmt* st = nullptr;
-  sqlite3_prepare_v2(db, "SELECT name FROM sqlite_master WHERE type = 'table' ORDER BY name", -1,
-                     &st, nullptr);
-  while (sqlite3_step(st) == SQLITE_ROW) {
-    tables.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(st, 0)));
-  }
-  sqlite3_finalize(st);
-  for (const std::string& t : tables) {
-    out << "[" << t << "]\n";
-    const std::string sql = "SELECT * FROM \"" + t + "\" ORDER BY 1, 2, 3";
-    sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr);
-    while (st && sqlite3_step(st) == SQLITE_ROW) {
-      for (int c = 0; c < sqlite3_column_count(st); ++c) {
-        const auto* v = sqlite3_column_text(st, c);
-        out << (v ? reinterpret_cast<const char*>(v) : "NULL") << '|';
-      }
-      out << '\n';
-    }
-    sqlite3_finalize(st);
-  }
-  sqlite3_close(db);
-  return out.str();
-}
-
-// One column of one query, for checks of single values.
+// The rows of a query, columns joined by "|", NULL as "NULL".
 inline std::vector<std::string> Query(const std::string& path, const std::string& sql) {
   std::vector<std::string> rows;
   sqlite3* db = nullptr;
   sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
   sqlite3_stmt* st = nullptr;
-  if (sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr) == SQLITE_OK) {
-    while (sqlite3_step(st) == SQLITE_ROW) {
-      std::string row;
-      for (int c = 0; c < sqlite3_column_count(st); ++c) {
-        const auto* v = sqlite3_column_text(st, c);
-        if (c) row += '|';
-        row += v ? reinterpret_cast<const char*>(v) : "NULL";
-      }
-      rows.push_back(row);
-    }
-  } else {
+  if (sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr) != SQLITE_OK) {
     rows.push_back(std::string("error: ") + sqlite3_errmsg(db));
+  }
+  while (st && sqlite3_step(st) == SQLITE_ROW) {
+    std::string row;
+    for (int c = 0; c < sqlite3_column_count(st); ++c) {
+      const auto* v = sqlite3_column_text(st, c);
+      row += (c ? "|" : "") + std::string(v ? reinterpret_cast<const char*>(v) : "NULL");
+    }
+    rows.push_back(row);
   }
   sqlite3_finalize(st);
   sqlite3_close(db);
   return rows;
+}
+
+// Every row of every table, sorted: equal dumps mean an unchanged database.
+inline std::string DumpDatabase(const std::string& path) {
+  std::string out;
+  for (const std::string& table :
+       Query(path, "SELECT name FROM sqlite_master WHERE type = 'table' ORDER BY name")) {
+    out += "[" + table + "]\n";
+    for (const std::string& row : Query(path, "SELECT * FROM \"" + table + "\" ORDER BY 1, 2, 3")) {
+      out += row + "\n";
+    }
+  }
+  return out;
 }
 
 // A fee server in the test process, on a free loopback port.
@@ -250,6 +227,120 @@ inline std::string RunDriver(const std::string& scriptFile, const std::string& o
   waitpid(pid, nullptr, 0);
   std::ifstream in(outFile);
   return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+// Statement texts the page must refuse, and a piece of the reason it gives.
+struct RefusalCase {
+  std::string text;
+  std::string says;
+};
+
+inline std::vector<RefusalCase> RefusalCorpus() {
+  const std::string del =
+      " DELETE FROM RENEWALOPTIONFEE WHERE   EffectivityDate = '3/1/2004' AND CenterID = 12";
+  return {
+      {"DROP TABLE MembershipFee", "only INSERT, UPDATE and DELETE"},
+      {"ATTACH DATABASE '/tmp/x.db' AS x", "only INSERT, UPDATE and DELETE"},
+      {"PRAGMA writable_schema = ON", "only INSERT, UPDATE and DELETE"},
+      {"DELETE FROM RENEWALOPTIONFEE", "expected \"WHERE\""},
+      {"INSERT INTO Centers (CenterID, Name) VALUES (99, 'x')", "not a fee table"},
+      {"EXEC xp_cmdshell 'dir'", "only INSERT, UPDATE and DELETE"},
+      {"SELECT Name FROM Centers", "only INSERT, UPDATE and DELETE"},
+      {"CREATE TABLE x (a int)", "only INSERT, UPDATE and DELETE"},
+      {del + "; DROP TABLE Centers", "stacked statements"},
+      {del + " -- the rest", "comments"},
+      {del + " /* x */", "comments"},
+      {del + " OR 1=1", "found \"OR\""},
+      {del + " UNION SELECT 1", "found \"UNION\""},
+      {" DELETE FROM RENEWALOPTIONFEE WHERE   EffectivityDate = '3/1/2004' OR '1'='1' AND "
+       "CenterID = 12",
+       "found \"OR\""},
+      {" DELETE FROM Users WHERE   EffectivityDate = '3/1/2004' AND CenterID = 12",
+       "\"Users\" is not a fee table"},
+      {" DELETE FROM sqlite_master WHERE EffectivityDate = '3/1/2004' AND CenterID = 12",
+       "not a fee table"},
+      {" UPDATE RENEWALOPTIONFEE SET EffectivityDate = '03/15/2004', RenewalOptionFee = "
+       "RenewalOptionFee * 2, RecordLastUpdated = GETDATE() WHERE EffectivityDate = '3/1/2004' "
+       "AND CenterID = 12",
+       "not allowed"},
+      {" UPDATE RENEWALOPTIONFEE SET EffectivityDate = '03/15/2004', RenewalOptionFee = (SELECT "
+       "1), RecordLastUpdated = GETDATE() WHERE EffectivityDate = '3/1/2004' AND CenterID = 12",
+       "expected a number for RenewalOptionFee"},
+      {" UPDATE RENEWALOPTIONFEE SET CenterID = 13, RenewalOptionFee = 1, RecordLastUpdated = "
+       "GETDATE() WHERE EffectivityDate = '3/1/2004' AND CenterID = 12",
+       "expected \"EffectivityDate\""},
+      {" INSERT INTO RenewalOptionFee ( CenterID, EffectivityDate, RenewalOptionFee, "
+       "RecordLastUpdated, Password)  VALUES (12, '03/15/2004', 49,  GETDATE(), 'x') ",
+       "found \",\""},
+      {" DELETE FROM RENEWALOPTIONFEE WHERE   EffectivityDate = CURRENT_TIMESTAMP AND CenterID = "
+       "12",
+       "expected a date in quotes"},
+      {" DELETE FROM RENEWALOPTIONFEE WHERE   EffectivityDate = '13/45/2004' AND CenterID = 12",
+       "is not a date the page reads"},
+      {" DELETE FROM RENEWALOPTIONFEE WHERE   EffectivityDate = '2004-02-30' AND CenterID = 12",
+       "is not a date the page reads"},
+      {" DELETE FROM RENEWALOPTIONFEE WHERE   EffectivityDate = 'yesterday' AND CenterID = 12",
+       "is not a date the page reads"},
+      {" DELETE FROM RENEWALOPTIONFEE WHERE   EffectivityDate = '" + std::string(200, 'a') +
+           "' AND CenterID = 12",
+       "overlong literal"},
+      {" DELETE FROM RENEWALOPTIONFEE WHERE   EffectivityDate = '3/1/2004' AND CenterID = " +
+           std::string(60, '9'),
+       "overlong literal"},
+      {" DELETE FROM RENEWALOPTIONFEE WHERE   EffectivityDate = '3/1/2004' AND CenterID = 0x10",
+       "malformed number"},
+      {" DELETE FROM RENEWALOPTIONFEE WHERE   EffectivityDate = '3/1/2004' AND CenterID = -12",
+       "CenterID must be a whole number"},
+      {" DELETE FROM RENEWALOPTIONFEE WHERE   EffectivityDate = '3/1/2004 AND CenterID = 12",
+       "unterminated"},
+      {del + "\r\n" + del + "\r\n" + del, "at most two statements"},
+      {del + "\r\nDROP TABLE Centers", "statement 2: only INSERT"},
+      {" DELETE FROM RENEWALOPTIONFEE WHERE   EffectivityDate = '3/1/2004'" + std::string(1, '\0') +
+           " AND CenterID = 12",
+       "NUL byte"},
+      {"", "no statement"},
+      {" INSERT INTO RenewalOptionFee ( CenterID, EffectivityDate, RenewalOptionFee, "
+       "RecordLastUpdated)  VALUES (12, '03/15/2004', -49,  GETDATE()) ",
+       "must not be negative"},
+      {" INSERT INTO RenewalOptionFee ( CenterID, EffectivityDate, RenewalOptionFee, "
+       "RecordLastUpdated)  VALUES (12, '03/15/2004', 1E+16,  GETDATE()) ",
+       "is too large"},
+      {" INSERT INTO BetaAPR ( CenterID, EffectivityDate, BetaAPR, BetaAPRTypeID, "
+       "RecordLastUpdated)  VALUES (12, '03/15/2004', 1.5, 2,  GETDATE()) ",
+       "fraction from 0 to 1"},
+      {" INSERT INTO MembershipRenewalFee ( CenterID, EffectivityDate, MembershipRenewalFee, "
+       "CenterPortion, MemberAccessLevelID, TravelMembership, RecordLastUpdated)  VALUES (12, "
+       "'03/15/2004', 25, 0.4,3,-1,  GETDATE()) ",
+       "TravelMembership must be a whole number from 0 to 1"},
+      {" INSERT INTO BankAccount ( CenterID, Type, EffectivityDate, RoutingNumber, AccountNumber, "
+       "SweepSpan, Opened, Closed, RecordLastUpdated)  VALUES (12, Operating, '03/15/2004', '1', "
+       "'2', 30, '01/02/2004', NULL,   GETDATE()) ",
+       "expected a number for Type"},
+      {" INSERT INTO BankAccount ( CenterID, Type, EffectivityDate, RoutingNumber, AccountNumber, "
+       "SweepSpan, Opened, Closed, RecordLastUpdated)  VALUES (12, 1, '03/15/2004', "
+       "'123456789012345678901', '2', 30, '01/02/2004', NULL,   GETDATE()) ",
+       "longer than 20 characters"},
+      {" INSERT INTO BankAccount ( CenterID, Type, EffectivityDate, RoutingNumber, AccountNumber, "
+       "SweepSpan, Opened, Closed, RecordLastUpdated)  VALUES (12, 1, '03/15/2004', '1', '2', "
+       "30.5, '01/02/2004', NULL,   GETDATE()) ",
+       "SweepSpan must be a whole number"},
+      // The reopening statement reads one center only.
+      {"UPDATE dbo.MembershipRenewalFee SET ExpirationDate = NULL WHERE CenterID = 12 AND "
+       "ExpirationDate IS NOT NULL AND MemberAccessLevelID = 3 AND MemberAccessLevelID NOT IN "
+       "(SELECT MemberAccessLevelID FROM dbo.MembershipRenewalFee WHERE CenterID = 13 and "
+       "ISNULL(ExpirationDate, '2099-01-01') > GETDATE() AND MemberAccessLevelID = 3 ) AND "
+       "dbo.MembershipRenewalFee.ExpirationDate = (SELECT MAX(ExpirationDate) FROM "
+       "dbo.MembershipRenewalFee WHERE CenterID = 12 AND ExpirationDate IS NOT NULL AND "
+       "MemberAccessLevelID = 3)",
+       "CenterID differs"},
+      // Other subqueries are not.
+      {" DELETE FROM RENEWALOPTIONFEE WHERE   EffectivityDate = '3/1/2004' AND CenterID = 12 AND "
+       "CenterID IN (SELECT CenterID FROM Centers)",
+       "found \"AND\""},
+      {" DELETE FROM RENEWALOPTIONFEE WHERE   EffectivityDate = '3/1/2004' AND CenterID = 12 "
+       "\xC3\xA9",
+       "not allowed"},
+  };
 }
 
 inline ServerOptions OptionsFor(const std::string& db, std::vector<CenterOption> centers = {}) {
