@@ -149,7 +149,7 @@ INSERT INTO APRTypes (APRTypeID, Description)
   SELECT column1, column2 FROM (VALUES (1, 'Fixed'), (2, 'Variable'), (3, 'Promotional'))
   WHERE NOT EXISTS (SELECT 1 FROM APRTypes);
 INSERT INTO AccessLevels (MemberAccessLevelID, Description)
-  SELECT column1, column2 FROM (VALUES (1, 'Basic'), (2, 'Standard'), (3, 'Premium'),
+  SELECT column1, column2 FROM (VALUES (1, 'Basic'), (2, 'Silver'), (3, 'Gold'),
     (4, 'Travel'))
   WHERE NOT EXISTS (SELECT 1 FROM AccessLevels);
 INSERT INTO BankAccountTypes (BankAccountTypeID, Description)

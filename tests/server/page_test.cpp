@@ -132,7 +132,7 @@ TEST_F(PageTest, SavesEditsAndDeletesOnEveryTabAndLoadsWhatWasSaved) {
   EXPECT_NE(t8[0].find("Effectivity=2004-07-01T00:00:00;MembershipRenewalFee=30;"
                        "CenterPortion=0.5;"),
             std::string::npos);
-  EXPECT_NE(t8[0].find("MemberAccessLevelDescription=Premium;MemberAccessLevelID=3;"
+  EXPECT_NE(t8[0].find("MemberAccessLevelDescription=Gold;MemberAccessLevelID=3;"
                        "TravelMembership=1;"),
             std::string::npos);
   EXPECT_NE(t8[1].find("Effectivity=2004-01-01T00:00:00;MembershipRenewalFee=25;"),
@@ -183,7 +183,7 @@ TEST_F(PageTest, LoadDocumentCarriesTheLookupListsInIdentifierOrder) {
     levels.push_back(std::string(n.first_child().text().get()) + "/" +
                      n.first_child().next_sibling().text().get());
   }
-  EXPECT_EQ(levels, (std::vector<std::string>{"Basic/1", "Standard/2", "Premium/3", "Travel/4"}));
+  EXPECT_EQ(levels, (std::vector<std::string>{"Basic/1", "Silver/2", "Gold/3", "Travel/4"}));
   EXPECT_EQ(Records(xml, "T15").size(), 4u);
   EXPECT_TRUE(root.child("HIDETravelOption"));
   for (int n = 1; n <= 14; ++n) EXPECT_TRUE(Records(xml, "T" + std::to_string(n)).empty());
