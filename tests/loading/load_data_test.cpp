@@ -218,6 +218,14 @@ TEST_F(LoadDataTest, FieldTextIsTheTextBelowTheFieldElementAtAnyDepth) {
 }
 
 TEST_F(LoadDataTest, EncodingsOtherThanUtf8AreReadWhenTheyCanBe) {
+  // UTF-8, with a byte-order mark and characters of every length.
+  Load(
+      "\xEF\xBB\xBF<TermFees><T15><Description>Z\u00fcrich \u20ac \U0001F3E6"
+      "</Description></T15><!-- padding past sixteen bytes --></TermFees>");
+  EXPECT_TRUE(host.messages.empty()) << host.LastMessage().prompt;
+  EXPECT_EQ(List(surface().cboBanckAccType),
+            (std::vector<std::string>{"Z\u00fcrich \u20ac \U0001F3E6"}));
+
   Load(ReadTestData("load_latin1_declared.xml"));
   EXPECT_TRUE(host.messages.empty()) << host.LastMessage().prompt;
   EXPECT_EQ(List(surface().cboBanckAccType),
