@@ -282,6 +282,16 @@ std::vector<ShapeSource> ShapeSources() {
        "EffectivityDate = {date:OldEffectivityDate} AND CenterID = {center:CenterID} AND "
        "ISNULL(TravelMembership, 0) = {bit:OldTravelMembership} AND MemberAccessLevelID = "
        "{int:OldMemberAccessLevelID}"},
+      // An edit that changes the travel flag also sends the new flag, so that
+      // the row keeps matching the key the control holds for it.
+      {"renewal fee update with its travel flag", K::Update,
+       "UPDATE #MembershipRenewalFee SET EffectivityDate = {date:EffectivityDate}, "
+       "MembershipRenewalFee = {money:MembershipRenewalFee}, CenterPortion = {frac:CenterPortion}, "
+       "MemberAccessLevelID = {int:MemberAccessLevelID}, TravelMembership = "
+       "{bit:TravelMembership}, RecordLastUpdated = GETDATE() WHERE "
+       "EffectivityDate = {date:OldEffectivityDate} AND CenterID = {center:CenterID} AND "
+       "ISNULL(TravelMembership, 0) = {bit:OldTravelMembership} AND MemberAccessLevelID = "
+       "{int:OldMemberAccessLevelID}"},
       {"renewal fee delete", K::Delete,
        "DELETE FROM #MembershipRenewalFee WHERE EffectivityDate = {date:OldEffectivityDate} AND "
        "CenterID = {center:CenterID}"},

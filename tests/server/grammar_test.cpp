@@ -104,6 +104,11 @@ const std::vector<std::pair<std::string, std::string>> kControlStatements = {
      " 25, CenterPortion = 1, MEmberAccessLevelID = 2, RecordLastUpdated = GETDATE()   WHERE"
      "  EffectivityDate = '3/1/2004' AND CenterID = 12 AND isnull(TravelMembership,0) = 0"
      " AND MemberAccessLevelID = 2"},
+    {"renewal fee update with its travel flag",
+     " UPDATE MembershipRenewalFee SET EffectivityDate ='3/15/2004', MembershipRenewalFee ="
+     " 25, CenterPortion = 1, MEmberAccessLevelID = 2, TravelMembership = 1, RecordLastUpdated"
+     " = GETDATE()   WHERE  EffectivityDate = '3/1/2004' AND CenterID = 12 AND"
+     " isnull(TravelMembership,0) = 0 AND MemberAccessLevelID = 2"},
     {"renewal fee delete",
      " DELETE FROM MEMBERSHIPRENEWALFEE WHERE   EffectivityDate = '3/1/2004' AND CenterID ="
      " 12"},
