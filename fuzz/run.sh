@@ -1,0 +1,70 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer targets with clang and runs each for SECONDS seconds.
+#
+#   fuzz/run.sh [SECONDS]          (default 60)
+#
+# Every fuzz/*_fuzz.cpp is one target. All code is built with the fuzzer's
+# coverage instrumentation and AddressSanitizer and UndefinedBehaviorSanitizer,
+# so that the search is guided through the libraries too. Each target starts
+# from a copy of its seed corpus in fuzz/corpus/TARGET (the seeds first replay
+# every earlier finding) and keeps what it learns in BUILD/corpus/TARGET.
+# A crash leaves its input in BUILD/artifacts/TARGET/ and makes the script
+# fail after all targets ran; replay it with BUILD/fuzz/TARGET FILE, then add
+# the input to fuzz/corpus/TARGET and a test that reproduces it.
+#
+# Needs clang and libclang-rt-14-dev. The build folder is build-fuzz, or
+# HARNOLFEES_FUZZ_BUILD_DIR.
+set -euo pipefail
+
+seconds="${1:-60}"
+if ! [[ "$seconds" =~ ^[0-9]+$ ]] || [ "$seconds" -lt 1 ]; then
+  echo "usage: $0 [SECONDS]" >&2
+  exit 2
+fi
+here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+build="${HARNOLFEES_FUZZ_BUILD_DIR:-$here/build-fuzz}"
+jobs="$(nproc 2>/dev/null || echo 2)"
+
+if ! command -v clang++ >/dev/null; then
+  echo "fuzz: clang++ is not installed (Debian packages clang and libclang-rt-14-dev)" >&2
+  exit 1
+fi
+
+targets=()
+for src in "$here"/fuzz/*_fuzz.cpp; do
+  targets+=("$(basename "$src" .cpp)")
+done
+
+sanitizers="-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=undefined"
+cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DCMAKE_CXX_COMPILER=clang++ -DHARNOLFEES_FUZZ=ON \
+  -DHARNOLFEES_BUILD_TESTS=OFF -DHARNOLFEES_BUILD_BENCH=OFF -DHARNOLFEES_BUILD_QT=OFF \
+  -DCMAKE_CXX_FLAGS="$sanitizers -fno-omit-frame-pointer" >/dev/null
+cmake --build "$build" -j "$jobs" --target "${targets[@]}"
+
+export ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=0}"
+export UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}"
+failed=()
+for t in "${targets[@]}"; do
+  corpus="$build/corpus/$t"
+  artifacts="$build/artifacts/$t"
+  mkdir -p "$corpus" "$artifacts"
+  seeds=()
+  [ -d "$here/fuzz/corpus/$t" ] && seeds+=("$here/fuzz/corpus/$t")
+  echo "== $t: ${seconds} s =="
+  if "$build/fuzz/$t" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
+    -print_final_stats=1 -artifact_prefix="$artifacts/" "$corpus" "${seeds[@]}" \
+    >"$build/$t.log" 2>&1; then
+    grep -E '^stat::number_of_executed_units|^stat::peak_rss_mb' "$build/$t.log" || true
+    grep -E 'cov: [0-9]+' "$build/$t.log" | tail -n 1 || true
+  else
+    tail -n 40 "$build/$t.log"
+    failed+=("$t")
+  fi
+done
+
+if ((${#failed[@]})); then
+  echo "fuzz: findings in ${failed[*]}; inputs in $build/artifacts/" >&2
+  exit 1
+fi
+echo "fuzz: ${#targets[@]} targets ran ${seconds} s each without a finding"
