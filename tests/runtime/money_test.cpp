@@ -1,17 +1,13 @@
 #include <gtest/gtest.h>
 
 #include "harnolfees/runtime.hpp"
+#include "support/fake_host.hpp"
 
 namespace harnolfees {
 namespace {
 
 int ErrorOf(std::string_view text) {
-  try {
-    Money::FromText(text);
-  } catch (const ControlError& e) {
-    return e.number();
-  }
-  return 0;
+  return testing::ControlErrorOf([text] { Money::FromText(text); }).first;
 }
 
 TEST(MoneyTest, ReadsNumberTextsExactly) {

@@ -3,18 +3,14 @@
 #include <functional>
 
 #include "harnolfees/runtime.hpp"
+#include "support/fake_host.hpp"
 
 namespace harnolfees {
 namespace {
 
 void ExpectNullRefused(const std::function<void()>& conversion) {
-  try {
-    conversion();
-    ADD_FAILURE() << "Null converted";
-  } catch (const ControlError& e) {
-    EXPECT_EQ(e.number(), errc::kTypeMismatch);
-    EXPECT_EQ(e.description(), "Invalid use of Null");
-  }
+  EXPECT_EQ(testing::ControlErrorOf(conversion),
+            std::make_pair(errc::kTypeMismatch, std::string("Invalid use of Null")));
 }
 
 TEST(ValueTest, NullConvertsToNothing) {

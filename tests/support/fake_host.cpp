@@ -74,6 +74,15 @@ void FakeTransfer::Complete(std::string reply, int state) {
   if (onStateChanged) onStateChanged(state);
 }
 
+std::pair<int, std::string> ControlErrorOf(const std::function<void()>& action) {
+  try {
+    action();
+  } catch (const ControlError& e) {
+    return {e.number(), e.description()};
+  }
+  return {0, ""};
+}
+
 std::string FakeFetcher::Fetch(const std::string& url) {
   urls.push_back(url);
   if (failure) throw ControlError(errc::kDocument, *failure);

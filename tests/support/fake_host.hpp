@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "harnolfees/host.hpp"
@@ -97,5 +98,9 @@ class FakeFetcher : public DocumentFetcher {
   std::vector<std::string> urls;
   std::string Fetch(const std::string& url) override;
 };
+
+// The number and description of the ControlError the action throws; {0, ""}
+// when it throws none.
+std::pair<int, std::string> ControlErrorOf(const std::function<void()>& action);
 
 }  // namespace harnolfees::testing
