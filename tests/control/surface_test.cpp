@@ -3,10 +3,15 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
+
+#include "support/fake_host.hpp"
 
 namespace harnolfees {
 namespace {
+
+using testing::ControlErrorOf;
 
 // Records every notification a component raises.
 struct Changes {
@@ -18,22 +23,14 @@ struct Changes {
 
 TEST(GridModel, RefusesRowsAndCellsOutsideItsShapeWithClearErrors) {
   Grid g("grdFees");
-  try {
-    g.SetRow(25);
-    FAIL() << "row 25 of 25 rows was accepted";
-  } catch (const ControlError& e) {
-    EXPECT_EQ(e.number(), errc::kInvalidPropertyValue);
-    EXPECT_NE(e.description().find("grdFees.Row 25"), std::string::npos) << e.description();
-  }
+  auto [number, text] = ControlErrorOf([&] { g.SetRow(25); });
+  EXPECT_EQ(number, errc::kInvalidPropertyValue);
+  EXPECT_NE(text.find("grdFees.Row 25"), std::string::npos) << text;
   EXPECT_THROW(g.SetRow(-1), ControlError);
   EXPECT_EQ(g.Row(), 1);
-  try {
-    g.SetTextMatrix(1, 6, "x");
-    FAIL() << "column 6 of 6 columns was accepted";
-  } catch (const ControlError& e) {
-    EXPECT_EQ(e.number(), errc::kSubscriptOutOfRange);
-    EXPECT_NE(e.description().find("TextMatrix(1, 6)"), std::string::npos) << e.description();
-  }
+  std::tie(number, text) = ControlErrorOf([&] { g.SetTextMatrix(1, 6, "x"); });
+  EXPECT_EQ(number, errc::kSubscriptOutOfRange);
+  EXPECT_NE(text.find("TextMatrix(1, 6)"), std::string::npos) << text;
   EXPECT_THROW((void)g.TextMatrix(25, 0), ControlError);
   EXPECT_THROW(g.SetColWidth(6, 100), ControlError);
   EXPECT_THROW(g.SetRows(0), ControlError);
@@ -84,13 +81,8 @@ TEST(DatePickerModel, RefusesValuesOutsideItsRangeAndBoundsThatCross) {
   p.SetMinDate(jan15);
   p.SetValue(mar15);
   EXPECT_EQ(p.Value(), mar15);
-  try {
-    p.SetValue(DateTime::FromParts(2005, 3, 16));
-    FAIL() << "a date after MaxDate was accepted";
-  } catch (const ControlError& e) {
-    EXPECT_EQ(e.number(), errc::kInvalidPropertyValue);
-    EXPECT_EQ(e.description(), "Invalid property value");
-  }
+  EXPECT_EQ(ControlErrorOf([&] { p.SetValue(DateTime::FromParts(2005, 3, 16)); }),
+            std::make_pair(errc::kInvalidPropertyValue, std::string("Invalid property value")));
   EXPECT_EQ(p.Value(), mar15);
   EXPECT_THROW(p.SetMinDate(DateTime::FromParts(2006, 1, 1)), ControlError);
   EXPECT_THROW(p.SetMaxDate(DateTime::FromParts(2003, 1, 1)), ControlError);
@@ -119,13 +111,9 @@ TEST(ComboBoxModel, HoldsItemsWithDataAndASelection) {
   EXPECT_EQ(c.Text(), "Silver");
   c.SetListIndex(-1);
   EXPECT_EQ(c.Text(), "");
-  try {
-    c.SetListIndex(2);
-    FAIL() << "index 2 of 2 items was accepted";
-  } catch (const ControlError& e) {
-    EXPECT_EQ(e.number(), errc::kInvalidPropertyValue);
-    EXPECT_NE(e.description().find("cboAccessLevel has no item 2"), std::string::npos);
-  }
+  const auto [number, text] = ControlErrorOf([&] { c.SetListIndex(2); });
+  EXPECT_EQ(number, errc::kInvalidPropertyValue);
+  EXPECT_NE(text.find("cboAccessLevel has no item 2"), std::string::npos) << text;
   EXPECT_THROW(c.SetListIndex(-2), ControlError);
   EXPECT_THROW((void)c.List(5), ControlError);
   EXPECT_THROW((void)c.ItemData(-1), ControlError);
