@@ -153,6 +153,9 @@ TEST_F(EditWorkflow, ActionsDuringASubmissionAreSetAside) {
     Edit();
     Delete();
     Tab(2);
+    EXPECT_EQ(State().CurrentTab, 4);
+    EXPECT_EQ(State().TabEntryMode[4], 0);
+    EXPECT_EQ(State().SavedFieldTexts[4][1], "");
   };
   server.QueueReply({200, "", std::chrono::milliseconds(100)});
   Add();
@@ -162,9 +165,12 @@ TEST_F(EditWorkflow, ActionsDuringASubmissionAreSetAside) {
   EXPECT_EQ(State().LastStatement, LastPosted());
   ASSERT_EQ(Count(4), 1u);
   EXPECT_EQ(Column(4, "RenewalOptionFee")[0].ToDouble(), 30.0);
+  EXPECT_EQ(S().grdFees.TextMatrix(1, 1), "30.00");
   EXPECT_EQ(State().CurrentTab, 4);
   EXPECT_EQ(S().tabFees.Tag(), "0");
   EXPECT_FALSE(State().DeletePending);
+  Tab(2);
+  EXPECT_EQ(State().CurrentTab, 2);
 }
 
 TEST_F(EditWorkflow, ARefusedSaveIsDiscardedByTheNextSaveOrByCancel) {

@@ -128,16 +128,13 @@ TEST(GridBankAccounts, ShowTypeNamesDatesAndTheClosingRule) {
 TEST(GridBankAccounts, AnAccountWithoutItsTypeIsReportedAndContained) {
   Control c;
   c.Add(15, {{"BankAccountTypeID", std::int32_t{1}}, {"Description", "Checking"}});
-  c.Add(9, {{"Type", std::int16_t{1}},
-            {"Effectivity", D(2004, 1, 1)},
-            {"RoutingNumber", "r"},
-            {"AccountNumber", "a"},
-            {"SweepSpan", std::int32_t{1}}});
-  c.Add(9, {{"Type", std::int16_t{7}},
-            {"Effectivity", D(2004, 1, 2)},
-            {"RoutingNumber", "r"},
-            {"AccountNumber", "a"},
-            {"SweepSpan", std::int32_t{1}}});
+  for (std::int16_t type : {1, 7}) {
+    c.Add(9, {{"Type", type},
+              {"Effectivity", D(2004, 1, type == 1 ? 1 : 2)},
+              {"RoutingNumber", "r"},
+              {"AccountNumber", "a"},
+              {"SweepSpan", std::int32_t{1}}});
+  }
   c.s().lblField[1].SetCaption("stale");
   EXPECT_NO_THROW(c.ctl->FillGridContained(9));
   ASSERT_EQ(c.host.messages.size(), 1u);
@@ -173,24 +170,9 @@ TEST(GridFailures, ANullTextOrAnUnknownListPositionStopsTheRendering) {
 
 TEST(GridTravelTab, WithoutTheTravelOptionSortsAndShowsFourColumns) {
   Control c;
-  c.Add(8, {{"Effectivity", D(2004, 1, 1)},
-            {"MemberAccessLevelDescription", "Silver"},
-            {"MemberAccessLevelID", std::int16_t{2}},
-            {"MembershipRenewalFee", 100.0},
-            {"CenterPortion", 0.4},
-            {"TravelMembership", std::int16_t{0}}});
-  c.Add(8, {{"Effectivity", D(2004, 1, 1)},
-            {"MemberAccessLevelDescription", "Gold"},
-            {"MemberAccessLevelID", std::int16_t{1}},
-            {"MembershipRenewalFee", 200.0},
-            {"CenterPortion", 0.5},
-            {"TravelMembership", std::int16_t{1}}});
-  c.Add(8, {{"Effectivity", D(2005, 6, 1)},
-            {"MemberAccessLevelDescription", "Bronze"},
-            {"MemberAccessLevelID", std::int16_t{3}},
-            {"MembershipRenewalFee", 50.0},
-            {"CenterPortion", 0.25},
-            {"TravelMembership", std::int16_t{0}}});
+  c.Renewal(D(2004, 1, 1), "Silver", 2, 100.0, 0.4, 0);
+  c.Renewal(D(2004, 1, 1), "Gold", 1, 200.0, 0.5, 1);
+  c.Renewal(D(2005, 6, 1), "Bronze", 3, 50.0, 0.25, 0);
   c.ctl->FillGrid(8);
   EXPECT_EQ(c.grid().Cols(), 4);
   EXPECT_EQ(c.Row(0),
@@ -213,18 +195,8 @@ TEST(GridTravelTab, WithTheTravelOptionShowsFiveColumnsInStoredOrder) {
   Control c("<R><SHOWTravelOption/></R>");
   c.ctl->LoadData("http://fees.example/", 12, "03/15/2004");
   ASSERT_TRUE(c.state().ShowTravelOption) << "the load did not switch the option on";
-  c.Add(8, {{"Effectivity", D(2004, 1, 1)},
-            {"MemberAccessLevelDescription", "Silver"},
-            {"MemberAccessLevelID", std::int16_t{2}},
-            {"MembershipRenewalFee", 100.0},
-            {"CenterPortion", 0.4},
-            {"TravelMembership", std::int16_t{0}}});
-  c.Add(8, {{"Effectivity", D(2005, 1, 1)},
-            {"MemberAccessLevelDescription", "Gold"},
-            {"MemberAccessLevelID", std::int16_t{1}},
-            {"MembershipRenewalFee", 200.0},
-            {"CenterPortion", 0.5},
-            {"TravelMembership", std::int16_t{1}}});
+  c.Renewal(D(2004, 1, 1), "Silver", 2, 100.0, 0.4, 0);
+  c.Renewal(D(2005, 1, 1), "Gold", 1, 200.0, 0.5, 1);
   c.ctl->FillGrid(8);
   EXPECT_EQ(c.grid().Cols(), 5);
   EXPECT_EQ(c.grid().TextMatrix(0, 4), "Travel Membership");
@@ -236,11 +208,7 @@ TEST(GridTravelTab, WithTheTravelOptionShowsFiveColumnsInStoredOrder) {
 
 TEST(GridTravelTab, InViewModeOnlyTheAccessLevelCaptionAndListShow) {
   Control c;
-  c.Add(8, {{"Effectivity", D(2004, 1, 1)},
-            {"MemberAccessLevelDescription", "Gold"},
-            {"MemberAccessLevelID", std::int16_t{1}},
-            {"MembershipRenewalFee", 200.0},
-            {"CenterPortion", 0.5}});
+  c.Renewal(D(2004, 1, 1), "Gold", 1, 200.0, 0.5);
   c.ctl->SetViewMode(true);
   c.ctl->FillGrid(8);
   Surface& s = c.s();
@@ -265,16 +233,9 @@ TEST(GridTravelTab, InViewModeOnlyTheAccessLevelCaptionAndListShow) {
 
 TEST(GridRows, RowsOnlyGrow) {
   Control c;
-  for (int i = 0; i < 30; ++i) {
+  for (int i = 0; i < 30; ++i)
     c.Add(4, {{"Effectivity", D(2000 + i, 1, 1)}, {"RenewalOptionFee", 10.0 * i}});
-  }
-  for (int i = 0; i < 3; ++i) {
-    c.Add(2, {{"Effectivity", D(2010 + i, 1, 1)},
-              {"ValuePlusFee", 1.0},
-              {"CenterPortion", 1.0},
-              {"HarnolPortion", 1.0},
-              {"HealthFee", 1.0}});
-  }
+  for (int i = 0; i < 3; ++i) c.ValuePlus(D(2010 + i, 1, 1));
   c.ctl->FillGrid(4);
   EXPECT_EQ(c.grid().Rows(), 32);
   EXPECT_EQ(c.grid().TextMatrix(30, 0), "Jan 01, 2029");
@@ -339,13 +300,7 @@ TEST(EntryFields, CaptionEachTabsSlotsWithItsHeadings) {
 TEST(GridRows, TheRememberedRowComesBackAfterTheClear) {
   Control c;
   c.ctl->LoadData("", 0, "03/15/2004");
-  for (int i = 0; i < 5; ++i) {
-    c.Add(2, {{"Effectivity", D(2004, 1, 1 + i)},
-              {"ValuePlusFee", 1.0},
-              {"CenterPortion", 1.0},
-              {"HarnolPortion", 1.0},
-              {"HealthFee", 1.0}});
-  }
+  for (int i = 0; i < 5; ++i) c.ValuePlus(D(2004, 1, 1 + i));
   c.ClickTab(2);
   c.grid().SetRow(4);
   c.ClickTab(3);

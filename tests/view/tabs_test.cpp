@@ -32,11 +32,7 @@ namespace {
 
 TEST(TabSwitch, ClickingTheShownTabOnlyHidesTheAccessList) {
   Loaded c;
-  c.Add(8, {{"Effectivity", D(2004, 1, 1)},
-            {"MemberAccessLevelDescription", "Gold"},
-            {"MemberAccessLevelID", std::int16_t{1}},
-            {"MembershipRenewalFee", 1.0},
-            {"CenterPortion", 0.5}});
+  c.Renewal(D(2004, 1, 1), "Gold", 1, 1.0, 0.5);
   c.ClickTab(8);
   ASSERT_TRUE(c.s().cboAccessLevel.Visible());
   c.grid().SetTextMatrix(5, 0, "not re-rendered");
@@ -149,12 +145,7 @@ TEST(TabSwitch, InViewModeOnlyTheRenewalTabShowsItsControls) {
   Control c("<R><SHOWTravelOption/></R>");
   c.ctl->LoadData("http://fees.example/", 12, "03/15/2004");
   ASSERT_TRUE(c.state().ShowTravelOption);
-  c.Add(8, {{"Effectivity", D(2004, 1, 1)},
-            {"MemberAccessLevelDescription", "Gold"},
-            {"MemberAccessLevelID", std::int16_t{1}},
-            {"MembershipRenewalFee", 1.0},
-            {"CenterPortion", 0.5},
-            {"TravelMembership", std::int16_t{1}}});
+  c.Renewal(D(2004, 1, 1), "Gold", 1, 1.0, 0.5, 1);
   c.ctl->SetViewMode(true);
   Surface& s = c.s();
   for (int tab : {2, 1, 5, 6, 7, 8, 9, 10, 14, 8}) {
@@ -210,36 +201,6 @@ TEST(TabSwitch, FailuresAreShownAndTheStepsDoneStayDone) {
   EXPECT_EQ(c.host.messages[0].title, "");
   EXPECT_EQ(c.state().CurrentTab, 9);
   EXPECT_EQ(c.s().tabFees.Tag(), "0");
-}
-
-// While a save waits for the server, the operator's tab click is set aside:
-// it neither switches tabs nor remembers anything.
-TEST(TabSwitch, AClickWhileAStatementIsOnItsWayDoesNothing) {
-  Loaded c;
-  Surface& s = c.s();
-  c.ClickTab(4);
-  s.cmdAdd.Click();
-  s.txtField[1].SetText("75.00");
-  bool clicked = false;
-  c.host.onDoEvents = [&] {
-    if (clicked) return;
-    clicked = true;
-    c.ClickTab(2);
-    EXPECT_EQ(c.state().CurrentTab, 4) << "the click ran inside the wait";
-    EXPECT_EQ(c.state().TabEntryMode[4], 0);
-    EXPECT_EQ(c.state().SavedFieldTexts[4][1], "");
-    c.transfer->Complete("");
-  };
-  s.cmdAdd.Click();
-  ASSERT_TRUE(clicked) << "the save did not wait for the server: " << c.host.LastMessage().prompt;
-  ASSERT_EQ(c.transfer->requests.size(), 1u);
-  EXPECT_EQ(c.state().CurrentTab, 4);
-  EXPECT_EQ(s.tabFees.Tag(), "0") << "the confirmed save returned to browsing";
-  EXPECT_EQ(c.grid().TextMatrix(0, 1), "Renewal Option Fee ($)");
-  EXPECT_EQ(c.grid().TextMatrix(1, 1), "75.00");
-  // Once the wait is over, clicks work again.
-  c.ClickTab(2);
-  EXPECT_EQ(c.state().CurrentTab, 2);
 }
 
 TEST(EntryFields, WhileAddingTheyOpenAndTheDateTakesTheFocus) {

@@ -42,6 +42,27 @@ struct Control {
     rs.Update();
   }
 
+  // A membership renewal fee; a travel flag below 0 leaves the field Null.
+  void Renewal(DateTime date, const char* level, int id, double fee, double portion,
+               int travel = -1) {
+    RecordSet& rs = ctl->recordSets()(8);
+    rs.AddNew();
+    rs.SetValue("Effectivity", date);
+    rs.SetValue("MemberAccessLevelDescription", Value(level));
+    rs.SetValue("MemberAccessLevelID", Value(static_cast<std::int16_t>(id)));
+    rs.SetValue("MembershipRenewalFee", Value(fee));
+    rs.SetValue("CenterPortion", Value(portion));
+    if (travel >= 0) rs.SetValue("TravelMembership", Value(static_cast<std::int16_t>(travel)));
+    rs.Update();
+  }
+  void ValuePlus(DateTime date, double fee = 1.0) {
+    Add(2, {{"Effectivity", date},
+            {"ValuePlusFee", fee},
+            {"CenterPortion", 1.0},
+            {"HarnolPortion", 1.0},
+            {"HealthFee", 1.0}});
+  }
+
   static void Fill(ComboBox& combo, std::initializer_list<const char*> items) {
     for (const char* item : items) combo.AddItem(item);
   }
