@@ -189,11 +189,7 @@ TEST(TabSwitch, TheBankTabShowsItsClosingTickUncheckedAndTheDatePickersHidden) {
 
 TEST(TabSwitch, FailuresAreShownAndTheStepsDoneStayDone) {
   Loaded c;
-  c.Add(9, {{"Type", std::int16_t{3}},
-            {"Effectivity", D(2004, 1, 1)},
-            {"RoutingNumber", "r"},
-            {"AccountNumber", "a"},
-            {"SweepSpan", std::int32_t{1}}});
+  c.Account(3, D(2004, 1, 1));
   c.host.ClearRecords();
   EXPECT_NO_THROW(c.ClickTab(9));
   ASSERT_EQ(c.host.messages.size(), 1u);

@@ -63,6 +63,15 @@ struct Control {
             {"HealthFee", 1.0}});
   }
 
+  // A bank account of this type with placeholder numbers.
+  void Account(int type, DateTime date) {
+    Add(9, {{"Type", static_cast<std::int16_t>(type)},
+            {"Effectivity", date},
+            {"RoutingNumber", "r"},
+            {"AccountNumber", "a"},
+            {"SweepSpan", std::int32_t{1}}});
+  }
+
   static void Fill(ComboBox& combo, std::initializer_list<const char*> items) {
     for (const char* item : items) combo.AddItem(item);
   }
