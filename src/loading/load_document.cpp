@@ -2,9 +2,15 @@
 
 #include <array>
 #include <cmath>
+#include <condition_variable>
 #include <cstdint>
 #include <cstring>
+#include <exception>
+#include <memory>
+#include <mutex>
 #include <string>
+#include <system_error>
+#include <thread>
 #include <utility>
 
 #if defined(__SSE2__)
@@ -658,6 +664,117 @@ LoadDocument::LoadDocument(std::string bytes, std::string shownAddress)
   rootName_ = std::move(scanned.rootName);
   cuts_ = std::move(scanned.cuts);
   rootHasChildNodes_ = scanned.rootHasChildNodes;
+}
+
+namespace {
+
+// Parses the batches on a helper thread, at most kAhead of them ahead of the
+// reader, so that the parse of one batch overlaps the reading of the one
+// before. Batch i lives in slot i % kAhead until the reader releases it.
+class BatchPipeline {
+ public:
+  static constexpr std::size_t kAhead = 3;
+  using Parse = std::function<void(pugi::xml_document&, std::size_t batch)>;
+
+  BatchPipeline(std::size_t batches, Parse parse)
+      : batches_(batches), parse_(std::move(parse)), worker_([this] { Run(); }) {}
+
+  ~BatchPipeline() {
+    {
+      std::lock_guard lock(mutex_);
+      stop_ = true;
+    }
+    changed_.notify_all();
+    worker_.join();
+  }
+
+  // Waits for batch i; rethrows the error of its parse.
+  pugi::xml_document& Get(std::size_t i) {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [&] { return parsed_ > i; });
+    Slot& slot = slots_[i % kAhead];
+    if (slot.error) std::rethrow_exception(slot.error);
+    return slot.document;
+  }
+
+  void Release(std::size_t i) {
+    {
+      std::lock_guard lock(mutex_);
+      released_ = i + 1;
+    }
+    changed_.notify_all();
+  }
+
+ private:
+  struct Slot {
+    pugi::xml_document document;
+    std::exception_ptr error;
+  };
+
+  void Run() {
+    for (std::size_t i = 0; i < batches_; ++i) {
+      {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [&] { return stop_ || i - released_ < kAhead; });
+        if (stop_) return;
+      }
+      Slot& slot = slots_[i % kAhead];
+      slot.error = nullptr;
+      try {
+        parse_(slot.document, i);
+      } catch (...) {
+        slot.error = std::current_exception();
+      }
+      const bool failed = slot.error != nullptr;
+      {
+        std::lock_guard lock(mutex_);
+        parsed_ = i + 1;
+      }
+      changed_.notify_all();
+      if (failed) return;
+    }
+  }
+
+  const std::size_t batches_;
+  const Parse parse_;
+  Slot slots_[kAhead];
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::size_t parsed_ = 0, released_ = 0;
+  bool stop_ = false;
+  std::thread worker_;  // last: it starts once everything above exists
+};
+
+}  // namespace
+
+void LoadDocument::ForEachRootChild(const std::function<void(pugi::xml_node)>& visit) {
+  const std::size_t batches = cuts_.empty() ? 0 : cuts_.size() - 1;
+  auto visitAll = [&](pugi::xml_document& batch) {
+    for (pugi::xml_node node = batch.first_child(); node; node = node.next_sibling()) visit(node);
+  };
+  std::unique_ptr<BatchPipeline> pipeline;
+  if (batches > 1) {
+    try {
+      pipeline = std::make_unique<BatchPipeline>(batches,
+                                                 [this](pugi::xml_document& batch, std::size_t i) {
+                                                   ParseBatch(batch, cuts_[i], cuts_[i + 1]);
+                                                 });
+    } catch (const std::system_error&) {
+      pipeline.reset();  // no thread to be had: parse on this one
+    }
+  }
+  if (!pipeline) {
+    pugi::xml_document batch;
+    for (std::size_t i = 0; i < batches; ++i) {
+      ParseBatch(batch, cuts_[i], cuts_[i + 1]);
+      visitAll(batch);
+    }
+    return;
+  }
+  for (std::size_t i = 0; i < batches; ++i) {
+    visitAll(pipeline->Get(i));
+    pipeline->Release(i);
+  }
 }
 
 void LoadDocument::ParseBatch(pugi::xml_document& batch, std::size_t begin, std::size_t end) {

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <pugixml.hpp>
 #include <string>
 #include <string_view>
@@ -58,17 +59,11 @@ class LoadDocument {
 
   // Parses the root's children batch by batch and hands each one to `visit`,
   // in document order. A node is valid only during its visit. Parse errors
-  // throw ControlError(errc::kDocument) naming the address and the place.
-  template <typename Visit>
-  void ForEachRootChild(Visit&& visit) {
-    pugi::xml_document batch;
-    for (std::size_t i = 0; i + 1 < cuts_.size(); ++i) {
-      ParseBatch(batch, cuts_[i], cuts_[i + 1]);
-      for (pugi::xml_node node = batch.first_child(); node; node = node.next_sibling()) {
-        visit(node);
-      }
-    }
-  }
+  // throw ControlError(errc::kDocument) naming the address and the place,
+  // when the reading reaches the batch that holds them. A large document's
+  // batches are parsed on a helper thread a few batches ahead of the
+  // reading, which stays on the calling thread.
+  void ForEachRootChild(const std::function<void(pugi::xml_node)>& visit);
 
  private:
   void ParseBatch(pugi::xml_document& batch, std::size_t begin, std::size_t end);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "loading/loading_fixture.hpp"
+#include "support/document_generator.hpp"
 
 namespace harnolfees::testing {
 namespace {
@@ -297,6 +298,67 @@ TEST_F(LoadDataTest, ValuesEqualTheRecordSetsOwnConversionOfTheirTexts) {
       rs.Update();
     }
   }
+}
+
+}  // namespace
+}  // namespace harnolfees::testing
+
+namespace harnolfees::testing {
+namespace {
+
+// Documents of several batches: read in order, whole, and stopped cleanly by
+// an error in any batch.
+class LargeDocumentTest : public LoadingTest {
+ protected:
+  std::size_t Total() const {
+    std::size_t total = 0;
+    for (int set = 1; set <= 15; ++set) total += Count(set);
+    return total;
+  }
+};
+
+TEST_F(LargeDocumentTest, EveryRecordOfAManyBatchDocumentIsRead) {
+  const GeneratedDocument doc = GenerateLoadDocument(6000, 7);
+  ASSERT_GT(doc.xml.size(), 1000000u);
+  Load(doc.xml);
+
+  EXPECT_TRUE(host.messages.empty()) << host.LastMessage().prompt;
+  for (int set = 1; set <= 15; ++set) EXPECT_EQ(Count(set), doc.records[set]) << set;
+  EXPECT_EQ(static_cast<std::size_t>(surface().cboAccessLevel.ListCount()), doc.accessLevels);
+  // Document order within a record set: the dates ascend.
+  EXPECT_LT(Field(1, 0, "Effectivity").ToDate(), Field(1, 399, "Effectivity").ToDate());
+}
+
+TEST_F(LargeDocumentTest, AnErrorInALateBatchStopsTheReadingThere) {
+  std::string xml = GenerateLoadDocument(6000, 7).xml;
+  const std::size_t end = xml.rfind("</TermFees>");
+  // A record set number beyond the last, found while reading...
+  std::string withT16 = xml;
+  withT16.insert(end, "<T16/><T4><Effectivity>2030-01-01</Effectivity></T4>");
+  Load(withT16);
+  ASSERT_EQ(host.messages.size(), 1u);
+  EXPECT_NE(host.messages[0].prompt.find("Subscript out of range"), std::string::npos);
+  EXPECT_EQ(Total(), 6000u);
+
+  // ... and a processing instruction that the parser refuses, found while
+  // parsing a batch ahead of the reading.
+  host.ClearRecords();
+  std::string withBadPi = xml;
+  withBadPi.insert(end, "<T4><? ?></T4>");
+  Load(withBadPi);
+  ASSERT_EQ(host.messages.size(), 1u);
+  EXPECT_NE(host.messages[0].prompt.find("processing instruction"), std::string::npos)
+      << host.messages[0].prompt;
+  EXPECT_NE(host.messages[0].prompt.find("line 6020"), std::string::npos)
+      << host.messages[0].prompt;
+  // The batches before the one that failed to parse were read; that one not.
+  EXPECT_GT(Total(), 5000u);
+  EXPECT_LT(Total(), 6000u);
+
+  host.ClearRecords();
+  Load(xml);
+  EXPECT_TRUE(host.messages.empty());
+  EXPECT_EQ(Total(), 6000u);
 }
 
 }  // namespace
