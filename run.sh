@@ -2,7 +2,8 @@
 # One entry point for a fresh Debian 12 machine:
 #   ./run.sh demo   set up, build, start the fee server with demo data and open the editor
 #   ./run.sh test   set up, build, run every test (plain and under ASan+UBSan)
-# Other verbs: setup, build, bench, fuzz, coverage.
+# Other verbs: setup, build, bench (bench/REPORT.md), fuzz [SECONDS] (each libFuzzer
+# target, default 60 s), coverage (line and branch coverage of src/).
 set -euo pipefail
 
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
@@ -13,7 +14,7 @@ packages=(build-essential cmake ninja-build pkg-config git
   libgtest-dev libgmock-dev libbenchmark-dev
   libpugixml-dev libcurl4-openssl-dev libcpp-httplib-dev libsqlite3-dev libssl-dev
   qt6-base-dev xvfb xauth
-  clang libclang-rt-14-dev)
+  clang libclang-rt-14-dev gcovr python3)
 
 setup() {
   local missing=()
@@ -83,9 +84,15 @@ case "${1:-}" in
   build) setup && build ;;
   test) run_tests ;;
   demo) demo ;;
-  bench) setup && build && exec bench/report ;;
+  bench)
+    setup
+    configure_and_build build-release -DCMAKE_BUILD_TYPE=Release -DHARNOLFEES_BUILD_QT=OFF
+    exec bench/report build-release
+    ;;
+  fuzz) setup && exec fuzz/run.sh "${2:-60}" ;;
+  coverage) setup && exec tools/coverage.sh ;;
   *)
-    echo "usage: $0 demo|test|setup|build|bench" >&2
+    echo "usage: $0 demo|test|setup|build|bench|fuzz [SECONDS]|coverage" >&2
     exit 2
     ;;
 esac
