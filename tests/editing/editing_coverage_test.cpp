@@ -1,0 +1,192 @@
+// Paths of the save rules that ordinary entry rarely takes: records whose
+// server key never came with the load, a bank-account type list that no
+// longer matches its lookup records, and renewal fees without an access
+// level.
+#include "editing/editing_fixture.hpp"
+
+namespace harnolfees::testing {
+namespace {
+
+using RarePaths = EditingTest;
+
+constexpr const char* kUnconfirmed =
+    "This record cannot be saved yet: the server has not confirmed it. Please reload the data "
+    "before you change it.";
+
+// A loaded record without its effectivity date has no server key: an edit of
+// it is refused before anything is written or sent, on every tab whose rows
+// can be rendered without that date.
+TEST_F(RarePaths, AnEditOfARecordWithoutItsServerKeyIsRefused) {
+  struct Case {
+    int tab;
+    std::string record;
+    std::vector<std::pair<int, std::string>> texts;
+  };
+  const std::vector<Case> cases = {
+      {1,
+       "<T1><MembershipFee>100</MembershipFee><Term>12</Term><MembershipRoyalty>0.1"
+       "</MembershipRoyalty><MinimumRoyalty>5</MinimumRoyalty><RoyaltyReserve>0.02"
+       "</RoyaltyReserve></T1>",
+       {}},
+      {2,
+       "<T2><ValuePlusFee>300</ValuePlusFee><CenterPortion>100</CenterPortion><HarnolPortion>50"
+       "</HarnolPortion><HealthFee>10</HealthFee></T2>",
+       {}},
+      {3,
+       "<T3><ValuePlusRenewalFee>300</ValuePlusRenewalFee><CenterPortion>100</CenterPortion>"
+       "<HarnolPortion>50</HarnolPortion><HealthFee>10</HealthFee></T3>",
+       {}},
+      {4, "<T4><RenewalOptionFee>49.95</RenewalOptionFee></T4>", {}},
+      {5, "<T5><BetaAPR>0.07</BetaAPR><BetaAPRTypeID>1</BetaAPRTypeID></T5>", {}},
+      {6,
+       "<T6><BetaContractTypeID>1</BetaContractTypeID><BetaProcessingFee>25</BetaProcessingFee></"
+       "T6>",
+       {}},
+      {7, "<T7><ContractType>0</ContractType><BetaReserve>0.1</BetaReserve></T7>", {}},
+      {9,
+       "<T9><Type>1</Type><RoutingNumber>021</RoutingNumber><AccountNumber>77</AccountNumber>"
+       "<SweepSpan>30</SweepSpan><Opened>2004-01-01</Opened></T9>",
+       {}},
+      {12,
+       "<T12><Membership>0.01</Membership><Renewal>0.02</Renewal><Merchandise>0.03</Merchandise></"
+       "T12>",
+       {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE("tab " + std::to_string(c.tab));
+    Load(c.record);
+    Tab(c.tab);
+    Row(1, 1);  // the date cell is empty; the next one is not
+    Edit();
+    ASSERT_EQ(S().tabFees.Tag(), "2");
+    host.ClearRecords();
+    for (const auto& [i, text] : c.texts) Type(i, text);
+    Add();
+    ExpectRefusal(kUnconfirmed, "");
+    EXPECT_EQ(S().tabFees.Tag(), "2");
+    EXPECT_TRUE(Column(c.tab, "OldEffectivity").at(0).IsNull());
+    Edit();  // cancel
+    Tab(1);
+  }
+}
+
+// The load that fails after the bank account types keeps the list of the
+// previous load: a type the lookup records no longer hold is refused before
+// the dates and numbers are looked at.
+TEST_F(RarePaths, ABankAccountTypeMissingFromTheLookupRecordsIsRefused) {
+  Load("");
+  server.SetDocument(
+      "<Fees><T15><BankAccountTypeID>1</BankAccountTypeID><Description>Checking</Description></T15>"
+      "<T16/></Fees>");
+  ctl->LoadData(server.BaseUrl(), 12, "03/15/2004");
+  ASSERT_EQ(S().cboBanckAccType.ListCount(), 2);
+  host.ClearRecords();
+  Tab(9);
+  Add();
+  S().cboBanckAccType.SetText("Savings");
+  Add();
+  ExpectRefusal("Please select a valid  Bank Account Type", "cboBanckAccType");
+  S().cboBanckAccType.SetText("Checking");
+  Add();
+  ExpectRefusal("Please enter Routing Number", "txtField(2)");
+  Edit();  // cancel
+
+  // With no lookup records at all the description itself would be the type,
+  // and only an identifier may stand unquoted in the statement.
+  server.SetDocument("<Fees><T16/></Fees>");
+  ctl->LoadData(server.BaseUrl(), 12, "03/15/2004");
+  host.ClearRecords();
+  Tab(1);
+  Tab(9);
+  Add();
+  S().cboBanckAccType.SetText("Savings");
+  ASSERT_EQ(S().cboBanckAccType.Text(), "Savings");
+  Add();
+  ExpectRefusal("Please select a valid  Bank Account Type", "cboBanckAccType");
+  EXPECT_EQ(Count(9), 0u);
+}
+
+// A renewal fee needs an access level whose identifier fits the record set's
+// 16-bit field: without one chosen, or with a larger one, the save is refused;
+// a row without one leaves the list without a choice.
+TEST_F(RarePaths, RenewalFeesWithoutAUsableAccessLevel) {
+  Load(
+      "<ACCESSLEVEL><D>Corporate</D><I>70000</I></ACCESSLEVEL>"
+      "<T8><Effectivity>2004-03-01</Effectivity><MembershipRenewalFee>99</MembershipRenewalFee>"
+      "<CenterPortion>0.5</CenterPortion><MemberAccessLevelID>3</MemberAccessLevelID>"
+      "<TravelMembership>0</TravelMembership></T8>");
+  Tab(8);
+  Add();
+  S().cboAccessLevel.SetListIndex(-1);
+  Type(2, "25");
+  Type(3, "40");
+  Add();
+  ExpectRefusal("Please select the Membership Access Level", "cboAccessLevel");
+  S().cboAccessLevel.SetText("Corporate");
+  Add();
+  ExpectRefusal("Please select a valid Membership Access Level", "cboAccessLevel");
+  EXPECT_EQ(Count(8), 1u);
+  Edit();  // cancel
+
+  Row(1);
+  Edit();
+  EXPECT_EQ(S().tabFees.Tag(), "2");
+  EXPECT_EQ(S().cboAccessLevel.ListIndex(), -1);
+  host.ClearRecords();
+  Add();
+  ExpectRefusal("Please select the Membership Access Level", "cboAccessLevel");
+  EXPECT_EQ(Column(8, "MembershipRenewalFee").at(0), Value(Money::FromUnits(990000)));
+}
+
+using FieldEntryEdges = EditingTest;
+
+// Leaving a box reformats only the boxes of number columns; the boxes under
+// the lists and the columns without decimals keep what was typed.
+TEST_F(FieldEntryEdges, BoxesWithoutDecimalsKeepTheirText) {
+  Load("");
+  const std::vector<std::pair<int, int>> untouched = {
+      {1, 2}, {1, 6}, {2, 5}, {4, 2}, {5, 2}, {6, 2}, {7, 3}, {8, 1}, {8, 4}, {9, 4}, {12, 4}};
+  for (const auto& [tab, index] : untouched) {
+    SCOPED_TRACE("tab " + std::to_string(tab) + " box " + std::to_string(index));
+    Tab(tab);
+    Type(index, "1234.5");
+    ctl->txtField_LostFocus(index);
+    EXPECT_EQ(S().txtField[static_cast<std::size_t>(index)].Text(), "1234.5");
+  }
+  Tab(2);
+  Type(4, "1234.5");
+  ctl->txtField_LostFocus(4);
+  EXPECT_EQ(S().txtField[4].Text(), "1,234.50");
+}
+
+// The handlers of boxes that do not exist fail with a subscript error, as the
+// component array would; the date picker set-up reports its failures itself.
+TEST_F(FieldEntryEdges, OutOfRangeElementsAndDates) {
+  Load("");
+  EXPECT_EQ(ControlErrorOf([&] { ctl->txtField_GotFocus(0); }).first, errc::kSubscriptOutOfRange);
+  EXPECT_EQ(ControlErrorOf([&] { ctl->txtField_LostFocus(8); }).first, errc::kSubscriptOutOfRange);
+
+  ctl->InitDatePicker("03/15/2004", 3);
+  EXPECT_EQ(host.LastMessage().prompt, "9 Subscript out of range: there is no DTPicker1(3)");
+  EXPECT_EQ(host.LastMessage().buttons, 0);
+  EXPECT_EQ(host.LastMessage().title, "");
+
+  // A year past the picker's last one is refused and leaves the picker alone.
+  host.ClearRecords();
+  ctl->InitDatePicker("06/01/9999", 1);
+  EXPECT_EQ(host.LastMessage().prompt.substr(0, 2), "5 ");
+  EXPECT_FALSE(S().DTPicker1[1].Visible());
+
+  // Moving the range back: the earliest date goes first so that the bounds
+  // never cross.
+  host.ClearRecords();
+  ctl->InitDatePicker("03/15/2010", 1);
+  ctl->InitDatePicker("03/15/2004", 1);
+  EXPECT_TRUE(host.messages.empty());
+  EXPECT_EQ(S().DTPicker1[1].MinDate(), DateTime::FromParts(2004, 1, 15));
+  EXPECT_EQ(S().DTPicker1[1].MaxDate(), DateTime::FromParts(2005, 3, 15));
+  EXPECT_EQ(S().DTPicker1[1].Value(), DateTime::FromParts(2004, 3, 15));
+}
+
+}  // namespace
+}  // namespace harnolfees::testing
