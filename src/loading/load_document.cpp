@@ -8,6 +8,7 @@
 #include <exception>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -565,26 +566,32 @@ class Scanner {
 
 }  // namespace
 
-std::string RedactCredentials(std::string_view url) {
-  std::size_t scheme = url.find("://");
-  if (scheme == std::string_view::npos) return std::string(url);
-  std::size_t authority = scheme + 3;
+namespace {
+
+// Where the "user:password" of an address lies, when it has one.
+std::optional<std::pair<std::size_t, std::size_t>> UserInfo(std::string_view url) {
+  const std::size_t scheme = url.find("://");
+  if (scheme == std::string_view::npos) return std::nullopt;
+  const std::size_t authority = scheme + 3;
   std::size_t end = url.find_first_of("/?#", authority);
   if (end == std::string_view::npos) end = url.size();
-  std::size_t at = url.rfind('@', end == 0 ? 0 : end - 1);
-  if (at == std::string_view::npos || at < authority) return std::string(url);
-  return std::string(url.substr(0, authority)) + std::string(url.substr(at + 1));
+  const std::size_t at = url.substr(0, end).rfind('@');
+  if (at == std::string_view::npos || at < authority) return std::nullopt;
+  return std::make_pair(authority, at);
+}
+
+}  // namespace
+
+std::string RedactCredentials(std::string_view url) {
+  const auto info = UserInfo(url);
+  if (!info) return std::string(url);
+  return std::string(url.substr(0, info->first)) + std::string(url.substr(info->second + 1));
 }
 
 std::string ScrubCredentials(std::string text, std::string_view url) {
-  std::size_t scheme = url.find("://");
-  if (scheme == std::string_view::npos) return text;
-  std::size_t authority = scheme + 3;
-  std::size_t end = url.find_first_of("/?#", authority);
-  if (end == std::string_view::npos) end = url.size();
-  std::size_t at = url.rfind('@', end == 0 ? 0 : end - 1);
-  if (at == std::string_view::npos || at < authority) return text;
-  std::string_view userinfo = url.substr(authority, at - authority);
+  const auto info = UserInfo(url);
+  if (!info) return text;
+  const std::string_view userinfo = url.substr(info->first, info->second - info->first);
   std::vector<std::string_view> secrets{userinfo};
   if (std::size_t colon = userinfo.find(':'); colon != std::string_view::npos) {
     std::string_view password = userinfo.substr(colon + 1);
