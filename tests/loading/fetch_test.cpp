@@ -174,35 +174,6 @@ TEST_F(LoadOverHttp, LoadsTheCentersDocumentFromTheServerPage) {
   EXPECT_EQ(control.surface().grdFees.TextMatrix(2, 1), "1,399.99");
 }
 
-TEST_F(LoadOverHttp, ServerFailuresEndTheLoadWithTheirDescription) {
-  TestHttpServer server;
-  server.SetDocument(ReadTestData("load_center12.xml"));
-  control.LoadData(server.BaseUrl(), 12, "2004-03-15");
-  ASSERT_TRUE(host.messages.empty());
-
-  server.SetDocument(ReadTestData("load_error_page.html"), 500);
-  control.LoadData(server.BaseUrl(), 12, "2004-03-15");
-  server.SetDocument("");
-  control.LoadData(server.BaseUrl(), 12, "2004-03-15");
-  control.LoadData("http://127.0.0.1:" + std::to_string(ClosedPort()) + "/", 12, "2004-03-15");
-
-  ASSERT_EQ(host.messages.size(), 3u);
-  EXPECT_NE(host.messages[0].prompt.find("HTTP status 500"), std::string::npos);
-  EXPECT_NE(host.messages[1].prompt.find("empty reply"), std::string::npos);
-  EXPECT_NE(host.messages[2].prompt.find("refused"), std::string::npos);
-  for (const auto& m : host.messages) {
-    EXPECT_EQ(m.buttons, 0);
-    EXPECT_EQ(m.title, "");
-  }
-  // Nothing was lost: the schedule of the first load is still there.
-  EXPECT_EQ(control.surface().cboAccessLevel.ListCount(), 2);
-  EXPECT_EQ(control.surface().grdFees.TextMatrix(1, 0), "Jan 01, 2004");
-
-  server.SetDocument(ReadTestData("load_center12.xml"));
-  control.LoadData(server.BaseUrl(), 12, "2004-03-15");
-  EXPECT_EQ(host.messages.size(), 3u);
-}
-
 TEST_F(LoadOverHttp, LoadsFromAFileAddress) {
   const auto dir =
       std::filesystem::temp_directory_path() / ("harnolfees-load-" + std::to_string(::getpid()));
