@@ -518,7 +518,7 @@ void HarnolFeesWidget::SyncButton(QPushButton* button, const CommandButton& m) {
 }
 
 bool HarnolFeesWidget::eventFilter(QObject* watched, QEvent* event) {
-  if (control_ && event->type() == QEvent::FocusIn || event->type() == QEvent::FocusOut) {
+  if (control_ && (event->type() == QEvent::FocusIn || event->type() == QEvent::FocusOut)) {
     for (int i = 1; i < 8; ++i) {
       if (watched != texts_[i]) continue;
       if (event->type() == QEvent::FocusIn) {
