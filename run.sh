@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # One entry point for a fresh Debian 12 machine:
 #   ./run.sh demo   set up, build, start the fee server with demo data and open the editor
-#   ./run.sh test   set up, build, run every test (plain and under ASan+UBSan)
+#   ./run.sh test   set up, build, run every test (plain and under ASan+UBSan), then
+#                   fuzz each libFuzzer target for 60 s (HARNOLFEES_FUZZ_SECONDS)
 # Other verbs: setup, build, bench (bench/REPORT.md), fuzz [SECONDS] (each libFuzzer
 # target, default 60 s), coverage (line and branch coverage of src/).
 set -euo pipefail
@@ -49,6 +50,8 @@ run_tests() {
     -DHARNOLFEES_BUILD_BENCH=OFF -DHARNOLFEES_BUILD_QT=OFF
   (cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
     ctest --output-on-failure -j "$jobs" --timeout 600)
+  echo "== fuzzing: every libFuzzer target for ${HARNOLFEES_FUZZ_SECONDS:-60} s =="
+  fuzz/run.sh "${HARNOLFEES_FUZZ_SECONDS:-60}"
 }
 
 demo() {
