@@ -32,6 +32,10 @@ struct FieldDef {
 
 class RecordSet;
 
+namespace detail {
+class RecordSetLoader;
+}
+
 // The proxy returned by Fields(name): rs.Fields("Term").value() and
 // rs.Fields("Term").setValue(...).
 class FieldRef {
@@ -142,6 +146,7 @@ class RecordSet {
 
  private:
   friend class FieldRef;
+  friend class detail::RecordSetLoader;
   std::string name_;
   std::vector<FieldDef> fields_;
   // Case-blind field lookup without lower-casing the name looked up: open

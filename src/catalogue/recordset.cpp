@@ -382,6 +382,53 @@ void RecordSet::SetValue(int fieldIndex, const Value& value) {
 
 namespace {
 
+bool HoldsText(FieldType type) { return type == FieldType::Char || type == FieldType::VarChar; }
+
+}  // namespace
+
+detail::LoadedValue detail::RecordSetLoader::Make(const RecordSet& rs, int field, Value value,
+                                                  std::vector<std::string>& texts) {
+  LoadedValue loaded;
+  loaded.field = field;
+  const FieldType type = rs.fields_[static_cast<std::size_t>(field)].type;
+  if (value.IsNull()) {
+    loaded.text = LoadedValue::kNull;
+  } else if (HoldsText(type)) {
+    loaded.text = static_cast<std::int32_t>(texts.size());
+    texts.push_back(std::get<std::string>(std::move(value).storage()));
+  } else {
+    loaded.cell = detail::RowStore::Encode(type, value);
+  }
+  return loaded;
+}
+
+Value detail::RecordSetLoader::ValueOf(const RecordSet& rs, const LoadedValue& loaded,
+                                       const std::vector<std::string>& texts) {
+  if (loaded.text == LoadedValue::kNull) return Value();
+  if (loaded.text >= 0) return Value(texts[static_cast<std::size_t>(loaded.text)]);
+  return detail::RowStore::Decode(rs.fields_[static_cast<std::size_t>(loaded.field)].type,
+                                  loaded.cell);
+}
+
+void detail::RecordSetLoader::Append(RecordSet& rs, std::span<const LoadedValue> values,
+                                     std::vector<std::string>& texts, bool commit) {
+  rs.AddNew();
+  RecordSet::Impl& d = *rs.impl_;
+  const RecordSet::Impl::RowId row = d.Current();
+  for (const LoadedValue& v : values) {
+    if (v.text == LoadedValue::kCell) {
+      d.store.WriteCell(row, v.field, v.cell);
+    } else if (v.text == LoadedValue::kNull) {
+      d.store.Write(row, v.field, Value());
+    } else {
+      d.store.Write(row, v.field, Value(std::move(texts[static_cast<std::size_t>(v.text)])));
+    }
+  }
+  if (commit) d.store.Commit(row);
+}
+
+namespace {
+
 [[noreturn]] void ThrowBadCriteria(std::string_view criteria, const std::string& setName,
                                    std::string_view why) {
   throw ControlError(errc::kInvalidProcedureCall,

@@ -139,31 +139,51 @@ void RowStore::Write(RowId row, int field, Value value) {
     SetPresent(w, field, false);
     return;
   }
+  w[field] = Encode(types_[field], value);
+  SetPresent(w, field, true);
+}
+
+std::uint64_t RowStore::Encode(FieldType type, const Value& value) {
   const auto& s = value.storage();
-  switch (types_[field]) {
+  switch (type) {
     case FieldType::SmallInt:
-      w[field] = FromSigned(std::get<std::int16_t>(s));
-      break;
+      return FromSigned(std::get<std::int16_t>(s));
     case FieldType::Integer:
-      w[field] = FromSigned(std::get<std::int32_t>(s));
-      break;
+      return FromSigned(std::get<std::int32_t>(s));
     case FieldType::Single:
-      w[field] = EncodeFloat(std::get<float>(s));
-      break;
+      return EncodeFloat(std::get<float>(s));
     case FieldType::Double:
-      w[field] = std::bit_cast<std::uint64_t>(std::get<double>(s));
-      break;
+      return std::bit_cast<std::uint64_t>(std::get<double>(s));
     case FieldType::Currency:
-      w[field] = FromSigned(std::get<Money>(s).Units());
-      break;
+      return FromSigned(std::get<Money>(s).Units());
     case FieldType::Date:
-      w[field] = EncodeDate(std::get<DateTime>(s));
-      break;
+      return EncodeDate(std::get<DateTime>(s));
     case FieldType::Char:
     case FieldType::VarChar:
       break;
   }
-  SetPresent(w, field, true);
+  return 0;
+}
+
+Value RowStore::Decode(FieldType type, std::uint64_t cell) {
+  switch (type) {
+    case FieldType::SmallInt:
+      return Value(static_cast<std::int16_t>(ToSigned(cell)));
+    case FieldType::Integer:
+      return Value(static_cast<std::int32_t>(ToSigned(cell)));
+    case FieldType::Single:
+      return Value(DecodeFloat(cell));
+    case FieldType::Double:
+      return Value(std::bit_cast<double>(cell));
+    case FieldType::Currency:
+      return Value(Money::FromUnits(ToSigned(cell)));
+    case FieldType::Date:
+      return Value(DateTime::FromSerial(DaysOf(cell), SecondsOf(cell)));
+    case FieldType::Char:
+    case FieldType::VarChar:
+      break;
+  }
+  return Value();
 }
 
 void RowStore::Read(RowId row, int field, Value& out) const {
@@ -172,30 +192,10 @@ void RowStore::Read(RowId row, int field, Value& out) const {
     out = Value();
     return;
   }
-  const std::uint64_t cell = w[field];
-  switch (types_[field]) {
-    case FieldType::SmallInt:
-      out = Value(static_cast<std::int16_t>(ToSigned(cell)));
-      return;
-    case FieldType::Integer:
-      out = Value(static_cast<std::int32_t>(ToSigned(cell)));
-      return;
-    case FieldType::Single:
-      out = Value(DecodeFloat(cell));
-      return;
-    case FieldType::Double:
-      out = Value(std::bit_cast<double>(cell));
-      return;
-    case FieldType::Currency:
-      out = Value(Money::FromUnits(ToSigned(cell)));
-      return;
-    case FieldType::Date:
-      out = Value(DateTime::FromSerial(DaysOf(cell), SecondsOf(cell)));
-      return;
-    case FieldType::Char:
-    case FieldType::VarChar:
-      out = Value(texts_[cell]);
-      return;
+  if (IsTextField(field)) {
+    out = Value(texts_[w[field]]);
+  } else {
+    out = Decode(types_[field], w[field]);
   }
 }
 

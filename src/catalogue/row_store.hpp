@@ -59,6 +59,17 @@ class RowStore {
   // Writes a value already converted to the field's type (or Null). The first
   // write to a committed row keeps a copy of it for CancelChange.
   void Write(RowId row, int field, Value value);
+  // Writes a cell made by Encode to a field that does not hold text, in a
+  // row that is a pending addition (no committed copy to keep).
+  void WriteCell(RowId row, int field, std::uint64_t cell) {
+    std::uint64_t* w = RowPtr(row);
+    w[field] = cell;
+    SetPresent(w, field, true);
+  }
+  // The cell of a value already converted to a field type other than text,
+  // and back.
+  static std::uint64_t Encode(FieldType type, const Value& value);
+  static Value Decode(FieldType type, std::uint64_t cell);
   void Read(RowId row, int field, Value& out) const;
   bool IsNull(RowId row, int field) const { return !Present(RowPtr(row), field); }
   // Equality with a constant made by ConvertForComparison.

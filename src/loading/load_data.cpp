@@ -3,13 +3,17 @@
 #include <cstdint>
 #include <cstring>
 #include <exception>
+#include <functional>
+#include <memory>
 #include <new>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
 
+#include "catalogue/field_value.hpp"
 #include "harnolfees/control.hpp"
 #include "loading/load_document.hpp"
 
@@ -127,8 +131,11 @@ std::optional<PlainDecimal> ReadPlainDecimal(std::string_view t, int maxDecimals
   return d;
 }
 
-Value TypedValue(FieldType type, std::string_view text) {
-  switch (type) {
+// The value of a field from its text in the document, converted for the
+// field: the canonical forms directly, every other text by the record set's
+// own conversion (which may refuse it).
+Value FieldValue(const FieldDef& def, std::string_view text, std::string_view recordSetName) {
+  switch (def.type) {
     case FieldType::Date:
       if (std::optional<DateTime> d = CanonicalDate(text)) return Value(*d);
       break;
@@ -136,7 +143,7 @@ Value TypedValue(FieldType type, std::string_view text) {
     case FieldType::Integer:
       if (std::optional<PlainDecimal> d = ReadPlainDecimal(text, 0); d && d->digits < 1000000000) {
         const auto v = static_cast<std::int32_t>(d->negative ? -d->digits : d->digits);
-        if (type == FieldType::Integer) return Value(v);
+        if (def.type == FieldType::Integer) return Value(v);
         if (v >= -32768 && v <= 32767) return Value(static_cast<std::int16_t>(v));
       }
       break;
@@ -149,121 +156,377 @@ Value TypedValue(FieldType type, std::string_view text) {
       break;
     case FieldType::Single:
     case FieldType::Double:
-      // Correctly rounded, as the general number conversion is.
+      // Correctly rounded, as the general number conversion is; fifteen
+      // digits stay far inside the range of a Single.
       if (ReadPlainDecimal(text, 15)) {
         double v = 0;
         const char* end = text.data() + text.size();
         if (auto [ptr, ec] = std::from_chars(text.data(), end, v);
             ec == std::errc() && ptr == end) {
+          if (def.type == FieldType::Single) return Value(static_cast<float>(v));
           return Value(v);
         }
       }
       break;
     case FieldType::Char:
     case FieldType::VarChar:
+      // No text has more characters than bytes.
+      if (def.size <= 0 || text.size() <= static_cast<std::size_t>(def.size)) {
+        return Value(std::string(text));
+      }
       break;
   }
-  return Value(std::string(text));
+  return detail::ConvertForField(def, Value(std::string(text)), recordSetName);
 }
 
 }  // namespace
 
-struct HarnolFeesCtlCenter::LoadReader {
-  explicit LoadReader(HarnolFeesCtlCenter& control) : c(control) {}
+namespace {
 
-  void Read(loading::LoadDocument& document) {
-    document.ForEachRootChild([this](pugi::xml_node node) { ReadRootChild(node); });
+// What one batch of the document's root children becomes off the UI thread:
+// the values of its records, converted for their fields, and the texts of
+// its lists, in document order. A fault
+// stands where the reading of the document would have met it, so that what
+// came before it is loaded as it would have been.
+struct LoadDigest final : loading::LoadDocument::Digest {
+  enum class Kind : std::uint8_t {
+    kRecord,
+    kTerms,
+    kContractTypes,
+    kCreditTypes,
+    kAprTypes,
+    kAccessLevel,
+    kShowTravelOption,
+    kHideTravelOption,
+    kFault,
+  };
+  struct Item {
+    Kind kind = Kind::kFault;
+    int recordSet = 0;
+    std::uint32_t firstCell = 0, cellCount = 0;  // a record's values
+    std::uint32_t firstText = 0, textCount = 0;  // a list's texts
+    std::exception_ptr fault;                    // a record's: met after its values
+  };
+  std::vector<Item> items;
+  std::vector<detail::LoadedValue> cells;
+  std::vector<std::string> texts;
+};
+
+// Makes the digests. It only reads the record sets' field declarations,
+// which stay as they are while a load runs, so two threads may use it at
+// once.
+class LoadDigester {
+ public:
+  explicit LoadDigester(const FeeRecordSets& sets) : sets_(sets) {}
+
+  std::unique_ptr<loading::LoadDocument::Digest> operator()(pugi::xml_node first,
+                                                            std::size_t bytes) const {
+    auto digest = std::make_unique<LoadDigest>();
+    // A value takes twenty bytes of the document or more ("<Term>1</Term>"
+    // and the line around it), so the values rarely outgrow this.
+    digest->cells.reserve(bytes / 20);
+    Batch batch{*digest, {}, {}, {}, {}};
+    for (pugi::xml_node node = first; node; node = node.next_sibling()) {
+      try {
+        if (!DigestRootChild(batch, node)) break;
+      } catch (...) {
+        LoadDigest::Item fault;
+        fault.fault = std::current_exception();
+        digest->items.push_back(std::move(fault));
+        break;
+      }
+    }
+    return digest;
   }
 
  private:
   // The record-set field behind the k-th child of a record element, as last
   // seen: documents repeat their field order, so a name compare usually
   // replaces the field lookup.
-  struct FieldMemo {
-    std::vector<std::pair<std::string, int>> byPosition;
-  };
+  using FieldMemo = std::vector<std::pair<std::string, int>>;
   static constexpr std::size_t kMemoPositions = 32;
 
-  void ReadRootChild(pugi::xml_node node) {
+  struct Batch {
+    LoadDigest& digest;
+    std::string scratch;
+    FieldMemo memos[kRecordSetCount + 1];
+    std::vector<std::pair<int, int>> keys[kRecordSetCount + 1];
+    bool keysKnown[kRecordSetCount + 1] = {};
+  };
+
+  using Kind = LoadDigest::Kind;
+
+  // Returns false once the batch holds a fault: nothing after it is read.
+  bool DigestRootChild(Batch& b, pugi::xml_node node) const {
     const char* name = node.name();
     // Most children are records; the first letter spares them the list names.
     switch (name[0]) {
       case 'T':
-        if (std::strcmp(name, "TERM") == 0) return ReadTerms(node);
+        if (std::strcmp(name, "TERM") == 0) return DigestTerms(b, node);
         break;
       case 'C':
-        if (std::strcmp(name, "CTYPE") == 0) return ReadDescriptions(node, c.surface_.cboType);
+        if (std::strcmp(name, "CTYPE") == 0)
+          return DigestDescriptions(b, node, Kind::kContractTypes);
         break;
       case 'B':
-        if (std::strcmp(name, "BVALUE") == 0) return ReadDescriptions(node, c.surface_.cboBitwise);
+        if (std::strcmp(name, "BVALUE") == 0)
+          return DigestDescriptions(b, node, Kind::kCreditTypes);
         break;
       case 'A':
-        if (std::strcmp(name, "APRTYPE") == 0) {
-          return ReadDescriptions(node, c.surface_.cboAPRType);
-        }
-        if (std::strcmp(name, "ACCESSLEVEL") == 0) return ReadAccessLevel(node);
+        if (std::strcmp(name, "APRTYPE") == 0) return DigestDescriptions(b, node, Kind::kAprTypes);
+        if (std::strcmp(name, "ACCESSLEVEL") == 0) return DigestTerms(b, node, Kind::kAccessLevel);
         break;
       case 'S':
-        if (std::strcmp(name, "SHOWTravelOption") == 0) {
-          c.state_.ShowTravelOption = true;
-          return;
-        }
+        if (std::strcmp(name, "SHOWTravelOption") == 0) return Mark(b, Kind::kShowTravelOption);
         break;
       case 'H':
-        if (std::strcmp(name, "HIDETravelOption") == 0) {
-          c.state_.ShowTravelOption = false;
-          return;
-        }
+        if (std::strcmp(name, "HIDETravelOption") == 0) return Mark(b, Kind::kHideTravelOption);
         break;
       default:
         break;
     }
     const double number = loading::RecordSetNumber(name);
-    if (number < 1) return;
+    if (number < 1) return true;
     if (number > kRecordSetCount) {
       throw ControlError(errc::kSubscriptOutOfRange,
                          "Subscript out of range: the load document's element <" +
                              std::string(std::string_view(name).substr(0, 60)) +
                              "> names a record set beyond the last one (15)");
     }
-    ReadRecord(static_cast<int>(number), node);
+    return DigestRecord(b, static_cast<int>(number), node);
   }
 
-  void ReadTerms(pugi::xml_node node) {
-    for (pugi::xml_node item = node.first_child(); item; item = item.next_sibling()) {
-      c.surface_.cboTerm.AddItem(std::string(loading::NodeText(item, scratch_)));
-    }
+  static bool Mark(Batch& b, Kind kind) {
+    LoadDigest::Item item;
+    item.kind = kind;
+    b.digest.items.push_back(std::move(item));
+    return true;
+  }
+
+  static LoadDigest::Item& StartList(Batch& b, Kind kind) {
+    LoadDigest::Item item;
+    item.kind = kind;
+    item.firstText = static_cast<std::uint32_t>(b.digest.texts.size());
+    b.digest.items.push_back(std::move(item));
+    return b.digest.items.back();
+  }
+
+  // Every part of the element is one item of the list.
+  static bool DigestTerms(Batch& b, pugi::xml_node node, Kind kind = Kind::kTerms) {
+    LoadDigest::Item& item = StartList(b, kind);
+    loading::ForEachPartText(node, b.scratch,
+                             [&](std::string_view text) { b.digest.texts.emplace_back(text); });
+    item.textCount = static_cast<std::uint32_t>(b.digest.texts.size()) - item.firstText;
+    return true;
   }
 
   // Only the texts of Description children become items; an identifier
   // child is there for the server's own use, the position being the key.
-  void ReadDescriptions(pugi::xml_node node, ComboBox& box) {
+  static bool DigestDescriptions(Batch& b, pugi::xml_node node, Kind kind) {
+    LoadDigest::Item& item = StartList(b, kind);
     for (pugi::xml_node child = node.first_child(); child; child = child.next_sibling()) {
       if (std::strcmp(child.name(), "Description") != 0) continue;
-      for (pugi::xml_node part = child.first_child(); part; part = part.next_sibling()) {
-        box.AddItem(std::string(loading::NodeText(part, scratch_)));
+      loading::ForEachPartText(child, b.scratch,
+                               [&](std::string_view text) { b.digest.texts.emplace_back(text); });
+    }
+    item.textCount = static_cast<std::uint32_t>(b.digest.texts.size()) - item.firstText;
+    return true;
+  }
+
+  static int FieldIndex(const RecordSet& rs, FieldMemo& memo, std::size_t position,
+                        const char* name) {
+    if (position < memo.size() && std::strcmp(memo[position].first.c_str(), name) == 0) {
+      return memo[position].second;
+    }
+    const int index = rs.FieldIndex(name);  // an undeclared field is an error
+    if (position < kMemoPositions) {
+      if (memo.size() <= position) memo.resize(position + 1);
+      memo[position] = {name, index};
+    }
+    return index;
+  }
+
+  bool DigestRecord(Batch& b, int n, pugi::xml_node element) const {
+    const RecordSet& rs = sets_(n);
+    const std::vector<FieldDef>& defs = rs.FieldDefs();
+    FieldMemo& memo = b.memos[n];
+    LoadDigest& d = b.digest;
+    LoadDigest::Item item;
+    item.kind = Kind::kRecord;
+    item.recordSet = n;
+    item.firstCell = static_cast<std::uint32_t>(d.cells.size());
+    try {
+      std::size_t position = 0;
+      for (pugi::xml_node field = element.first_child(); field;
+           field = field.next_sibling(), ++position) {
+        // Text between the fields has no name and gives no value.
+        const char* name = field.name();
+        if (*name == '\0') continue;
+        auto part = [&](std::string_view raw) {
+          // A document written with line breaks around its values still
+          // holds the values themselves.
+          const std::string_view text = TrimXmlSpace(raw);
+          if (text.empty()) return;
+          const int index = FieldIndex(rs, memo, position, name);
+          d.cells.push_back(detail::RecordSetLoader::Make(
+              rs, index, FieldValue(defs[static_cast<std::size_t>(index)], text, rs.Name()),
+              d.texts));
+        };
+        if (const char* value = field.value(); *value != '\0') part(value);
+        for (pugi::xml_node child = field.first_child(); child; child = child.next_sibling()) {
+          part(loading::NodeText(child, b.scratch));
+        }
+      }
+      CopyServerKeys(b, n, rs, item.firstCell);
+    } catch (...) {
+      item.fault = std::current_exception();
+    }
+    item.cellCount = static_cast<std::uint32_t>(d.cells.size()) - item.firstCell;
+    const bool whole = !item.fault;
+    d.items.push_back(std::move(item));
+    return whole;
+  }
+
+  // The server's keys of a record are copies of its date and, for some fee
+  // kinds, of its type or its access level and travel flag, made once the
+  // record's own values are in.
+  void CopyServerKeys(Batch& b, int n, const RecordSet& rs, std::uint32_t firstCell) const {
+    std::vector<std::pair<int, int>>& keys = b.keys[n];
+    if (!b.keysKnown[n]) {
+      auto add = [&](std::string_view from, std::string_view to) {
+        keys.emplace_back(rs.FieldIndex(from), rs.FieldIndex(to));
+      };
+      if (n <= kTabCount) add("Effectivity", "OldEffectivity");
+      switch (n) {
+        case 5:
+          add("BetaAPRTypeID", "OldType");
+          break;
+        case 6:
+          add("BetaContractTypeID", "OldType");
+          break;
+        case 7:
+          add("ContractType", "OldType");
+          break;
+        case 9:
+          add("Type", "OldType");
+          break;
+        case 8:
+          add("MemberAccessLevelID", "OldMemberAccessLevelID");
+          add("TravelMembership", "OldTravelMembership");
+          break;
+        default:
+          break;
+      }
+      b.keysKnown[n] = true;
+    }
+    std::vector<detail::LoadedValue>& cells = b.digest.cells;
+    const std::vector<FieldDef>& defs = rs.FieldDefs();
+    for (const auto& [from, to] : keys) {
+      // The field's last value in the record; a field the record does not
+      // give stays Null, and so does its copy.
+      std::size_t last = cells.size();
+      for (std::size_t k = cells.size(); k > firstCell; --k) {
+        if (cells[k - 1].field == from) {
+          last = k - 1;
+          break;
+        }
+      }
+      const FieldDef& toDef = defs[static_cast<std::size_t>(to)];
+      if (last == cells.size()) {
+        cells.push_back(detail::RecordSetLoader::Make(rs, to, Value(), b.digest.texts));
+      } else if (cells[last].text == detail::LoadedValue::kCell &&
+                 defs[static_cast<std::size_t>(from)].type == toDef.type) {
+        detail::LoadedValue copy = cells[last];
+        copy.field = to;
+        cells.push_back(copy);
+      } else {
+        const Value value = detail::RecordSetLoader::ValueOf(rs, cells[last], b.digest.texts);
+        cells.push_back(detail::RecordSetLoader::Make(
+            rs, to, detail::ConvertForField(toDef, value, rs.Name()), b.digest.texts));
       }
     }
   }
 
-  void ReadAccessLevel(pugi::xml_node node) {
-    pugi::xml_node first = node.first_child();
-    if (!first) {
+  const FeeRecordSets& sets_;
+};
+
+}  // namespace
+
+struct HarnolFeesCtlCenter::LoadReader {
+  explicit LoadReader(HarnolFeesCtlCenter& control) : c(control) {}
+
+  // Empties what the control shows once the document has proved to be one
+  // element tree, then fills it from the document.
+  void Read(loading::LoadDocument& document) {
+    const LoadDigester digester(c.recordSets_);
+    document.Read(
+        std::cref(digester),
+        [&] {
+          c.recordSets_.EmptyAll();
+          c.surface_.cboAccessLevel.Clear();
+          return document.RootHasChildNodes();
+        },
+        [this](loading::LoadDocument::Digest& digest) { Apply(static_cast<LoadDigest&>(digest)); });
+  }
+
+ private:
+  using Kind = LoadDigest::Kind;
+
+  void Apply(LoadDigest& d) {
+    for (LoadDigest::Item& item : d.items) {
+      switch (item.kind) {
+        case Kind::kRecord:
+          ApplyRecord(d, item);
+          break;
+        case Kind::kTerms:
+          AddTexts(d, item, c.surface_.cboTerm);
+          break;
+        case Kind::kContractTypes:
+          AddTexts(d, item, c.surface_.cboType);
+          break;
+        case Kind::kCreditTypes:
+          AddTexts(d, item, c.surface_.cboBitwise);
+          break;
+        case Kind::kAprTypes:
+          AddTexts(d, item, c.surface_.cboAPRType);
+          break;
+        case Kind::kAccessLevel:
+          ApplyAccessLevel(d, item);
+          break;
+        case Kind::kShowTravelOption:
+          c.state_.ShowTravelOption = true;
+          break;
+        case Kind::kHideTravelOption:
+          c.state_.ShowTravelOption = false;
+          break;
+        case Kind::kFault:
+          std::rethrow_exception(item.fault);
+      }
+    }
+  }
+
+  static void AddTexts(LoadDigest& d, const LoadDigest::Item& item, ComboBox& box) {
+    for (std::uint32_t k = 0; k < item.textCount; ++k) {
+      box.AddItem(std::move(d.texts[item.firstText + k]));
+    }
+  }
+
+  void ApplyAccessLevel(LoadDigest& d, const LoadDigest::Item& item) {
+    if (item.textCount == 0) {
       throw ControlError(errc::kDocument,
                          "The load document's ACCESSLEVEL element is empty; it needs two children: "
                          "the access level's description, then its identifier");
     }
     ComboBox& box = c.surface_.cboAccessLevel;
-    const std::string description(loading::NodeText(first, scratch_));
+    const std::string& description = d.texts[item.firstText];
     box.AddItem(description);
-    pugi::xml_node second = first.next_sibling();
-    if (!second) {
+    if (item.textCount < 2) {
       throw ControlError(errc::kDocument, "The load document's ACCESSLEVEL element for " +
                                               Quoted(description) +
                                               " has one child; it needs a second one holding the "
                                               "access level's identifier");
     }
-    const std::string_view idText = loading::NodeText(second, scratch_);
+    const std::string_view idText = d.texts[item.firstText + 1];
     const std::optional<double> id = ParseNumber(idText, *c.regional_);
     if (!id) {
       throw ControlError(errc::kTypeMismatch, "Type mismatch: the identifier " + Quoted(idText) +
@@ -281,80 +544,15 @@ struct HarnolFeesCtlCenter::LoadReader {
     box.SetItemData(box.NewIndex(), data);
   }
 
-  int FieldIndex(RecordSet& rs, FieldMemo& memo, std::size_t position, const char* name) {
-    if (position < memo.byPosition.size() &&
-        std::strcmp(memo.byPosition[position].first.c_str(), name) == 0) {
-      return memo.byPosition[position].second;
-    }
-    const int index = rs.FieldIndex(name);  // an undeclared field is an error
-    if (position < kMemoPositions) {
-      if (memo.byPosition.size() <= position) memo.byPosition.resize(position + 1);
-      memo.byPosition[position] = {name, index};
-    }
-    return index;
-  }
-
-  void ReadRecord(int n, pugi::xml_node element) {
-    RecordSet& rs = c.recordSets_(n);
-    FieldMemo& memo = memos_[static_cast<std::size_t>(n)];
-    rs.AddNew();
-    std::size_t position = 0;
-    for (pugi::xml_node field = element.first_child(); field;
-         field = field.next_sibling(), ++position) {
-      for (pugi::xml_node part = field.first_child(); part; part = part.next_sibling()) {
-        // A document written with line breaks around its values still
-        // holds the values themselves.
-        const std::string_view text = TrimXmlSpace(loading::NodeText(part, scratch_));
-        if (text.empty()) continue;
-        const int index = FieldIndex(rs, memo, position, field.name());
-        rs.SetValue(index, TypedValue(rs.FieldDefs()[static_cast<std::size_t>(index)].type, text));
-      }
-    }
-    for (const auto& [from, to] : ServerKeys(n, rs)) {
-      Value value = rs.GetValue(from);
-      rs.SetValue(to, value);
-    }
-    rs.Update();
-  }
-
-  // The fields whose values the server's keys of a record copy: its date
-  // and, for some fee kinds, its type or its access level and travel flag.
-  const std::vector<std::pair<int, int>>& ServerKeys(int n, RecordSet& rs) {
-    std::vector<std::pair<int, int>>& keys = keys_[static_cast<std::size_t>(n)];
-    if (keysKnown_[static_cast<std::size_t>(n)]) return keys;
-    auto add = [&](std::string_view from, std::string_view to) {
-      keys.emplace_back(rs.FieldIndex(from), rs.FieldIndex(to));
-    };
-    if (n <= kTabCount) add("Effectivity", "OldEffectivity");
-    switch (n) {
-      case 5:
-        add("BetaAPRTypeID", "OldType");
-        break;
-      case 6:
-        add("BetaContractTypeID", "OldType");
-        break;
-      case 7:
-        add("ContractType", "OldType");
-        break;
-      case 9:
-        add("Type", "OldType");
-        break;
-      case 8:
-        add("MemberAccessLevelID", "OldMemberAccessLevelID");
-        add("TravelMembership", "OldTravelMembership");
-        break;
-      default:
-        break;
-    }
-    keysKnown_[static_cast<std::size_t>(n)] = true;
-    return keys;
+  void ApplyRecord(LoadDigest& d, const LoadDigest::Item& item) {
+    detail::RecordSetLoader::Append(
+        c.recordSets_(item.recordSet),
+        std::span<const detail::LoadedValue>(d.cells).subspan(item.firstCell, item.cellCount),
+        d.texts, !item.fault);
+    if (item.fault) std::rethrow_exception(item.fault);
   }
 
   HarnolFeesCtlCenter& c;
-  std::string scratch_;
-  FieldMemo memos_[kRecordSetCount + 1];
-  std::vector<std::pair<int, int>> keys_[kRecordSetCount + 1];
-  bool keysKnown_[kRecordSetCount + 1] = {};
 };
 
 void HarnolFeesCtlCenter::LoadData(std::string ptURL, std::int16_t piNewClubID,
@@ -370,18 +568,16 @@ void HarnolFeesCtlCenter::LoadData(std::string ptURL, std::int16_t piNewClubID,
     }
     const std::string address = state_.BaseURL + kLoadPage + std::to_string(state_.ClubID);
     if (!fetcher_) fetcher_ = MakeCurlFetcher();
-    // A document that cannot be fetched, decoded or parsed ends the load here,
-    // before anything is emptied: the schedule shown stays whole.
+    // A document that cannot be fetched, decoded or read as one element tree
+    // ends the load before anything is emptied: the schedule shown stays
+    // whole. The reading empties the schedule once the tree is sound.
     std::optional<loading::LoadDocument> document;
     document.emplace(fetcher_->Fetch(address), loading::RedactCredentials(address));
-
-    recordSets_.EmptyAll();
-    surface_.cboAccessLevel.Clear();
+    LoadReader(*this).Read(*document);
     if (!document->RootHasChildNodes()) {
       host_.SetMousePointer(pointer::kDefault);
       return;
     }
-    LoadReader(*this).Read(*document);
     document.reset();
 
     FillBankAccountTypes();

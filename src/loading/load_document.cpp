@@ -5,7 +5,9 @@
 #include <condition_variable>
 #include <cstdint>
 #include <cstring>
+#include <deque>
 #include <exception>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -337,17 +339,27 @@ std::pair<std::string, std::size_t> SettleEncoding(std::string bytes, const std:
 
 class Scanner {
  public:
-  Scanner(const std::string& text, const std::string& address)
-      : t_(text), n_(text.size()), address_(address) {}
+  // `cut` hears of every batch bound as soon as the scan has passed it: the
+  // start of the root's content, then places right after a '>' between two
+  // of its children.
+  Scanner(const std::string& text, const std::string& address,
+          const std::function<void(std::size_t)>& cut)
+      : t_(text), n_(text.size()), address_(address), cut_(cut) {}
 
   struct Result {
     std::string rootName;
-    std::vector<std::size_t> cuts;
     bool rootHasChildNodes = false;
   };
 
   Result Scan(std::size_t begin) {
     Result result;
+    bool anyCut = false;
+    std::size_t lastPublished = 0;
+    auto publish = [&](std::size_t at) {
+      anyCut = true;
+      lastPublished = at;
+      cut_(at);
+    };
     std::vector<std::string_view> open;  // names of the open elements
     bool rootSeen = false, rootDone = false;
     std::size_t lastCut = 0, lastChildEnd = 0;
@@ -356,7 +368,7 @@ class Scanner {
     auto childEnded = [&](std::size_t at) {
       lastChildEnd = at;
       if (at - lastCut >= kBatchBytes) {
-        result.cuts.push_back(at);
+        publish(at);
         lastCut = at;
       }
     };
@@ -451,7 +463,7 @@ class Scanner {
             rootDone = true;
           } else {
             open.push_back(name);
-            result.cuts.push_back(q);
+            publish(q);
             lastCut = lastChildEnd = q;
           }
         } else if (selfClosing) {
@@ -478,9 +490,7 @@ class Scanner {
     // The text after the last child is left out of the batches: a text node
     // names no record set, so nothing is lost, and a batch then always ends
     // right after a '>'.
-    if (!result.cuts.empty() && lastChildEnd > result.cuts.back()) {
-      result.cuts.push_back(lastChildEnd);
-    }
+    if (anyCut && lastChildEnd > lastPublished) publish(lastChildEnd);
     return result;
   }
 
@@ -562,6 +572,7 @@ class Scanner {
   const std::string& t_;
   const std::size_t n_;
   const std::string& address_;
+  const std::function<void(std::size_t)>& cut_;
 };
 
 }  // namespace
@@ -643,15 +654,17 @@ std::string_view NodeText(pugi::xml_node node, std::string& scratch) {
   if (type == pugi::node_pcdata || type == pugi::node_cdata) return node.value();
   if (type != pugi::node_element) return {};
   pugi::xml_node first = node.first_child();
-  if (!first) return {};
-  if (!first.next_sibling() &&
+  if (!first) return node.value();
+  if (*node.value() == '\0' && !first.next_sibling() &&
       (first.type() == pugi::node_pcdata || first.type() == pugi::node_cdata)) {
     return first.value();
   }
-  scratch.clear();
+  // An element's own value is the text that opens it, so it comes before
+  // its children.
+  scratch.assign(node.value());
   pugi::xml_node n = first;
   while (n) {
-    if (n.type() == pugi::node_pcdata || n.type() == pugi::node_cdata) scratch += n.value();
+    scratch += n.value();  // the text of a text node, the opening text of an element
     if (pugi::xml_node child = n.first_child()) {
       n = child;
       continue;
@@ -667,129 +680,154 @@ LoadDocument::LoadDocument(std::string bytes, std::string shownAddress)
     : shownAddress_(std::move(shownAddress)) {
   auto [text, begin] = SettleEncoding(std::move(bytes), shownAddress_);
   text_ = std::move(text);
-  Scanner::Result scanned = Scanner(text_, shownAddress_).Scan(begin);
-  rootName_ = std::move(scanned.rootName);
-  cuts_ = std::move(scanned.cuts);
-  rootHasChildNodes_ = scanned.rootHasChildNodes;
+  begin_ = begin;
 }
 
-namespace {
-
-// Parses the batches on a helper thread, at most kAhead of them ahead of the
-// reader, so that the parse of one batch overlaps the reading of the one
-// before. Batch i lives in slot i % kAhead until the reader releases it.
-class BatchPipeline {
+// The batches of a read: bounded by the scan as it goes, claimed in order by
+// a helper thread and by the reading thread, each parsed and digested by the
+// thread that claimed it, and consumed in order by the reading thread. A
+// digest is far smaller than its batch's element tree, and each thread holds
+// one tree at a time. A batch is parsed in place in a copy of its bytes: the
+// document text stays as received, for the scan that is still reading it and
+// for the places that messages name.
+class LoadDocument::Pipeline {
  public:
-  static constexpr std::size_t kAhead = 3;
-  using Parse = std::function<void(pugi::xml_document&, std::size_t batch)>;
+  Pipeline(LoadDocument& document, const Digester& digest) : document_(document), digest_(digest) {}
 
-  BatchPipeline(std::size_t batches, Parse parse)
-      : batches_(batches), parse_(std::move(parse)), worker_([this] { Run(); }) {}
-
-  ~BatchPipeline() {
+  ~Pipeline() {
     {
       std::lock_guard lock(mutex_);
       stop_ = true;
     }
     changed_.notify_all();
-    worker_.join();
+    if (helper_.joinable()) helper_.join();
   }
 
-  // Waits for batch i; rethrows the error of its parse.
-  pugi::xml_document& Get(std::size_t i) {
-    std::unique_lock lock(mutex_);
-    changed_.wait(lock, [&] { return parsed_ > i; });
-    Slot& slot = slots_[i % kAhead];
-    if (slot.error) std::rethrow_exception(slot.error);
-    return slot.document;
+  // Without a helper everything happens on the reading thread.
+  void StartHelper() {
+    try {
+      helper_ = std::thread([this] { HelperLoop(); });
+    } catch (const std::system_error&) {
+      // No thread to be had: the reading thread does it all.
+    }
   }
 
-  void Release(std::size_t i) {
+  void AddCut(std::size_t at) {
     {
       std::lock_guard lock(mutex_);
-      released_ = i + 1;
+      cuts_.push_back(at);
+    }
+    if (cuts_.size() >= 2) changed_.notify_all();
+  }
+
+  void ScanDone() {
+    {
+      std::lock_guard lock(mutex_);
+      scanDone_ = true;
     }
     changed_.notify_all();
   }
 
+  void ConsumeAll(const std::function<void(Digest&)>& consume) {
+    Workspace space;
+    std::unique_lock lock(mutex_);
+    const std::size_t batches = cuts_.empty() ? 0 : cuts_.size() - 1;
+    for (std::size_t i = 0; i < batches; ++i) {
+      while (i >= slots_.size() || !slots_[i].done) {
+        if (next_ < batches) {
+          Work(lock, space);
+        } else {
+          changed_.wait(lock);
+        }
+      }
+      Slot slot = std::move(slots_[i]);
+      lock.unlock();
+      if (slot.error) std::rethrow_exception(slot.error);
+      consume(*slot.digest);
+      slot.digest.reset();
+      lock.lock();
+    }
+  }
+
  private:
   struct Slot {
-    pugi::xml_document document;
+    bool done = false;
+    std::unique_ptr<Digest> digest;
     std::exception_ptr error;
   };
 
-  void Run() {
-    for (std::size_t i = 0; i < batches_; ++i) {
-      {
-        std::unique_lock lock(mutex_);
-        changed_.wait(lock, [&] { return stop_ || i - released_ < kAhead; });
-        if (stop_) return;
-      }
-      Slot& slot = slots_[i % kAhead];
-      slot.error = nullptr;
-      try {
-        parse_(slot.document, i);
-      } catch (...) {
-        slot.error = std::current_exception();
-      }
-      const bool failed = slot.error != nullptr;
-      {
-        std::lock_guard lock(mutex_);
-        parsed_ = i + 1;
-      }
-      changed_.notify_all();
-      if (failed) return;
+  struct Workspace {
+    pugi::xml_document tree;
+    std::string bytes;
+  };
+
+  void HelperLoop() {
+    Workspace space;
+    std::unique_lock lock(mutex_);
+    for (;;) {
+      changed_.wait(lock, [&] { return stop_ || next_ + 1 < cuts_.size() || scanDone_; });
+      if (stop_ || next_ + 1 >= cuts_.size()) return;
+      Work(lock, space);
     }
   }
 
-  const std::size_t batches_;
-  const Parse parse_;
-  Slot slots_[kAhead];
+  // Claims the next batch, parses and digests it with the lock released.
+  void Work(std::unique_lock<std::mutex>& lock, Workspace& space) {
+    const std::size_t i = next_++;
+    const std::size_t begin = cuts_[i], end = cuts_[i + 1];
+    if (slots_.size() <= i) slots_.resize(i + 1);
+    lock.unlock();
+    std::unique_ptr<Digest> digest;
+    std::exception_ptr error;
+    try {
+      document_.ParseBatch(space.tree, space.bytes, begin, end);
+      digest = digest_(space.tree.first_child(), end - begin);
+    } catch (...) {
+      error = std::current_exception();
+    }
+    space.tree.reset();
+    lock.lock();
+    Slot& slot = slots_[i];
+    slot.digest = std::move(digest);
+    slot.error = std::move(error);
+    slot.done = true;
+    changed_.notify_all();
+  }
+
+  LoadDocument& document_;
+  const Digester& digest_;
   std::mutex mutex_;
   std::condition_variable changed_;
-  std::size_t parsed_ = 0, released_ = 0;
+  std::vector<std::size_t> cuts_;
+  std::deque<Slot> slots_;  // a deque keeps its elements in place as it grows
+  std::size_t next_ = 0;    // the next batch to claim
+  bool scanDone_ = false;
   bool stop_ = false;
-  std::thread worker_;  // last: it starts once everything above exists
+  std::thread helper_;
 };
 
-}  // namespace
-
-void LoadDocument::ForEachRootChild(const std::function<void(pugi::xml_node)>& visit) {
-  const std::size_t batches = cuts_.empty() ? 0 : cuts_.size() - 1;
-  auto visitAll = [&](pugi::xml_document& batch) {
-    for (pugi::xml_node node = batch.first_child(); node; node = node.next_sibling()) visit(node);
-  };
-  std::unique_ptr<BatchPipeline> pipeline;
-  if (batches > 1) {
-    try {
-      pipeline = std::make_unique<BatchPipeline>(batches,
-                                                 [this](pugi::xml_document& batch, std::size_t i) {
-                                                   ParseBatch(batch, cuts_[i], cuts_[i + 1]);
-                                                 });
-    } catch (const std::system_error&) {
-      pipeline.reset();  // no thread to be had: parse on this one
-    }
-  }
-  if (!pipeline) {
-    pugi::xml_document batch;
-    for (std::size_t i = 0; i < batches; ++i) {
-      ParseBatch(batch, cuts_[i], cuts_[i + 1]);
-      visitAll(batch);
-    }
-    return;
-  }
-  for (std::size_t i = 0; i < batches; ++i) {
-    visitAll(pipeline->Get(i));
-    pipeline->Release(i);
-  }
+void LoadDocument::Read(const Digester& digest, const std::function<bool()>& ready,
+                        const std::function<void(Digest&)>& consume) {
+  Pipeline pipeline(*this, digest);
+  // A document of a batch or two is read faster than a thread starts.
+  if (text_.size() - begin_ > 2 * kBatchBytes) pipeline.StartHelper();
+  const std::function<void(std::size_t)> cut = [&](std::size_t at) { pipeline.AddCut(at); };
+  Scanner::Result scanned = Scanner(text_, shownAddress_, cut).Scan(begin_);
+  rootName_ = std::move(scanned.rootName);
+  rootHasChildNodes_ = scanned.rootHasChildNodes;
+  pipeline.ScanDone();
+  if (!ready()) return;
+  pipeline.ConsumeAll(consume);
 }
 
-void LoadDocument::ParseBatch(pugi::xml_document& batch, std::size_t begin, std::size_t end) {
-  // In-place: the batch's bytes are read once, and a copy of a large
-  // document is what batching avoids.
-  pugi::xml_parse_result result =
-      batch.load_buffer_inplace(text_.data() + begin, end - begin,
-                                pugi::parse_default | pugi::parse_fragment, pugi::encoding_utf8);
+void LoadDocument::ParseBatch(pugi::xml_document& batch, std::string& bytes, std::size_t begin,
+                              std::size_t end) const {
+  // The copy is reused from batch to batch, so that no batch costs an
+  // allocation of its size.
+  bytes.assign(text_, begin, end - begin);
+  pugi::xml_parse_result result = batch.load_buffer_inplace(
+      bytes.data(), bytes.size(),
+      pugi::parse_default | pugi::parse_fragment | pugi::parse_embed_pcdata, pugi::encoding_utf8);
   if (!result) {
     RefuseAt(shownAddress_, text_, begin + static_cast<std::size_t>(result.offset),
              result.description());

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <functional>
+#include <memory>
 #include <pugixml.hpp>
 #include <string>
 #include <string_view>
@@ -39,41 +40,71 @@ double RecordSetNumber(std::string_view elementName);
 // The text of a node: a text node's own text, or the concatenated text of
 // every text node below an element, in document order. Walks the subtree
 // without recursion. The result views either the tree or `scratch`.
+//
+// The batches are parsed with the text that opens an element kept as the
+// element's value, which is how a document of one value per element keeps
+// half of its nodes out of the tree; the text then comes first among the
+// element's parts.
 std::string_view NodeText(pugi::xml_node node, std::string& scratch);
+
+// Calls part(text) with the text of every part of an element, in document
+// order: the text that opens it, then each child node's text.
+template <typename Part>
+void ForEachPartText(pugi::xml_node element, std::string& scratch, Part&& part) {
+  if (element.type() != pugi::node_element) return;
+  if (const char* value = element.value(); *value != '\0') part(std::string_view(value));
+  for (pugi::xml_node child = element.first_child(); child; child = child.next_sibling()) {
+    part(NodeText(child, scratch));
+  }
+}
 
 class LoadDocument {
  public:
   // Settles the encoding of `bytes` (UTF-8, UTF-16 and UTF-32 with or without
-  // a byte-order mark; ISO-8859-1, Windows-1252 and US-ASCII when declared)
-  // and checks that the text is one element tree: tags balanced and matching,
-  // nesting within kMaxElementDepth, one root. Throws
-  // ControlError(errc::kDocument) naming `shownAddress` when it is not.
+  // a byte-order mark; ISO-8859-1, Windows-1252 and US-ASCII when declared).
+  // Throws ControlError(errc::kDocument) naming `shownAddress` when it cannot.
   LoadDocument(std::string bytes, std::string shownAddress);
   LoadDocument(const LoadDocument&) = delete;
   LoadDocument& operator=(const LoadDocument&) = delete;
 
-  // Whether the root element has child nodes once white space that stands
-  // alone between elements and comments are left out.
+  // What a batch of root children turns into, made by a Digester.
+  struct Digest {
+    virtual ~Digest() = default;
+  };
+  // Turns the root children of one parsed batch (the first of them, and its
+  // siblings; the batch's size in bytes) into a Digest. It runs on a helper
+  // thread and on the calling thread, two batches at once, so it may only
+  // read what stays unchanged during Read.
+  using Digester = std::function<std::unique_ptr<Digest>(pugi::xml_node first, std::size_t bytes)>;
+
+  // Checks on the calling thread that the text is one element tree (tags
+  // balanced and matching, nesting within kMaxElementDepth, one root) and
+  // throws ControlError(errc::kDocument) naming the address when it is not;
+  // meanwhile a helper thread parses and digests the batches whose bounds
+  // the check has passed. Then calls ready(), which returns whether to go
+  // on, and consume() with every batch's digest in document order; the
+  // calling thread digests batches too rather than wait. A parse error
+  // throws ControlError(errc::kDocument) naming the address and the place
+  // when the consuming reaches its batch.
+  void Read(const Digester& digest, const std::function<bool()>& ready,
+            const std::function<void(Digest&)>& consume);
+
+  // Valid from ready() on: whether the root element has child nodes once
+  // white space that stands alone between elements and comments are left
+  // out, and the root's name.
   bool RootHasChildNodes() const { return rootHasChildNodes_; }
   const std::string& RootName() const { return rootName_; }
 
-  // Parses the root's children batch by batch and hands each one to `visit`,
-  // in document order. A node is valid only during its visit. Parse errors
-  // throw ControlError(errc::kDocument) naming the address and the place,
-  // when the reading reaches the batch that holds them. A large document's
-  // batches are parsed on a helper thread a few batches ahead of the
-  // reading, which stays on the calling thread.
-  void ForEachRootChild(const std::function<void(pugi::xml_node)>& visit);
-
  private:
-  void ParseBatch(pugi::xml_document& batch, std::size_t begin, std::size_t end);
+  class Pipeline;
+  // Parses text_[begin, end) in place in `bytes`, a copy.
+  void ParseBatch(pugi::xml_document& batch, std::string& bytes, std::size_t begin,
+                  std::size_t end) const;
 
-  std::string text_;  // UTF-8
+  std::string text_;       // UTF-8
+  std::size_t begin_ = 0;  // where the content starts (after a byte-order mark)
   std::string shownAddress_;
   std::string rootName_;
-  // Batch bounds in text_: batch i is [cuts_[i], cuts_[i + 1]). Each bound
-  // lies between two children of the root, right after a '>'.
-  std::vector<std::size_t> cuts_;
   bool rootHasChildNodes_ = false;
 };
 

@@ -361,5 +361,26 @@ TEST_F(LargeDocumentTest, AnErrorInALateBatchStopsTheReadingThere) {
   EXPECT_EQ(Total(), 6000u);
 }
 
+// The records of a large document are converted on two threads; a fault in
+// a record must still stop the reading exactly where it stands, after the
+// values of that record that came before it.
+TEST_F(LargeDocumentTest, AFaultInsideALateRecordKeepsTheValuesBeforeIt) {
+  const GeneratedDocument doc = GenerateLoadDocument(6000, 7);
+  const std::size_t end = doc.xml.rfind("</TermFees>");
+  for (const char* bad : {"<Bogus>1</Bogus>", "<Term>twelve</Term>"}) {
+    SCOPED_TRACE(bad);
+    host.ClearRecords();
+    std::string xml = doc.xml;
+    xml.insert(end, std::string("<T1><Effectivity>2031-05-06</Effectivity>") + bad +
+                        "<MembershipFee>1.00</MembershipFee></T1><T2/>");
+    Load(xml);
+    ASSERT_EQ(host.messages.size(), 1u);
+    EXPECT_EQ(Total(), 6001u);
+    const std::size_t last = doc.records[1];
+    EXPECT_EQ(Field(1, last, "Effectivity"), Value(Date(2031, 5, 6)));
+    EXPECT_TRUE(Field(1, last, "MembershipFee").IsNull());
+  }
+}
+
 }  // namespace
 }  // namespace harnolfees::testing
