@@ -429,6 +429,7 @@ Database::Database(DatabaseOptions options) : options_(std::move(options)) {
 
 Database::~Database() {
   readers_.clear();
+  for (auto& [sql, st] : controlStatements_) sqlite3_finalize(st);
   for (auto* s : shapeStatements_) sqlite3_finalize(s);
   sqlite3_finalize(centerExists_);
   sqlite3_close(writer_);
@@ -482,32 +483,62 @@ void Database::RunBatch(std::vector<Job*>& batch) {
   auto failAll = [&](const std::string& message) {
     for (auto& o : outcomes) o = {ExecOutcome::Status::Failed, message};
   };
-  if (!TryExec(writer_, "BEGIN IMMEDIATE")) {
+  if (!RunControl("BEGIN IMMEDIATE")) {
     failAll(std::string("failed: the database is not available: ") + sqlite3_errmsg(writer_));
   } else {
     const std::string now = Timestamp::Now().ToStorage();
     bool broken = false;
-    for (std::size_t j = 0; j < batch.size() && !broken; ++j) {
-      if (!TryExec(writer_, "SAVEPOINT posted_text")) {
-        broken = true;
-        break;
+    if (batch.size() == 1) {
+      // A text alone needs no savepoint: its failure undoes the transaction.
+      outcomes[0] = RunJob(batch[0]->statements, now);
+      if (!outcomes[0].ok()) {
+        if (!RunControl("ROLLBACK") && !sqlite3_get_autocommit(writer_)) {
+          TryExec(writer_, "ROLLBACK");
+        }
+        batch[0]->outcome = std::move(outcomes[0]);
+        return;
       }
-      outcomes[j] = RunJob(batch[j]->statements, now);
-      if (!outcomes[j].ok() && !TryExec(writer_, "ROLLBACK TO posted_text")) broken = true;
-      if (!broken && !TryExec(writer_, "RELEASE posted_text")) broken = true;
       if (sqlite3_get_autocommit(writer_)) broken = true;  // the transaction is gone
+    } else {
+      for (std::size_t j = 0; j < batch.size() && !broken; ++j) {
+        if (!RunControl("SAVEPOINT posted_text")) {
+          broken = true;
+          break;
+        }
+        outcomes[j] = RunJob(batch[j]->statements, now);
+        if (!outcomes[j].ok() && !RunControl("ROLLBACK TO posted_text")) broken = true;
+        if (!broken && !RunControl("RELEASE posted_text")) broken = true;
+        if (sqlite3_get_autocommit(writer_)) broken = true;  // the transaction is gone
+      }
     }
     if (broken) {
       const std::string why = sqlite3_errmsg(writer_);
       TryExec(writer_, "ROLLBACK");
       failAll("failed: the database could not complete the transaction: " + why);
-    } else if (!TryExec(writer_, "COMMIT")) {
+    } else if (!RunControl("COMMIT")) {
       const std::string why = sqlite3_errmsg(writer_);
       TryExec(writer_, "ROLLBACK");
       failAll("failed: the database could not commit: " + why);
     }
   }
   for (std::size_t j = 0; j < batch.size(); ++j) batch[j]->outcome = std::move(outcomes[j]);
+}
+
+bool Database::RunControl(const char* sql) {
+  sqlite3_stmt* st = nullptr;
+  for (auto& [text, prepared] : controlStatements_) {
+    if (text == sql) st = prepared;
+  }
+  if (!st) {
+    if (sqlite3_prepare_v3(writer_, sql, -1, SQLITE_PREPARE_PERSISTENT, &st, nullptr) !=
+        SQLITE_OK) {
+      return false;
+    }
+    controlStatements_.emplace_back(sql, st);
+  }
+  const int rc = sqlite3_step(st);
+  sqlite3_reset(st);
+  return rc == SQLITE_DONE;
 }
 
 sqlite3_stmt* Database::WriterStatement(int shape) {

@@ -17,6 +17,7 @@
 #include <mutex>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "statement.hpp"
@@ -84,6 +85,10 @@ class Database {
   void RunBatch(std::vector<Job*>& batch);
   ExecOutcome RunJob(const std::vector<ParsedStatement>& statements, const std::string& now);
   sqlite3_stmt* WriterStatement(int shape);
+  // Runs one of the writer's transaction statements (BEGIN IMMEDIATE,
+  // SAVEPOINT, ...), prepared once: each save runs several of them, and
+  // compiling them every time would cost more than the save itself.
+  bool RunControl(const char* sql);
   std::unique_ptr<Reader> AcquireReader();
   void ReleaseReader(std::unique_ptr<Reader> reader);
 
@@ -94,6 +99,7 @@ class Database {
   sqlite3* writer_ = nullptr;
   std::vector<sqlite3_stmt*> shapeStatements_;
   sqlite3_stmt* centerExists_ = nullptr;
+  std::vector<std::pair<std::string, sqlite3_stmt*>> controlStatements_;
 
   std::mutex queueMutex_;
   std::condition_variable batchDone_;

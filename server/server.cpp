@@ -1,6 +1,7 @@
 #include "server.hpp"
 
 #include <httplib.h>
+#include <sys/socket.h>
 
 #include <algorithm>
 #include <chrono>
@@ -193,6 +194,15 @@ void FeeServer::Install() {
   // Replies go out in more than one write; without this, Nagle's algorithm
   // and the client's delayed ACK hold each reply back by tens of milliseconds.
   svr.set_tcp_nodelay(true);
+  // The listening socket: remembered so that Bind can lengthen its queue of
+  // pending connections, and bound with SO_REUSEADDR only. (The library's
+  // default also sets SO_REUSEPORT, which would let a second server start on
+  // the same port and take part of the connections unnoticed.)
+  svr.set_socket_options([this](int sock) {
+    const int yes = 1;
+    setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    listenSocket_ = sock;
+  });
   svr.set_keep_alive_max_count(100000);
   svr.set_keep_alive_timeout(3);
   svr.set_read_timeout(10, 0);
@@ -380,6 +390,11 @@ int FeeServer::Bind() {
   } else if (!http_->bind_to_port(options_.host, port)) {
     throw std::runtime_error("cannot listen on " + options_.host + ":" + std::to_string(port));
   }
+  // The library listens with a queue of 5 pending connections. When more
+  // clients than that connect at once, the kernel drops the surplus SYNs and
+  // those clients wait a full second to retry; listening again on the bound
+  // socket gives it the system's queue length.
+  if (listenSocket_ >= 0) ::listen(listenSocket_, SOMAXCONN);
   return port;
 }
 

@@ -70,6 +70,7 @@ class FeeServer {
   std::unique_ptr<Database> db_;
   std::unique_ptr<UserDirectory> users_;
   std::unique_ptr<httplib::Server> http_;
+  int listenSocket_ = -1;  // once bound
 };
 
 }  // namespace harnolfees::server
