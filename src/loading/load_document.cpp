@@ -1,5 +1,6 @@
 #include "loading/load_document.hpp"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <condition_variable>
@@ -374,8 +375,7 @@ class Scanner {
     };
 
     for (;;) {
-      const void* hit = p < n_ ? std::memchr(t_.data() + p, '<', n_ - p) : nullptr;
-      const std::size_t lt = hit ? static_cast<const char*>(hit) - t_.data() : n_;
+      const std::size_t lt = NextTag(p);
       if (lt > p) {
         const std::size_t depth = open.size();
         if (depth == 0 && !AllXmlSpace(t_.data() + p, lt - p)) {
@@ -416,8 +416,7 @@ class Scanner {
         std::size_t q = p + 2;
         // The expected name is compared in place; only a mismatch is read
         // out name by name for its message.
-        if (!open.empty() && n_ - q > open.back().size() &&
-            std::memcmp(t_.data() + q, open.back().data(), open.back().size()) == 0 &&
+        if (!open.empty() && n_ - q > open.back().size() && SameBytes(q, open.back()) &&
             !IsNameChar(t_[q + open.back().size()])) {
           q += open.back().size();
         } else {
@@ -500,6 +499,37 @@ class Scanner {
   }
 
   bool Starts(std::size_t p, std::string_view s) const { return t_.compare(p, s.size(), s) == 0; }
+
+  // The next '<' from p on, or n_. The text between two tags of a schedule
+  // is a value of a few bytes, so a look at the next bytes finds most tags
+  // sooner than a library search would start.
+  std::size_t NextTag(std::size_t p) const {
+    const char* s = t_.data();
+    for (const std::size_t near = std::min(n_, p + 24); p < near; ++p) {
+      if (s[p] == '<') return p;
+    }
+    if (p >= n_) return n_;
+    const void* hit = std::memchr(s + p, '<', n_ - p);
+    return hit ? static_cast<std::size_t>(static_cast<const char*>(hit) - s) : n_;
+  }
+
+  // Whether the text at p starts with `name` (room for it is known); names
+  // are short, so eight bytes at a time and no library call.
+  bool SameBytes(std::size_t p, std::string_view name) const {
+    const char* a = t_.data() + p;
+    const char* b = name.data();
+    std::size_t n = name.size();
+    for (; n >= 8; n -= 8, a += 8, b += 8) {
+      std::uint64_t x, y;
+      std::memcpy(&x, a, 8);
+      std::memcpy(&y, b, 8);
+      if (x != y) return false;
+    }
+    for (; n > 0; --n, ++a, ++b) {
+      if (*a != *b) return false;
+    }
+    return true;
+  }
 
   std::size_t Past(std::size_t from, std::string_view terminator, std::size_t start,
                    const char* what) {

@@ -1,3 +1,4 @@
+#include <algorithm>
 // Number texts: the numeric test, text-to-number, the default number text,
 // FormatNumber, Val and the integer roundings.
 #include <charconv>
@@ -96,12 +97,23 @@ Decimal DoubleToDecimal(double value, int maxDigits) {
   Decimal d;
   if (value == 0 || !std::isfinite(value)) return d;
   char buf[64];
+  // The shortest digits that read back as the value are also its rounding to
+  // any number of digits up to 15 that is at least as large: they lie within
+  // half a unit of the last place of a double, closer than half a unit of the
+  // 15th digit.
+  // Only a value that needs more digits than allowed takes the slower,
+  // rounding conversion.
   std::to_chars_result r =
-      maxDigits >= 17
-          ? std::to_chars(buf, buf + sizeof buf, std::fabs(value), std::chars_format::scientific)
-          : std::to_chars(buf, buf + sizeof buf, std::fabs(value), std::chars_format::scientific,
-                          maxDigits - 1);
+      std::to_chars(buf, buf + sizeof buf, std::fabs(value), std::chars_format::scientific);
   std::string_view text(buf, static_cast<std::size_t>(r.ptr - buf));
+  const std::size_t mantissaDigits =
+      text.find('e') - (text.find('.') == std::string_view::npos ? 0 : 1);
+  if (maxDigits < 17 &&
+      (maxDigits > 15 || mantissaDigits > static_cast<std::size_t>(std::max(maxDigits, 1)))) {
+    r = std::to_chars(buf, buf + sizeof buf, std::fabs(value), std::chars_format::scientific,
+                      maxDigits - 1);
+    text = std::string_view(buf, static_cast<std::size_t>(r.ptr - buf));
+  }
   std::size_t e = text.find('e');
   for (char c : text.substr(0, e))
     if (IsDigit(c)) d.digits += c;

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <random>
+#include <string>
 
 #include "harnolfees/runtime.hpp"
 #include "support/fake_host.hpp"
@@ -60,6 +62,38 @@ TEST(NumberToTextTest, WritesShortestPlainText) {
   EXPECT_EQ(NumberToText(0.0001), "0.0001");
   EXPECT_EQ(NumberToText(123456789012345.0), "123456789012345");
   EXPECT_EQ(NumberToText(922337203685477.0), "922337203685477");
+}
+
+// The significant digits of a number's text: sign, point, exponent and the
+// zeros at either end left out.
+std::string SignificantDigits(const std::string& text) {
+  std::string digits;
+  for (char c : text.substr(0, text.find_first_of("Ee"))) {
+    if (c >= '0' && c <= '9') digits += c;
+  }
+  digits.erase(0, digits.find_first_not_of('0'));
+  digits.erase(digits.find_last_not_of('0') + 1);
+  return digits;
+}
+
+// Fifteen significant digits, correctly rounded, whatever the shortest form
+// of the double: checked against the C library's own rounding of the exact
+// binary value, for short values (0.0725 * 100) and for values whose shortest
+// form needs all seventeen digits.
+TEST(NumberToTextTest, ShowsTheValueRoundedToFifteenDigits) {
+  std::mt19937_64 random(20261206);
+  std::uniform_int_distribution<int> exponent(-15, 14);
+  std::uniform_real_distribution<double> mantissa(1.0, 10.0);
+  std::uniform_int_distribution<int> shortDigits(1, 999999);
+  for (int i = 0; i < 20000; ++i) {
+    double value = i % 2 == 0 ? mantissa(random) * std::pow(10.0, exponent(random))
+                              : shortDigits(random) * std::pow(10.0, exponent(random) - 6);
+    if (i % 3 == 0) value = -value;
+    char reference[64];
+    std::snprintf(reference, sizeof reference, "%.14e", value);
+    ASSERT_EQ(SignificantDigits(NumberToText(value)), SignificantDigits(reference))
+        << value << " shown as " << NumberToText(value);
+  }
 }
 
 TEST(NumberToTextTest, UsesExponentFormForExtremeMagnitudes) {
