@@ -1,5 +1,4 @@
 // LoadData: the host's request to show the fee schedule of one center.
-#include <charconv>
 #include <cstdint>
 #include <cstring>
 #include <exception>
@@ -158,14 +157,15 @@ Value FieldValue(const FieldDef& def, std::string_view text, std::string_view re
     case FieldType::Double:
       // Correctly rounded, as the general number conversion is; fifteen
       // digits stay far inside the range of a Single.
-      if (ReadPlainDecimal(text, 15)) {
-        double v = 0;
-        const char* end = text.data() + text.size();
-        if (auto [ptr, ec] = std::from_chars(text.data(), end, v);
-            ec == std::errc() && ptr == end) {
-          if (def.type == FieldType::Single) return Value(static_cast<float>(v));
-          return Value(v);
-        }
+      if (std::optional<PlainDecimal> d = ReadPlainDecimal(text, 15)) {
+        // At most fifteen digits are exact in a double, and so is every power
+        // of ten up to 10^22: their quotient is the correctly rounded value.
+        static constexpr double kPowersOfTen[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                                  1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+        double v = static_cast<double>(d->digits) / kPowersOfTen[d->decimals];
+        if (d->negative) v = -v;
+        if (def.type == FieldType::Single) return Value(static_cast<float>(v));
+        return Value(v);
       }
       break;
     case FieldType::Char:

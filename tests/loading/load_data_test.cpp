@@ -2,6 +2,8 @@
 // returns.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 #include "loading/loading_fixture.hpp"
 #include "support/document_generator.hpp"
 
@@ -359,6 +361,31 @@ TEST_F(LargeDocumentTest, AnErrorInALateBatchStopsTheReadingThere) {
   Load(xml);
   EXPECT_TRUE(host.messages.empty());
   EXPECT_EQ(Total(), 6000u);
+}
+
+// Plain decimals are read exactly as the general number conversion reads
+// them: the nearest double (Double) and the float nearest to that (Single).
+TEST_F(LoadingTest, PlainDecimalsBecomeTheNearestDoubleAndSingle) {
+  const std::vector<std::string> texts = {"0.0722", "-1.5", "123456789012345",  "0.000000000000001",
+                                          "0.1",    "-0",   "999999999999.999", "7.25",
+                                          "0.3",    "2.675"};
+  std::string xml = "<TermFees>";
+  for (const std::string& t : texts) {
+    xml += "<T5><Effectivity>2004-01-01</Effectivity><BetaAPR>" + t + "</BetaAPR></T5>";
+    xml +=
+        "<T1><Effectivity>2004-01-01</Effectivity><MembershipFee>1</MembershipFee>"
+        "<Term>12</Term><MembershipRoyalty>" +
+        t +
+        "</MembershipRoyalty><MinimumRoyalty>1</MinimumRoyalty>"
+        "<RoyaltyReserve>0.5</RoyaltyReserve></T1>";
+  }
+  Load(xml + "</TermFees>");
+  ASSERT_TRUE(host.messages.empty()) << host.LastMessage().prompt;
+  for (std::size_t i = 0; i < texts.size(); ++i) {
+    const double nearest = std::strtod(texts[i].c_str(), nullptr);
+    EXPECT_EQ(Field(5, i, "BetaAPR"), Value(nearest)) << texts[i];
+    EXPECT_EQ(Field(1, i, "MembershipRoyalty"), Value(static_cast<float>(nearest))) << texts[i];
+  }
 }
 
 // The records of a large document are converted on two threads; a fault in
