@@ -4,7 +4,8 @@
 #   ./run.sh test   set up, build, run every test (plain and under ASan+UBSan), then
 #                   fuzz each libFuzzer target for 60 s (HARNOLFEES_FUZZ_SECONDS)
 # Other verbs: setup, build, bench (bench/REPORT.md), fuzz [SECONDS] (each libFuzzer
-# target, default 60 s), coverage (line and branch coverage of src/).
+# target, default 60 s), coverage (line and branch coverage of src/), prove (test,
+# then bench, then coverage: all the evidence in one go).
 set -euo pipefail
 
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
@@ -94,8 +95,14 @@ case "${1:-}" in
     ;;
   fuzz) setup && exec fuzz/run.sh "${2:-60}" ;;
   coverage) setup && exec tools/coverage.sh ;;
+  prove)
+    run_tests
+    configure_and_build build-release -DCMAKE_BUILD_TYPE=Release -DHARNOLFEES_BUILD_QT=OFF
+    bench/report build-release
+    exec tools/coverage.sh
+    ;;
   *)
-    echo "usage: $0 demo|test|setup|build|bench|fuzz [SECONDS]|coverage" >&2
+    echo "usage: $0 demo|test|setup|build|bench|fuzz [SECONDS]|coverage|prove" >&2
     exit 2
     ;;
 esac
