@@ -14,17 +14,11 @@ namespace harnolfees::detail {
 
 namespace {
 
-std::uint64_t FromSigned(std::int64_t v) { return static_cast<std::uint64_t>(v); }
 std::int64_t ToSigned(std::uint64_t w) { return static_cast<std::int64_t>(w); }
 
-std::uint64_t EncodeDate(const DateTime& d) {
-  return (std::uint64_t{static_cast<std::uint32_t>(d.DaySerial())} << 32) |
-         static_cast<std::uint32_t>(d.SecondOfDay());
-}
 std::int32_t DaysOf(std::uint64_t w) { return static_cast<std::int32_t>(w >> 32); }
 std::int32_t SecondsOf(std::uint64_t w) { return static_cast<std::int32_t>(w & 0xFFFFFFFFu); }
 
-std::uint64_t EncodeFloat(float f) { return std::bit_cast<std::uint32_t>(f); }
 float DecodeFloat(std::uint64_t w) { return std::bit_cast<float>(static_cast<std::uint32_t>(w)); }
 
 }  // namespace
@@ -147,17 +141,19 @@ std::uint64_t RowStore::Encode(FieldType type, const Value& value) {
   const auto& s = value.storage();
   switch (type) {
     case FieldType::SmallInt:
-      return FromSigned(std::get<std::int16_t>(s));
+      return EncodeWhole(std::get<std::int16_t>(s));
     case FieldType::Integer:
-      return FromSigned(std::get<std::int32_t>(s));
+      return EncodeWhole(std::get<std::int32_t>(s));
     case FieldType::Single:
-      return EncodeFloat(std::get<float>(s));
+      return EncodeSingle(std::get<float>(s));
     case FieldType::Double:
-      return std::bit_cast<std::uint64_t>(std::get<double>(s));
+      return EncodeReal(std::get<double>(s));
     case FieldType::Currency:
-      return FromSigned(std::get<Money>(s).Units());
-    case FieldType::Date:
-      return EncodeDate(std::get<DateTime>(s));
+      return EncodeWhole(std::get<Money>(s).Units());
+    case FieldType::Date: {
+      const DateTime& d = std::get<DateTime>(s);
+      return EncodeDate(d.DaySerial(), d.SecondOfDay());
+    }
     case FieldType::Char:
     case FieldType::VarChar:
       break;

@@ -69,6 +69,15 @@ class RowStore {
   // The cell of a value already converted to a field type other than text,
   // and back.
   static std::uint64_t Encode(FieldType type, const Value& value);
+  // The cells of the types, made directly: whole numbers (SmallInt, Integer,
+  // and Currency in ten-thousandths), Double, Single and Date.
+  static std::uint64_t EncodeWhole(std::int64_t v) { return static_cast<std::uint64_t>(v); }
+  static std::uint64_t EncodeReal(double v) { return std::bit_cast<std::uint64_t>(v); }
+  static std::uint64_t EncodeSingle(float v) { return std::bit_cast<std::uint32_t>(v); }
+  static std::uint64_t EncodeDate(std::int32_t days, std::int32_t seconds) {
+    return (std::uint64_t{static_cast<std::uint32_t>(days)} << 32) |
+           static_cast<std::uint32_t>(seconds);
+  }
   static Value Decode(FieldType type, std::uint64_t cell);
   void Read(RowId row, int field, Value& out) const;
   bool IsNull(RowId row, int field) const { return !Present(RowPtr(row), field); }

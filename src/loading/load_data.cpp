@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "catalogue/field_value.hpp"
+#include "catalogue/row_store.hpp"
 #include "harnolfees/control.hpp"
 #include "loading/load_document.hpp"
 
@@ -130,29 +131,37 @@ std::optional<PlainDecimal> ReadPlainDecimal(std::string_view t, int maxDecimals
   return d;
 }
 
-// The value of a field from its text in the document, converted for the
-// field: the canonical forms directly, every other text by the record set's
-// own conversion (which may refuse it).
-Value FieldValue(const FieldDef& def, std::string_view text, std::string_view recordSetName) {
+// The cell of a field from its text in the server's canonical form (a date
+// yyyy-mm-ddThh:mm:ss, a plain decimal or whole number, a text that fits),
+// made directly; false for any other text, which the record set's own
+// conversion then reads or refuses.
+bool CanonicalCell(const FieldDef& def, std::string_view text, std::vector<std::string>& texts,
+                   detail::LoadedValue& out) {
+  using detail::RowStore;
   switch (def.type) {
     case FieldType::Date:
-      if (std::optional<DateTime> d = CanonicalDate(text)) return Value(*d);
-      break;
+      if (std::optional<DateTime> d = CanonicalDate(text)) {
+        out.cell = RowStore::EncodeDate(d->DaySerial(), d->SecondOfDay());
+        return true;
+      }
+      return false;
     case FieldType::SmallInt:
     case FieldType::Integer:
       if (std::optional<PlainDecimal> d = ReadPlainDecimal(text, 0); d && d->digits < 1000000000) {
-        const auto v = static_cast<std::int32_t>(d->negative ? -d->digits : d->digits);
-        if (def.type == FieldType::Integer) return Value(v);
-        if (v >= -32768 && v <= 32767) return Value(static_cast<std::int16_t>(v));
+        const std::int64_t v = d->negative ? -d->digits : d->digits;
+        if (def.type == FieldType::SmallInt && (v < -32768 || v > 32767)) return false;
+        out.cell = RowStore::EncodeWhole(v);
+        return true;
       }
-      break;
+      return false;
     case FieldType::Currency:
       if (std::optional<PlainDecimal> d = ReadPlainDecimal(text, 4)) {
         std::int64_t units = d->digits;
         for (int k = d->decimals; k < 4; ++k) units *= 10;
-        return Value(Money::FromUnits(d->negative ? -units : units));
+        out.cell = RowStore::EncodeWhole(d->negative ? -units : units);
+        return true;
       }
-      break;
+      return false;
     case FieldType::Single:
     case FieldType::Double:
       // Correctly rounded, as the general number conversion is; fifteen
@@ -164,19 +173,29 @@ Value FieldValue(const FieldDef& def, std::string_view text, std::string_view re
                                                   1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
         double v = static_cast<double>(d->digits) / kPowersOfTen[d->decimals];
         if (d->negative) v = -v;
-        if (def.type == FieldType::Single) return Value(static_cast<float>(v));
-        return Value(v);
+        out.cell = def.type == FieldType::Single ? RowStore::EncodeSingle(static_cast<float>(v))
+                                                 : RowStore::EncodeReal(v);
+        return true;
       }
-      break;
+      return false;
     case FieldType::Char:
     case FieldType::VarChar:
       // No text has more characters than bytes.
       if (def.size <= 0 || text.size() <= static_cast<std::size_t>(def.size)) {
-        return Value(std::string(text));
+        out.text = static_cast<std::int32_t>(texts.size());
+        texts.emplace_back(text);
+        return true;
       }
-      break;
+      return false;
   }
-  return detail::ConvertForField(def, Value(std::string(text)), recordSetName);
+  return false;
+}
+
+// Whether two element names are the same; names are short, and a call to
+// the library's compare would cost more than the compare.
+bool SameName(const char* a, const char* b) {
+  while (*a != '\0' && *a == *b) ++a, ++b;
+  return *a == *b;
 }
 
 }  // namespace
@@ -202,14 +221,17 @@ struct LoadDigest final : loading::LoadDocument::Digest {
   };
   struct Item {
     Kind kind = Kind::kFault;
+    bool faulted = false;  // a record's fault, met after its values
     int recordSet = 0;
     std::uint32_t firstCell = 0, cellCount = 0;  // a record's values
     std::uint32_t firstText = 0, textCount = 0;  // a list's texts
-    std::exception_ptr fault;                    // a record's: met after its values
   };
   std::vector<Item> items;
   std::vector<detail::LoadedValue> cells;
   std::vector<std::string> texts;
+  // The reading of a batch stops at its first fault, which belongs to the
+  // last item.
+  std::exception_ptr fault;
 };
 
 // Makes the digests. It only reads the record sets' field declarations,
@@ -230,9 +252,8 @@ class LoadDigester {
       try {
         if (!DigestRootChild(batch, node)) break;
       } catch (...) {
-        LoadDigest::Item fault;
-        fault.fault = std::current_exception();
-        digest->items.push_back(std::move(fault));
+        digest->items.push_back(LoadDigest::Item{});  // a fault of its own
+        digest->fault = std::current_exception();
         break;
       }
     }
@@ -335,7 +356,7 @@ class LoadDigester {
 
   static int FieldIndex(const RecordSet& rs, FieldMemo& memo, std::size_t position,
                         const char* name) {
-    if (position < memo.size() && std::strcmp(memo[position].first.c_str(), name) == 0) {
+    if (position < memo.size() && SameName(memo[position].first.c_str(), name)) {
       return memo[position].second;
     }
     const int index = rs.FieldIndex(name);  // an undeclared field is an error
@@ -368,9 +389,16 @@ class LoadDigester {
           const std::string_view text = TrimXmlSpace(raw);
           if (text.empty()) return;
           const int index = FieldIndex(rs, memo, position, name);
-          d.cells.push_back(detail::RecordSetLoader::Make(
-              rs, index, FieldValue(defs[static_cast<std::size_t>(index)], text, rs.Name()),
-              d.texts));
+          const FieldDef& def = defs[static_cast<std::size_t>(index)];
+          detail::LoadedValue cell;
+          cell.field = index;
+          if (CanonicalCell(def, text, d.texts, cell)) {
+            d.cells.push_back(cell);
+          } else {
+            d.cells.push_back(detail::RecordSetLoader::Make(
+                rs, index, detail::ConvertForField(def, Value(std::string(text)), rs.Name()),
+                d.texts));
+          }
         };
         if (const char* value = field.value(); *value != '\0') part(value);
         for (pugi::xml_node child = field.first_child(); child; child = child.next_sibling()) {
@@ -379,12 +407,12 @@ class LoadDigester {
       }
       CopyServerKeys(b, n, rs, item.firstCell);
     } catch (...) {
-      item.fault = std::current_exception();
+      d.fault = std::current_exception();
+      item.faulted = true;
     }
     item.cellCount = static_cast<std::uint32_t>(d.cells.size()) - item.firstCell;
-    const bool whole = !item.fault;
-    d.items.push_back(std::move(item));
-    return whole;
+    d.items.push_back(item);
+    return !item.faulted;
   }
 
   // The server's keys of a record are copies of its date and, for some fee
@@ -500,7 +528,7 @@ struct HarnolFeesCtlCenter::LoadReader {
           c.state_.ShowTravelOption = false;
           break;
         case Kind::kFault:
-          std::rethrow_exception(item.fault);
+          std::rethrow_exception(d.fault);
       }
     }
   }
@@ -548,8 +576,8 @@ struct HarnolFeesCtlCenter::LoadReader {
     detail::RecordSetLoader::Append(
         c.recordSets_(item.recordSet),
         std::span<const detail::LoadedValue>(d.cells).subspan(item.firstCell, item.cellCount),
-        d.texts, !item.fault);
-    if (item.fault) std::rethrow_exception(item.fault);
+        d.texts, !item.faulted);
+    if (item.faulted) std::rethrow_exception(d.fault);
   }
 
   HarnolFeesCtlCenter& c;

@@ -501,16 +501,23 @@ class Scanner {
   bool Starts(std::size_t p, std::string_view s) const { return t_.compare(p, s.size(), s) == 0; }
 
   // The next '<' from p on, or n_. The text between two tags of a schedule
-  // is a value of a few bytes, so a look at the next bytes finds most tags
-  // sooner than a library search would start.
+  // is a value of a few bytes: sixteen bytes at a time find most tags in one
+  // step, without the setting-up of a library search.
   std::size_t NextTag(std::size_t p) const {
     const char* s = t_.data();
-    for (const std::size_t near = std::min(n_, p + 24); p < near; ++p) {
+#if defined(__SSE2__)
+    const __m128i lt = _mm_set1_epi8('<');
+    for (; p + 16 <= n_; p += 16) {
+      const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + p));
+      if (const int hits = _mm_movemask_epi8(_mm_cmpeq_epi8(bytes, lt)); hits != 0) {
+        return p + static_cast<std::size_t>(__builtin_ctz(static_cast<unsigned>(hits)));
+      }
+    }
+#endif
+    for (; p < n_; ++p) {
       if (s[p] == '<') return p;
     }
-    if (p >= n_) return n_;
-    const void* hit = std::memchr(s + p, '<', n_ - p);
-    return hit ? static_cast<std::size_t>(static_cast<const char*>(hit) - s) : n_;
+    return n_;
   }
 
   // Whether the text at p starts with `name` (room for it is known); names
