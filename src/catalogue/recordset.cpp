@@ -415,9 +415,10 @@ void detail::RecordSetLoader::Append(RecordSet& rs, std::span<const LoadedValue>
   rs.AddNew();
   RecordSet::Impl& d = *rs.impl_;
   const RecordSet::Impl::RowId row = d.Current();
+  std::uint64_t* cells = d.store.PendingRow(row);
   for (const LoadedValue& v : values) {
     if (v.text == LoadedValue::kCell) {
-      d.store.WriteCell(row, v.field, v.cell);
+      d.store.WriteCell(cells, v.field, v.cell);
     } else if (v.text == LoadedValue::kNull) {
       d.store.Write(row, v.field, Value());
     } else {

@@ -61,10 +61,12 @@ class RowStore {
   void Write(RowId row, int field, Value value);
   // Writes a cell made by Encode to a field that does not hold text, in a
   // row that is a pending addition (no committed copy to keep).
-  void WriteCell(RowId row, int field, std::uint64_t cell) {
-    std::uint64_t* w = RowPtr(row);
-    w[field] = cell;
-    SetPresent(w, field, true);
+  void WriteCell(RowId row, int field, std::uint64_t cell) { WriteCell(RowPtr(row), field, cell); }
+  // The same for many cells of one row: its place found once.
+  std::uint64_t* PendingRow(RowId row) { return RowPtr(row); }
+  void WriteCell(std::uint64_t* pendingRow, int field, std::uint64_t cell) {
+    pendingRow[field] = cell;
+    SetPresent(pendingRow, field, true);
   }
   // The cell of a value already converted to a field type other than text,
   // and back.
