@@ -348,7 +348,6 @@ class Scanner {
       : t_(text), n_(text.size()), address_(address), cut_(cut) {}
 
   struct Result {
-    std::string rootName;
     bool rootHasChildNodes = false;
   };
 
@@ -457,7 +456,6 @@ class Scanner {
                         "> (a document has exactly one root element)");
           }
           rootSeen = true;
-          result.rootName = std::string(name);
           if (selfClosing) {
             rootDone = true;
           } else {
@@ -850,7 +848,6 @@ void LoadDocument::Read(const Digester& digest, const std::function<bool()>& rea
   if (text_.size() - begin_ > 2 * kBatchBytes) pipeline.StartHelper();
   const std::function<void(std::size_t)> cut = [&](std::size_t at) { pipeline.AddCut(at); };
   Scanner::Result scanned = Scanner(text_, shownAddress_, cut).Scan(begin_);
-  rootName_ = std::move(scanned.rootName);
   rootHasChildNodes_ = scanned.rootHasChildNodes;
   pipeline.ScanDone();
   if (!ready()) return;

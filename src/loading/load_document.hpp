@@ -91,9 +91,8 @@ class LoadDocument {
 
   // Valid from ready() on: whether the root element has child nodes once
   // white space that stands alone between elements and comments are left
-  // out, and the root's name.
+  // out.
   bool RootHasChildNodes() const { return rootHasChildNodes_; }
-  const std::string& RootName() const { return rootName_; }
 
  private:
   class Pipeline;
@@ -104,7 +103,6 @@ class LoadDocument {
   std::string text_;       // UTF-8
   std::size_t begin_ = 0;  // where the content starts (after a byte-order mark)
   std::string shownAddress_;
-  std::string rootName_;
   bool rootHasChildNodes_ = false;
 };
 
