@@ -13,6 +13,10 @@ namespace harnolfees {
 std::optional<std::string> Utf8ToWindows1252(std::string_view utf8);
 std::string Windows1252ToUtf8(std::string_view bytes);
 
+// Appends the UTF-8 form of a code point (at most U+10FFFF; the caller
+// excludes surrogates).
+void AppendUtf8(std::string& out, char32_t codePoint);
+
 // The form encoding of a UTF-8 text, byte by byte in Windows-1252: blank as
 // "+", letters, digits and "*-._" as themselves, every other byte as "%XX".
 // nullopt when the text cannot be represented in Windows-1252.

@@ -57,6 +57,7 @@
 #include <string_view>
 #include <vector>
 
+#include "harnolfees/encoding.hpp"
 #include "harnolfees/json.hpp"
 #include "harnolfees/script.hpp"
 #include "support/test_http_server.hpp"
@@ -174,23 +175,6 @@ class JsonReader {
     }
     return v;
   }
-  static void PutUtf8(std::string& out, std::uint32_t cp) {
-    if (cp < 0x80) {
-      out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-      out += static_cast<char>(0xC0 | (cp >> 6));
-      out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-      out += static_cast<char>(0xE0 | (cp >> 12));
-      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-      out += static_cast<char>(0xF0 | (cp >> 18));
-      out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-  }
   // A string; \u00XX escapes of bytes that were not valid UTF-8 come back as
   // those bytes, so that re-writing them gives the same escapes.
   std::string String() {
@@ -236,7 +220,7 @@ class JsonReader {
           if (cp >= 0x80 && cp < 0x100) {
             out += static_cast<char>(cp);
           } else {
-            PutUtf8(out, cp);
+            harnolfees::AppendUtf8(out, cp);
           }
           break;
         }
