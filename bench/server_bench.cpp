@@ -31,6 +31,7 @@
 #include <vector>
 
 #include "database.hpp"
+#include "harnolfees/encoding.hpp"
 #include "server.hpp"
 #include "statement.hpp"
 #include "values.hpp"
@@ -72,23 +73,6 @@ std::string SaveText(int center, int day) {
          "RecordLastUpdated)  VALUES (" +
          std::to_string(center) + ", '" + DayText(day) + "', " + std::to_string(40 + day % 60) +
          ".5,  GETDATE()) ";
-}
-
-std::string FormEncode(const std::string& bytes) {
-  static const char* kHex = "0123456789ABCDEF";
-  std::string out;
-  for (unsigned char c : bytes) {
-    if (c == ' ') {
-      out += '+';
-    } else if (std::isalnum(c) || c == '*' || c == '-' || c == '.' || c == '_') {
-      out += static_cast<char>(c);
-    } else {
-      out += '%';
-      out += kHex[c >> 4];
-      out += kHex[c & 15];
-    }
-  }
-  return out;
 }
 
 // The load generator's client: one keep-alive connection to 127.0.0.1,
@@ -211,7 +195,7 @@ void BM_ServerSaves(benchmark::State& state) {
       clients.emplace_back([&, t] {
         LoopbackClient client(port);
         for (int i = 0; i < perClient && Clock::now() - start < kTimeLimit; ++i) {
-          const std::string body = "SQL=" + FormEncode(SaveText(t + 1, i));
+          const std::string body = "SQL=" + *harnolfees::FormEncode(SaveText(t + 1, i));
           const auto t0 = Clock::now();
           const bool confirmed = client.PostConfirmed(body);
           const auto t1 = Clock::now();

@@ -60,6 +60,7 @@
 #include "harnolfees/encoding.hpp"
 #include "harnolfees/json.hpp"
 #include "harnolfees/script.hpp"
+#include "support/server_process.hpp"
 #include "support/test_http_server.hpp"
 
 namespace fs = std::filesystem;
@@ -557,72 +558,46 @@ std::string Describe(const std::vector<std::string>& expected,
   return report.str();
 }
 
-// The fee server on a database of its own in a temporary folder, for the
-// scenarios that check the control against the real server page.
-class FeeServerProcess {
+// A folder of its own for the fee server's database, gone with the run.
+class TempFolder {
  public:
-  FeeServerProcess(const std::string& program, const std::vector<std::string>& extra) {
+  TempFolder() {
     std::string pattern = (fs::temp_directory_path() / "harnolfees-conformance-XXXXXX").string();
     if (!mkdtemp(pattern.data())) throw Failure{"mkdtemp failed"};
-    dir_ = pattern;
-    std::vector<std::string> args{program,    "--db",        (dir_ / "fees.db").string(),
-                                  "--listen", "127.0.0.1:0", "--quiet"};
-    args.insert(args.end(), extra.begin(), extra.end());
-    // Everything the child needs is prepared before fork: the test server's
-    // thread may hold the allocator's lock at that moment.
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    int out[2];
-    if (pipe(out) != 0) throw Failure{"pipe failed"};
-    pid_ = fork();
-    if (pid_ < 0) throw Failure{"fork failed"};
-    if (pid_ == 0) {
-      dup2(out[1], 1);
-      const int devNull = open("/dev/null", O_WRONLY);
-      if (devNull >= 0) dup2(devNull, 2);
-      close(out[0]);
-      close(out[1]);
-      execv(argv[0], argv.data());
-      _exit(127);
-    }
-    close(out[1]);
-    // The first line names the port: "listening on 127.0.0.1:PORT".
-    std::string line;
-    pollfd p{out[0], POLLIN, 0};
-    while (line.find('\n') == std::string::npos && poll(&p, 1, 30000) > 0) {
-      char buf[256];
-      const ssize_t n = read(out[0], buf, sizeof buf);
-      if (n <= 0) break;
-      line.append(buf, static_cast<std::size_t>(n));
-    }
-    close(out[0]);
-    const std::string prefix = "listening on 127.0.0.1:";
-    if (line.rfind(prefix, 0) != 0) {
-      Stop();
-      throw Failure{"the fee server did not start: " + line};
-    }
-    base_ = "http://127.0.0.1:" + std::to_string(std::stoi(line.substr(prefix.size()))) + "/";
+    path_ = pattern;
   }
-  ~FeeServerProcess() {
-    Stop();
+  ~TempFolder() {
     std::error_code ec;
-    fs::remove_all(dir_, ec);
+    fs::remove_all(path_, ec);
   }
-  FeeServerProcess(const FeeServerProcess&) = delete;
-  FeeServerProcess& operator=(const FeeServerProcess&) = delete;
+  TempFolder(const TempFolder&) = delete;
+  TempFolder& operator=(const TempFolder&) = delete;
+  const fs::path& path() const { return path_; }
+
+ private:
+  fs::path path_;
+};
+
+// The fee server on a database of its own, for the scenarios that check the
+// control against the real server page.
+class FeeServerProcess {
+ public:
+  FeeServerProcess(const std::string& program, const std::vector<std::string>& extra)
+      : process_(program, Arguments(folder_.path(), extra)),
+        base_("http://127.0.0.1:" + std::to_string(process_.port()) + "/") {}
   const std::string& BaseUrl() const { return base_; }
 
  private:
-  void Stop() {
-    if (pid_ > 0) {
-      kill(pid_, SIGTERM);
-      waitpid(pid_, nullptr, 0);
-      pid_ = -1;
-    }
+  static std::vector<std::string> Arguments(const fs::path& folder,
+                                            const std::vector<std::string>& extra) {
+    std::vector<std::string> args{"--db", (folder / "fees.db").string(), "--listen", "127.0.0.1:0",
+                                  "--quiet"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    return args;
   }
-  fs::path dir_;
-  pid_t pid_ = -1;
+
+  TempFolder folder_;  // first: the server's database lives in it
+  harnolfees::testing::ServerProcess process_;
   std::string base_;
 };
 

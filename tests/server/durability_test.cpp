@@ -36,7 +36,7 @@ TEST(Durability, SigkillLosesNoConfirmedStatement) {
   const std::vector<std::string> args = {"--db", db, "--listen", "127.0.0.1:0", "--center", "1"};
   std::set<std::string> confirmed;
   {
-    ServerProcess server(args, log);
+    ServerProcess server(HARNOLFEES_SERVER_PATH, args, {log});
     std::mutex m;
     std::atomic<int> count{0};
     std::vector<std::thread> clients;
@@ -66,7 +66,7 @@ TEST(Durability, SigkillLosesNoConfirmedStatement) {
   }
   ASSERT_GE(confirmed.size(), 300u);
 
-  ServerProcess restarted(args, log);
+  ServerProcess restarted(HARNOLFEES_SERVER_PATH, args, {log});
   httplib::Client c("127.0.0.1", restarted.port());
   auto res = c.Get("/TermFeesAX.asp?Center=1");
   ASSERT_TRUE(res);

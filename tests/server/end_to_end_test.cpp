@@ -18,8 +18,9 @@ std::size_t Count(const std::string& text, const std::string& what) {
 TEST(EndToEnd, TheDatabaseHoldsWhatTheGridShows) {
   TempDir dir;
   const std::string db = dir.File("fees.db");
-  ServerProcess server({"--db", db, "--listen", "127.0.0.1:0", "--center", "30:travel", "--quiet"},
-                       dir.File("server.log"));
+  ServerProcess server(HARNOLFEES_SERVER_PATH,
+                       {"--db", db, "--listen", "127.0.0.1:0", "--center", "30:travel", "--quiet"},
+                       {dir.File("server.log")});
   const std::string url = "\"http://127.0.0.1:" + std::to_string(server.port()) + "/\"";
   const std::string script = dir.File("operator.script");
   std::ofstream(script) << "load " << url << R"( 30 "2006-01-15"

@@ -61,63 +61,20 @@ std::string InsertRenewalOption(int day) {
          DayText(day) + "', " + std::to_string(100 + day % 900) + ".25,  GETDATE()) ";
 }
 
-// The built server as a child process that ignores SIGXFSZ, so that a write
-// beyond its file size limit fails instead of ending it, as on a full disk.
+// The built server, on center 1, ignoring SIGXFSZ so that a write beyond its
+// file size limit fails instead of ending it, as on a full disk.
 class ServerChild {
  public:
-  ServerChild(const std::string& db, const std::string& log) {
-    std::vector<std::string> args{HARNOLFEES_SERVER_PATH, "--db",     db,  "--listen",
-                                  "127.0.0.1:0",          "--center", "1", "--quiet"};
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    int out[2];
-    if (pipe(out) != 0) throw std::runtime_error("pipe failed");
-    pid_ = fork();
-    if (pid_ < 0) throw std::runtime_error("fork failed");
-    if (pid_ == 0) {
-      signal(SIGXFSZ, SIG_IGN);
-      dup2(out[1], 1);
-      const int err = open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-      if (err >= 0) dup2(err, 2);
-      close(out[0]);
-      close(out[1]);
-      execv(argv[0], argv.data());
-      _exit(127);
-    }
-    close(out[1]);
-    std::string line;
-    pollfd p{out[0], POLLIN, 0};
-    while (line.find('\n') == std::string::npos && poll(&p, 1, 20000) > 0) {
-      char buf[256];
-      const ssize_t n = read(out[0], buf, sizeof buf);
-      if (n <= 0) break;
-      line.append(buf, static_cast<std::size_t>(n));
-    }
-    close(out[0]);
-    const std::string prefix = "listening on 127.0.0.1:";
-    if (line.rfind(prefix, 0) != 0) {
-      Stop();
-      throw std::runtime_error("the server did not start: " + line);
-    }
-    port_ = std::stoi(line.substr(prefix.size()));
-  }
-  ~ServerChild() { Stop(); }
-  ServerChild(const ServerChild&) = delete;
-  ServerChild& operator=(const ServerChild&) = delete;
+  ServerChild(const std::string& db, const std::string& log)
+      : process_(HARNOLFEES_SERVER_PATH,
+                 {"--db", db, "--listen", "127.0.0.1:0", "--center", "1", "--quiet"},
+                 {log, /*ignoreFileSizeSignal=*/true}) {}
 
-  pid_t pid() const { return pid_; }
+  pid_t pid() const { return process_.pid(); }
   // SIGTERM; true when the server ended in an orderly way.
-  bool Stop() {
-    if (pid_ <= 0) return true;
-    kill(pid_, SIGTERM);
-    int status = 0;
-    waitpid(pid_, &status, 0);
-    pid_ = -1;
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
-  }
+  bool Stop() { return process_.Stop() == 0; }
   std::pair<int, std::string> Post(const std::string& statement) const {
-    httplib::Client c("127.0.0.1", port_);
+    httplib::Client c("127.0.0.1", process_.port());
     c.set_read_timeout(30, 0);
     auto res = c.Post("/TermFeesAX.asp", "SQL=" + FormEncode(statement),
                       "application/x-www-form-urlencoded");
@@ -125,14 +82,13 @@ class ServerChild {
     return {res->status, res->body};
   }
   std::string LoadDocument() const {
-    httplib::Client c("127.0.0.1", port_);
+    httplib::Client c("127.0.0.1", process_.port());
     auto res = c.Get("/TermFeesAX.asp?Center=1");
     return res && res->status == 200 ? res->body : "";
   }
 
  private:
-  pid_t pid_ = -1;
-  int port_ = 0;
+  ServerProcess process_;
 };
 
 // What the saves of a run came to.

@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "server.hpp"
+#include "support/server_process.hpp"
 
 extern char** environ;
 
@@ -146,69 +147,7 @@ class RunningServer {
   int port_ = 0;
 };
 
-// The built harnolfees-server as a child process.
-class ServerProcess {
- public:
-  ServerProcess(const std::vector<std::string>& args, const std::string& stderrFile) {
-    int out[2];
-    if (pipe(out) != 0) throw std::runtime_error("pipe failed");
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-    posix_spawn_file_actions_addclose(&actions, out[0]);
-    posix_spawn_file_actions_addopen(&actions, 2, stderrFile.c_str(), O_WRONLY | O_CREAT | O_APPEND,
-                                     0644);
-    std::vector<std::string> all{HARNOLFEES_SERVER_PATH};
-    all.insert(all.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (auto& a : all) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    const int rc = posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    close(out[1]);
-    if (rc != 0) {
-      close(out[0]);
-      throw std::runtime_error("cannot start " + all[0]);
-    }
-    // The first line names the port: "listening on 127.0.0.1:PORT".
-    std::string line;
-    pollfd p{out[0], POLLIN, 0};
-    while (line.find('\n') == std::string::npos && poll(&p, 1, 20000) > 0) {
-      char buf[256];
-      const ssize_t n = read(out[0], buf, sizeof buf);
-      if (n <= 0) break;
-      line.append(buf, static_cast<std::size_t>(n));
-    }
-    close(out[0]);
-    const std::string prefix = "listening on 127.0.0.1:";
-    if (line.rfind(prefix, 0) != 0) {
-      Kill();
-      throw std::runtime_error("the server did not start: " + line);
-    }
-    port_ = std::stoi(line.substr(prefix.size()));
-  }
-  ~ServerProcess() { Kill(); }
-  int port() const { return port_; }
-  void Kill() {
-    if (pid_ > 0) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
-      pid_ = -1;
-    }
-  }
-  // SIGTERM, and the exit status.
-  int Stop() {
-    kill(pid_, SIGTERM);
-    int status = 0;
-    waitpid(pid_, &status, 0);
-    pid_ = -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  }
-
- private:
-  pid_t pid_ = -1;
-  int port_ = 0;
-};
+using harnolfees::testing::ServerProcess;
 
 // Runs the driver on a script; its JSON Lines output.
 inline std::string RunDriver(const std::string& scriptFile, const std::string& outFile) {
