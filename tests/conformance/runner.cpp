@@ -57,9 +57,9 @@
 #include <string_view>
 #include <vector>
 
-#include "harnolfees/encoding.hpp"
 #include "harnolfees/json.hpp"
 #include "harnolfees/script.hpp"
+#include "support/mini_json.hpp"
 #include "support/server_process.hpp"
 #include "support/test_http_server.hpp"
 
@@ -67,173 +67,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// A JSON value that keeps object members in their written order and numbers
-// as written, so that what is read can be written back unchanged.
-struct Json {
-  enum class Kind { kNull, kBool, kNumber, kString, kArray, kObject };
-  Kind kind = Kind::kNull;
-  bool boolean = false;
-  std::string text;  // a string's value, a number's text
-  std::vector<Json> items;
-  std::vector<std::string> keys;  // with items: an object's members
-};
-
-class JsonReader {
- public:
-  static std::optional<Json> Parse(std::string_view text) {
-    JsonReader r(text);
-    try {
-      Json v = r.Value(0);
-      r.Blanks();
-      if (r.pos_ != text.size()) return std::nullopt;
-      return v;
-    } catch (const std::runtime_error&) {
-      return std::nullopt;
-    }
-  }
-
- private:
-  explicit JsonReader(std::string_view t) : t_(t) {}
-  [[noreturn]] static void Fail() { throw std::runtime_error("invalid JSON"); }
-  void Blanks() {
-    while (pos_ < t_.size() && std::strchr(" \t\r\n", t_[pos_]) && t_[pos_] != '\0') ++pos_;
-  }
-  char Peek() {
-    if (pos_ >= t_.size()) Fail();
-    return t_[pos_];
-  }
-  void Expect(std::string_view word) {
-    if (t_.substr(pos_, word.size()) != word) Fail();
-    pos_ += word.size();
-  }
-  Json Value(int depth) {
-    if (depth > 64) Fail();
-    Blanks();
-    Json v;
-    const char c = Peek();
-    if (c == '{' || c == '[') {
-      const bool object = c == '{';
-      v.kind = object ? Json::Kind::kObject : Json::Kind::kArray;
-      ++pos_;
-      Blanks();
-      if (Peek() == (object ? '}' : ']')) {
-        ++pos_;
-        return v;
-      }
-      for (;;) {
-        Blanks();
-        if (object) {
-          if (Peek() != '"') Fail();
-          v.keys.push_back(String());
-          Blanks();
-          Expect(":");
-        }
-        v.items.push_back(Value(depth + 1));
-        Blanks();
-        if (Peek() == ',') {
-          ++pos_;
-          continue;
-        }
-        Expect(object ? "}" : "]");
-        return v;
-      }
-    }
-    if (c == '"') {
-      v.kind = Json::Kind::kString;
-      v.text = String();
-    } else if (c == 't' || c == 'f') {
-      v.kind = Json::Kind::kBool;
-      v.boolean = c == 't';
-      Expect(v.boolean ? "true" : "false");
-    } else if (c == 'n') {
-      Expect("null");
-    } else {
-      v.kind = Json::Kind::kNumber;
-      const std::size_t start = pos_;
-      while (pos_ < t_.size() && std::strchr("+-.0123456789eE", t_[pos_]) && t_[pos_] != '\0') {
-        ++pos_;
-      }
-      if (pos_ == start) Fail();
-      v.text = std::string(t_.substr(start, pos_ - start));
-    }
-    return v;
-  }
-  std::uint32_t Hex4() {
-    std::uint32_t v = 0;
-    for (int i = 0; i < 4; ++i) {
-      const char h = Peek();
-      ++pos_;
-      v <<= 4;
-      if (h >= '0' && h <= '9') {
-        v |= static_cast<std::uint32_t>(h - '0');
-      } else if (h >= 'a' && h <= 'f') {
-        v |= static_cast<std::uint32_t>(h - 'a' + 10);
-      } else if (h >= 'A' && h <= 'F') {
-        v |= static_cast<std::uint32_t>(h - 'A' + 10);
-      } else {
-        Fail();
-      }
-    }
-    return v;
-  }
-  // A string; \u00XX escapes of bytes that were not valid UTF-8 come back as
-  // those bytes, so that re-writing them gives the same escapes.
-  std::string String() {
-    Expect("\"");
-    std::string out;
-    for (;;) {
-      const char c = Peek();
-      ++pos_;
-      if (c == '"') return out;
-      if (c != '\\') {
-        out += c;
-        continue;
-      }
-      const char e = Peek();
-      ++pos_;
-      switch (e) {
-        case '"':
-        case '\\':
-        case '/':
-          out += e;
-          break;
-        case 'b':
-          out += '\b';
-          break;
-        case 'f':
-          out += '\f';
-          break;
-        case 'n':
-          out += '\n';
-          break;
-        case 'r':
-          out += '\r';
-          break;
-        case 't':
-          out += '\t';
-          break;
-        case 'u': {
-          std::uint32_t cp = Hex4();
-          if (cp >= 0xD800 && cp < 0xDC00 && t_.substr(pos_, 2) == "\\u") {
-            pos_ += 2;
-            cp = 0x10000 + ((cp - 0xD800) << 10) + (Hex4() - 0xDC00);
-          }
-          if (cp >= 0x80 && cp < 0x100) {
-            out += static_cast<char>(cp);
-          } else {
-            harnolfees::AppendUtf8(out, cp);
-          }
-          break;
-        }
-        default:
-          Fail();
-      }
-    }
-  }
-
-  std::string_view t_;
-  std::size_t pos_ = 0;
-};
+using harnolfees::testing::Json;
+using harnolfees::testing::JsonReader;
 
 struct Scenario {
   std::string script;
@@ -417,7 +252,7 @@ void AppendJson(std::string& out, const Json& v) {
       out += v.boolean ? "true" : "false";
       break;
     case Json::Kind::kNumber:
-      out += v.text;
+      out += v.numberText;
       break;
     case Json::Kind::kString:
       harnolfees::driver::AppendJsonString(out, v.text);
@@ -436,7 +271,7 @@ void AppendJson(std::string& out, const Json& v) {
         if (i) out += ',';
         harnolfees::driver::AppendJsonString(out, v.keys[i]);
         out += ':';
-        AppendJson(out, v.items[i]);
+        AppendJson(out, v.values[i]);
       }
       out += '}';
       break;
@@ -462,7 +297,7 @@ Json Select(const Json& v, const std::vector<std::string>& segs, std::size_t fro
   if (v.kind == Json::Kind::kNull) return v;  // below a null element: null
   if (v.kind == Json::Kind::kObject) {
     for (std::size_t i = 0; i < v.keys.size(); ++i) {
-      if (v.keys[i] == seg) return Select(v.items[i], segs, from + 1, path);
+      if (v.keys[i] == seg) return Select(v.values[i], segs, from + 1, path);
     }
     throw Failure{"the dump has no member \"" + seg + "\" (path " + path + ")"};
   }
@@ -490,7 +325,7 @@ Json Select(const Json& v, const std::vector<std::string>& segs, std::size_t fro
 }
 
 std::string ProjectDump(const std::string& line, const std::vector<std::string>& paths) {
-  auto v = JsonReader::Parse(line);
+  auto v = JsonReader::Parse(line, true);
   if (!v) throw Failure{"the driver printed a line that is not JSON: " + line};
   std::string out = "{\"event\":\"dump\"";
   for (const std::string& p : paths) {
@@ -514,7 +349,7 @@ void JsonDifferences(const Json& e, const Json& a, const std::string& path,
   if (es == as) return;
   if (e.kind == a.kind && e.kind == Json::Kind::kObject && e.keys == a.keys) {
     for (std::size_t i = 0; i < e.keys.size(); ++i) {
-      JsonDifferences(e.items[i], a.items[i], path + (path.empty() ? "" : ".") + e.keys[i], out);
+      JsonDifferences(e.values[i], a.values[i], path + (path.empty() ? "" : ".") + e.keys[i], out);
     }
     return;
   }
@@ -540,8 +375,8 @@ std::string Describe(const std::vector<std::string>& expected,
     ++shown;
     report << "line " << i + 1 << ":\n";
     if (e && a && e->size() > 200) {
-      auto ej = JsonReader::Parse(*e);
-      auto aj = JsonReader::Parse(*a);
+      auto ej = JsonReader::Parse(*e, true);
+      auto aj = JsonReader::Parse(*a, true);
       if (ej && aj) {
         std::vector<std::string> diffs;
         JsonDifferences(*ej, *aj, "", diffs);

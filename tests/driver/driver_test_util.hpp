@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "harnolfees/runner.hpp"
-#include "mini_json.hpp"
+#include "support/mini_json.hpp"
 
 namespace harnolfees::testing {
 

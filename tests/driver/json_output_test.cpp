@@ -3,7 +3,7 @@
 #include <limits>
 
 #include "harnolfees/json.hpp"
-#include "mini_json.hpp"
+#include "support/mini_json.hpp"
 
 namespace harnolfees::driver {
 namespace {
