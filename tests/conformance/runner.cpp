@@ -34,14 +34,9 @@
 //
 // With HARNOLFEES_REGENERATE=1 the expected file is rewritten from the actual
 // output instead; every rewritten expectation must be checked by hand.
-#include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -60,6 +55,7 @@
 #include "harnolfees/json.hpp"
 #include "harnolfees/script.hpp"
 #include "support/mini_json.hpp"
+#include "support/run_program.hpp"
 #include "support/server_process.hpp"
 #include "support/test_http_server.hpp"
 
@@ -170,77 +166,6 @@ Scenario Prepare(const std::string& text, const fs::path& dataDir,
     }
   }
   return s;
-}
-
-struct RunResult {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
-
-// Runs the driver on the script, feeding it through standard input.
-RunResult RunDriver(const std::string& driver, const std::string& script) {
-  int in[2], out[2], err[2];
-  if (pipe(in) != 0 || pipe(out) != 0 || pipe(err) != 0) throw Failure{"pipe failed"};
-  const pid_t pid = fork();
-  if (pid < 0) throw Failure{"fork failed"};
-  if (pid == 0) {
-    dup2(in[0], 0);
-    dup2(out[1], 1);
-    dup2(err[1], 2);
-    for (int fd : {in[0], in[1], out[0], out[1], err[0], err[1]}) close(fd);
-    execl(driver.c_str(), driver.c_str(), "script", static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  close(in[0]);
-  close(out[1]);
-  close(err[1]);
-  fcntl(in[1], F_SETFL, O_NONBLOCK);
-  RunResult r;
-  std::size_t written = 0;
-  int inFd = in[1];
-  if (script.empty()) {
-    close(inFd);
-    inFd = -1;
-  }
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(90);
-  bool outOpen = true, errOpen = true;
-  while (outOpen || errOpen) {
-    pollfd fds[3] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}, {inFd, POLLOUT, 0}};
-    if (!outOpen) fds[0].fd = -1;
-    if (!errOpen) fds[1].fd = -1;
-    if (std::chrono::steady_clock::now() > deadline) {
-      kill(pid, SIGKILL);
-      waitpid(pid, nullptr, 0);
-      throw Failure{"the driver did not finish within 90 s; output so far:\n" + r.out};
-    }
-    if (poll(fds, 3, 1000) < 0) continue;
-    for (int k = 0; k < 2; ++k) {
-      if (fds[k].fd < 0 || !(fds[k].revents & (POLLIN | POLLHUP | POLLERR))) continue;
-      char buf[65536];
-      const ssize_t n = read(fds[k].fd, buf, sizeof buf);
-      if (n <= 0) {
-        (k == 0 ? outOpen : errOpen) = false;
-        continue;
-      }
-      (k == 0 ? r.out : r.err).append(buf, static_cast<std::size_t>(n));
-    }
-    if (inFd >= 0 && (fds[2].revents & (POLLOUT | POLLERR | POLLHUP))) {
-      const ssize_t n = write(inFd, script.data() + written, script.size() - written);
-      if (n > 0) written += static_cast<std::size_t>(n);
-      if (n < 0 || written == script.size()) {
-        close(inFd);
-        inFd = -1;
-      }
-    }
-  }
-  if (inFd >= 0) close(inFd);
-  close(out[0]);
-  close(err[0]);
-  int status = 0;
-  waitpid(pid, &status, 0);
-  r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  return r;
 }
 
 void AppendJson(std::string& out, const Json& v) {
@@ -453,7 +378,8 @@ int Run(const std::string& driver, const std::string& serverProgram, const fs::p
   ReplaceAll(scenario.script, "${BASE}", base);
   ReplaceAll(scenario.script, "${DEAD}", dead);
 
-  const RunResult run = RunDriver(driver, scenario.script);
+  const harnolfees::testing::ProgramRun run =
+      harnolfees::testing::RunProgram(driver, {"script"}, scenario.script);
 
   std::vector<std::string> actual;
   for (std::string line : SplitLines(run.out)) {

@@ -1,7 +1,5 @@
 // The built `harnolfees` program, driven through pipes as scripts and users drive it.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -9,6 +7,7 @@
 #include <sstream>
 
 #include "driver_test_util.hpp"
+#include "support/run_program.hpp"
 #include "support/test_http_server.hpp"
 
 namespace harnolfees::testing {
@@ -16,39 +15,13 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct ProgramRun {
-  int status = -1;
-  std::string out, err;
-};
-
-std::string ReadFile(const fs::path& p) {
-  std::ifstream f(p, std::ios::binary);
-  std::ostringstream s;
-  s << f.rdbuf();
-  return s.str();
-}
-
-// Runs the driver with `args` (already quoted for the shell), feeding `input`.
-ProgramRun RunProgram(const std::string& args, const std::string& input = "") {
-  char pattern[] = "/tmp/harnolfees-driver-XXXXXX";
-  const char* dir = mkdtemp(pattern);
-  EXPECT_NE(dir, nullptr);
-  const fs::path d = dir;
-  std::ofstream(d / "in", std::ios::binary) << input;
-  const std::string command = std::string("'") + HARNOLFEES_DRIVER_PATH + "' " + args + " <'" +
-                              (d / "in").string() + "' >'" + (d / "out").string() + "' 2>'" +
-                              (d / "err").string() + "'";
-  const int raw = std::system(command.c_str());
-  ProgramRun run;
-  run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-  run.out = ReadFile(d / "out");
-  run.err = ReadFile(d / "err");
-  fs::remove_all(d);
-  return run;
+// The driver with `args`, fed `input`.
+ProgramRun Driver(const std::vector<std::string>& args, const std::string& input = "") {
+  return RunProgram(HARNOLFEES_DRIVER_PATH, args, input);
 }
 
 TEST(Program, DumpThroughAPipeIsOneValidEvent) {
-  ProgramRun p = RunProgram("script", "dump\n");
+  ProgramRun p = Driver({"script"}, "dump\n");
   EXPECT_EQ(p.status, 0) << p.err;
   ScriptRun run = ParseOutput(p.status, p.out);
   ASSERT_EQ(run.events.size(), 1u) << p.out;
@@ -61,10 +34,10 @@ TEST(Program, DumpThroughAPipeIsOneValidEvent) {
 }
 
 TEST(Program, OddBytesFromTheScriptStillGiveValidJsonLines) {
-  ProgramRun p = RunProgram("script -",
-                            "stringparameter \"|\" \"\" \"~\" \"\"\n"
-                            "populate \"12\\xff|24\\x01~Gold\\\"\\\\~Silver\"\n"
-                            "urlencode \"\\xc3\\xa9\\xe9\\n\"\ndump\n");
+  ProgramRun p = Driver({"script", "-"},
+                        "stringparameter \"|\" \"\" \"~\" \"\"\n"
+                        "populate \"12\\xff|24\\x01~Gold\\\"\\\\~Silver\"\n"
+                        "urlencode \"\\xc3\\xa9\\xe9\\n\"\ndump\n");
   EXPECT_EQ(p.status, 0) << p.out;
   ScriptRun run = ParseOutput(p.status, p.out);  // checks every line
   ASSERT_FALSE(run.Named("dump").empty()) << p.out;
@@ -74,7 +47,7 @@ TEST(Program, OddBytesFromTheScriptStillGiveValidJsonLines) {
 TEST(Program, TheShippedExampleRunsWithoutAServer) {
   const fs::path script =
       fs::path(HARNOLFEES_TEST_DATA_DIR) / ".." / ".." / "examples" / "startup.script";
-  ProgramRun p = RunProgram("script '" + script.string() + "'");
+  ProgramRun p = Driver({"script", script.string()});
   EXPECT_EQ(p.status, 0) << p.out;
   ScriptRun run = ParseOutput(p.status, p.out);
   EXPECT_EQ(run.Named("dump").size(), 4u);
@@ -88,24 +61,29 @@ TEST(Program, ScriptFileErrorsAndUsage) {
   ASSERT_GE(fd, 0);
   close(fd);
   std::ofstream(pattern) << "dump\r\n  # comment\ntab 0\ndump\n";
-  ProgramRun bad = RunProgram(std::string("script '") + pattern + "'");
+  ProgramRun bad = Driver({"script", pattern});
   fs::remove(pattern);
   EXPECT_EQ(bad.status, 2);
   ScriptRun run = ParseOutput(bad.status, bad.out);
   ASSERT_EQ(run.events.size(), 2u) << bad.out;
   EXPECT_EQ(run.events[1]["line"].Int(), 3);
 
-  ProgramRun missing = RunProgram("script /nonexistent/dir/x.script");
+  ProgramRun missing = Driver({"script", "/nonexistent/dir/x.script"});
   EXPECT_EQ(missing.status, 2);
   EXPECT_NE(missing.out.find("cannot read the script file"), std::string::npos);
 
-  ProgramRun help = RunProgram("--help");
+  ProgramRun help = Driver({"--help"});
   EXPECT_EQ(help.status, 0);
   EXPECT_NE(help.out.find("harnolfees script [FILE]"), std::string::npos);
-  for (const char* wrong :
-       {"", "frobnicate", "script a b", "show http://127.0.0.1:1/",
-        "show http://127.0.0.1:1/ 1 --tab 15", "show http://h/ 1 --colour red"}) {
-    EXPECT_EQ(RunProgram(wrong).status, 2) << wrong;
+  const std::vector<std::vector<std::string>> wrongs = {
+      {},
+      {"frobnicate"},
+      {"script", "a", "b"},
+      {"show", "http://127.0.0.1:1/"},
+      {"show", "http://127.0.0.1:1/", "1", "--tab", "15"},
+      {"show", "http://h/", "1", "--colour", "red"}};
+  for (const auto& wrong : wrongs) {
+    EXPECT_EQ(Driver(wrong).status, 2) << (wrong.empty() ? "" : wrong[0]) << " " << wrong.size();
   }
 }
 
@@ -123,8 +101,8 @@ const char* kDocument =
 TEST(Program, ShowPrintsTheLoadedTabsAsTables) {
   TestHttpServer server;
   server.SetDocument(kDocument);
-  const std::string url = "'" + server.BaseUrl() + "'";
-  ProgramRun one = RunProgram("show " + url + " 12 --tab 1 --server-date 03/15/2004");
+  const std::string url = server.BaseUrl();
+  ProgramRun one = Driver({"show", url, "12", "--tab", "1", "--server-date", "03/15/2004"});
   EXPECT_EQ(one.status, 0) << one.err;
   EXPECT_EQ(one.out,
             "Effective Date  Membership Fee ($)  Term (Months)  Membership Royalty (%)  "
@@ -134,7 +112,7 @@ TEST(Program, ShowPrintsTheLoadedTabsAsTables) {
             "Jan 15, 2004              1,250.50             12                   7.250  "
             "              10.00                1.000\n");
 
-  ProgramRun all = RunProgram("show " + url + " 12 --server-date=03/15/2004");
+  ProgramRun all = Driver({"show", url, "12", "--server-date=03/15/2004"});
   EXPECT_EQ(all.status, 0) << all.err;
   EXPECT_NE(all.out.find("Membership  Fee\nEffective Date"), std::string::npos) << all.out;
   EXPECT_NE(all.out.find("\n\nLocal Sales Taxes\n"), std::string::npos);
@@ -149,7 +127,8 @@ TEST(Program, ShowPrintsTheLoadedTabsAsTables) {
 }
 
 TEST(Program, ShowOfAnUnreachableServerFailsWithTheMessage) {
-  ProgramRun p = RunProgram("show http://127.0.0.1:9/ 12 --tab 4 --server-date 03/15/2004");
+  ProgramRun p =
+      Driver({"show", "http://127.0.0.1:9/", "12", "--tab", "4", "--server-date", "03/15/2004"});
   EXPECT_EQ(p.status, 1);
   EXPECT_NE(p.err.find("127.0.0.1:9"), std::string::npos) << p.err;
   EXPECT_EQ(p.out.rfind("Effective Date  Renewal Option Fee ($)\n", 0), 0u) << p.out;

@@ -5,6 +5,7 @@
 #include <fstream>
 
 #include "server_test_util.hpp"
+#include "support/run_program.hpp"
 
 namespace harnolfees::server::testing {
 namespace {
@@ -84,7 +85,8 @@ click cmdDelete
 load )" << url << R"( 30 "2006-01-15"
 dump
 )";
-  const std::string out = RunDriver(script, dir.File("driver.out"));
+  const std::string out =
+      harnolfees::testing::RunProgram(HARNOLFEES_DRIVER_PATH, {"script", script}).out;
   ASSERT_NE(out.find("\"event\":\"dump\""), std::string::npos) << out.substr(0, 2000);
   // Nine statements went out and none was refused.
   EXPECT_EQ(Count(out, "\"event\":\"post\""), 9u);

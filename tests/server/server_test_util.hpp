@@ -8,7 +8,6 @@
 #include <httplib.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sqlite3.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -17,7 +16,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -27,7 +25,6 @@
 #include "server.hpp"
 #include "support/server_process.hpp"
 
-extern char** environ;
 
 namespace harnolfees::server::testing {
 
@@ -148,25 +145,6 @@ class RunningServer {
 };
 
 using harnolfees::testing::ServerProcess;
-
-// Runs the driver on a script; its JSON Lines output.
-inline std::string RunDriver(const std::string& scriptFile, const std::string& outFile) {
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                   0644);
-  std::vector<std::string> all{HARNOLFEES_DRIVER_PATH, "script", scriptFile};
-  std::vector<char*> argv;
-  for (auto& a : all) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  pid_t pid = -1;
-  const int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  if (rc != 0) return "";
-  waitpid(pid, nullptr, 0);
-  std::ifstream in(outFile);
-  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
 
 // Statement texts the page must refuse, and a piece of the reason it gives.
 struct RefusalCase {
