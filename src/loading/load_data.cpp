@@ -191,11 +191,12 @@ bool CanonicalCell(const FieldDef& def, std::string_view text, std::vector<std::
   return false;
 }
 
-// Whether two element names are the same; names are short, and a call to
-// the library's compare would cost more than the compare.
-bool SameName(const char* a, const char* b) {
-  while (*a != '\0' && *a == *b) ++a, ++b;
-  return *a == *b;
+// Whether the name of an element of a parsed batch is `known`. Names are
+// short, and the batch's zero padding lets the compare read as far as the
+// known name reaches without first finding where the element's name ends.
+bool SameName(const char* name, const std::string& known) {
+  if (known.size() >= loading::kBatchPadding) return known == name;
+  return std::memcmp(name, known.c_str(), known.size() + 1) == 0;
 }
 
 }  // namespace
@@ -356,7 +357,7 @@ class LoadDigester {
 
   static int FieldIndex(const RecordSet& rs, FieldMemo& memo, std::size_t position,
                         const char* name) {
-    if (position < memo.size() && SameName(memo[position].first.c_str(), name)) {
+    if (position < memo.size() && SameName(name, memo[position].first)) {
       return memo[position].second;
     }
     const int index = rs.FieldIndex(name);  // an undeclared field is an error

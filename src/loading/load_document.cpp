@@ -841,8 +841,9 @@ void LoadDocument::ParseBatch(pugi::xml_document& batch, std::string& bytes, std
   // The copy is reused from batch to batch, so that no batch costs an
   // allocation of its size.
   bytes.assign(text_, begin, end - begin);
+  bytes.append(kBatchPadding, '\0');
   pugi::xml_parse_result result = batch.load_buffer_inplace(
-      bytes.data(), bytes.size(),
+      bytes.data(), end - begin,
       pugi::parse_default | pugi::parse_fragment | pugi::parse_embed_pcdata, pugi::encoding_utf8);
   if (!result) {
     RefuseAt(shownAddress_, text_, begin + static_cast<std::size_t>(result.offset),

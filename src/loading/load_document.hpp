@@ -23,6 +23,11 @@ inline constexpr int kMaxElementDepth = 256;
 // The number of document bytes parsed into one batch of root children.
 inline constexpr std::size_t kBatchBytes = 256 * 1024;
 
+// A parsed batch's bytes are followed by this many zero bytes, so that a
+// name or value of its tree may be read a machine word or two at a time
+// without looking for where it ends first.
+inline constexpr std::size_t kBatchPadding = 64;
+
 // The address as it may be shown to a person: without "user:password@".
 std::string RedactCredentials(std::string_view url);
 
