@@ -83,12 +83,21 @@ int HeadlessHost::RunPendingNow() {
 LoggingFetcher::LoggingFetcher(EventOutput& events, FetcherFactory factory)
     : events_(events), factory_(std::move(factory)) {}
 
-std::string LoggingFetcher::Fetch(const std::string& url) {
+void LoggingFetcher::Log(const std::string& url) {
   JsonBuilder j;
   j.BeginObject().Field("event", "get").Field("url", url).EndObject();
   events_.Write(j.str());
   if (!inner_) inner_ = factory_();
+}
+
+std::string LoggingFetcher::Fetch(const std::string& url) {
+  Log(url);
   return inner_->Fetch(url);
+}
+
+void LoggingFetcher::FetchInto(const std::string& url, Sink& sink) {
+  Log(url);
+  inner_->FetchInto(url, sink);
 }
 
 LoggingTransfer::LoggingTransfer(EventOutput& events, TransferFactory factory)

@@ -65,8 +65,11 @@ class LoggingFetcher : public DocumentFetcher {
  public:
   LoggingFetcher(EventOutput& events, FetcherFactory factory);
   std::string Fetch(const std::string& url) override;
+  void FetchInto(const std::string& url, Sink& sink) override;
 
  private:
+  void Log(const std::string& url);
+
   EventOutput& events_;
   FetcherFactory factory_;
   std::unique_ptr<DocumentFetcher> inner_;

@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -101,11 +102,32 @@ class Transfer {
 // The synchronous fetch of the load document.
 class DocumentFetcher {
  public:
+  // Takes the body of a fetch as it arrives, so that reading it can keep
+  // pace with the transfer.
+  class Sink {
+   public:
+    virtual ~Sink() = default;
+    // The length of the body, when the transfer announces it; before any of
+    // the body.
+    virtual void Expect(std::size_t bytes) = 0;
+    // The next piece of the body.
+    virtual void Receive(std::string_view bytes) = 0;
+  };
+
   virtual ~DocumentFetcher() = default;
   // Returns the body of a successful fetch. Throws ControlError(errc::kDocument)
   // with a description that says what failed and names the address (without
   // credentials).
   virtual std::string Fetch(const std::string& url) = 0;
+  // Hands the body to `sink` piece by piece as it arrives, and throws as
+  // Fetch does once the transfer has failed, even after some of the body was
+  // handed on. Without a transfer of its own that streams, the body of Fetch
+  // is handed on in one piece.
+  virtual void FetchInto(const std::string& url, Sink& sink) {
+    const std::string body = Fetch(url);
+    sink.Expect(body.size());
+    sink.Receive(body);
+  }
 };
 
 struct NetworkTimeouts {

@@ -1,10 +1,14 @@
 // The synchronous fetch of the load document, through libcurl.
 #include <curl/curl.h>
 
+#include <cstddef>
 #include <cstdint>
+#include <exception>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <string>
+#include <string_view>
 
 #include "harnolfees/host.hpp"
 #include "harnolfees/runtime.hpp"
@@ -23,33 +27,59 @@ void EnsureCurlReady() {
   std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
 }
 
-struct Sink {
+struct Delivery {
   CURL* handle = nullptr;
-  std::string body;
-  bool sized = false;
+  DocumentFetcher::Sink* sink = nullptr;
+  bool started = false;
+  bool passOn = true;  // a reply that is not the document is not handed on
+  std::size_t received = 0;
+  std::exception_ptr failure;  // what the sink threw
 };
 
+bool IsHttp(CURL* handle) {
+  const char* scheme = nullptr;
+  curl_easy_getinfo(handle, CURLINFO_SCHEME, &scheme);
+  const std::string protocol = scheme ? scheme : "";
+  return protocol == "HTTP" || protocol == "HTTPS" || protocol == "http" || protocol == "https";
+}
+
 std::size_t Receive(char* data, std::size_t size, std::size_t count, void* user) {
-  auto* sink = static_cast<Sink*>(user);
+  auto* delivery = static_cast<Delivery*>(user);
   const std::size_t bytes = size * count;
   try {
-    if (!sink->sized) {
-      // Reserving the announced length up front keeps a large document from
-      // being copied over and over as it grows.
-      sink->sized = true;
+    if (!delivery->started) {
+      delivery->started = true;
+      if (IsHttp(delivery->handle)) {
+        long status = 0;
+        curl_easy_getinfo(delivery->handle, CURLINFO_RESPONSE_CODE, &status);
+        // An error page is not read as a schedule; the fetch fails on its
+        // status once the transfer ends.
+        delivery->passOn = status == 200;
+      }
       curl_off_t length = -1;
-      if (curl_easy_getinfo(sink->handle, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) ==
+      if (delivery->passOn &&
+          curl_easy_getinfo(delivery->handle, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) ==
               CURLE_OK &&
           length > 0 && length <= kMaxDocumentBytes) {
-        sink->body.reserve(static_cast<std::size_t>(length));
+        delivery->sink->Expect(static_cast<std::size_t>(length));
       }
     }
-    sink->body.append(data, bytes);
+    delivery->received += bytes;
+    if (delivery->passOn) delivery->sink->Receive(std::string_view(data, bytes));
   } catch (...) {
+    delivery->failure = std::current_exception();
     return 0;  // ends the transfer with a write error
   }
   return bytes;
 }
+
+// Collects the body for Fetch.
+class Collector final : public DocumentFetcher::Sink {
+ public:
+  void Expect(std::size_t bytes) override { body.reserve(bytes); }
+  void Receive(std::string_view bytes) override { body.append(bytes); }
+  std::string body;
+};
 
 std::string Seconds(std::chrono::milliseconds ms) {
   if (ms.count() % 1000 == 0) return std::to_string(ms.count() / 1000) + " s";
@@ -61,6 +91,12 @@ class CurlFetcher final : public DocumentFetcher {
   explicit CurlFetcher(NetworkTimeouts timeouts) : timeouts_(timeouts) {}
 
   std::string Fetch(const std::string& url) override {
+    Collector collector;
+    FetchInto(url, collector);
+    return std::move(collector.body);
+  }
+
+  void FetchInto(const std::string& url, Sink& sink) override {
     const std::string shown = loading::RedactCredentials(url);
     auto fail = [&](const std::string& why) -> ControlError {
       return ControlError(errc::kDocument,
@@ -71,13 +107,14 @@ class CurlFetcher final : public DocumentFetcher {
                                                                &curl_easy_cleanup);
     if (!handle) throw fail("the transfer library could not start a request");
     CURL* h = handle.get();
-    Sink sink;
-    sink.handle = h;
+    Delivery delivery;
+    delivery.handle = h;
+    delivery.sink = &sink;
     char detail[CURL_ERROR_SIZE] = {};
     curl_easy_setopt(h, CURLOPT_URL, url.c_str());
     curl_easy_setopt(h, CURLOPT_ERRORBUFFER, detail);
     curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &Receive);
-    curl_easy_setopt(h, CURLOPT_WRITEDATA, &sink);
+    curl_easy_setopt(h, CURLOPT_WRITEDATA, &delivery);
     curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(timeouts_.connect.count()));
     curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, static_cast<long>(timeouts_.total.count()));
@@ -91,6 +128,13 @@ class CurlFetcher final : public DocumentFetcher {
     curl_easy_setopt(h, CURLOPT_USERAGENT, "HarnolFeesCenter/2");
 
     const CURLcode rc = curl_easy_perform(h);
+    if (rc == CURLE_WRITE_ERROR && delivery.failure) {
+      try {
+        std::rethrow_exception(delivery.failure);
+      } catch (const std::bad_alloc&) {
+        throw fail("there is not enough memory to receive the document");
+      }
+    }
     if (rc != CURLE_OK) {
       std::string said =
           loading::ScrubCredentials(detail[0] ? detail : curl_easy_strerror(rc), url);
@@ -113,10 +157,8 @@ class CurlFetcher final : public DocumentFetcher {
           throw fail(said);
       }
     }
-    const char* scheme = nullptr;
-    curl_easy_getinfo(h, CURLINFO_SCHEME, &scheme);
-    const std::string protocol = scheme ? scheme : "";
-    if (protocol == "HTTP" || protocol == "HTTPS" || protocol == "http" || protocol == "https") {
+    const bool http = IsHttp(h);
+    if (http) {
       long status = 0;
       curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
       if (status != 200) {
@@ -124,11 +166,9 @@ class CurlFetcher final : public DocumentFetcher {
                    " instead of the document");
       }
     }
-    if (sink.body.empty()) {
-      throw fail(protocol == "FILE" || protocol == "file" ? "the file is empty"
-                                                          : "the server sent an empty reply");
+    if (delivery.received == 0) {
+      throw fail(http ? "the server sent an empty reply" : "the file is empty");
     }
-    return std::move(sink.body);
   }
 
  private:

@@ -487,9 +487,7 @@ struct HarnolFeesCtlCenter::LoadReader {
   // Empties what the control shows once the document has proved to be one
   // element tree, then fills it from the document.
   void Read(loading::LoadDocument& document) {
-    const LoadDigester digester(c.recordSets_);
     document.Read(
-        std::cref(digester),
         [&] {
           c.recordSets_.EmptyAll();
           c.surface_.cboAccessLevel.Clear();
@@ -600,8 +598,12 @@ void HarnolFeesCtlCenter::LoadData(std::string ptURL, std::int16_t piNewClubID,
     // A document that cannot be fetched, decoded or read as one element tree
     // ends the load before anything is emptied: the schedule shown stays
     // whole. The reading empties the schedule once the tree is sound.
+    // The document is checked, parsed and digested as it arrives.
+    const LoadDigester digester(recordSets_);
+    const loading::LoadDocument::Digester digest = std::cref(digester);
     std::optional<loading::LoadDocument> document;
-    document.emplace(fetcher_->Fetch(address), loading::RedactCredentials(address));
+    document.emplace(loading::RedactCredentials(address), digest);
+    fetcher_->FetchInto(address, *document);
     LoadReader(*this).Read(*document);
     if (!document->RootHasChildNodes()) {
       host_.SetMousePointer(pointer::kDefault);

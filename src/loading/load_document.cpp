@@ -49,7 +49,8 @@ constexpr std::array<std::uint8_t, 256> MakeClasses() {
 }
 constexpr std::array<std::uint8_t, 256> kClasses = MakeClasses();
 
-bool Is(char c, std::uint8_t k) { return (kClasses[static_cast<unsigned char>(c)] & k) != 0; }
+unsigned Class(char c) { return kClasses[static_cast<unsigned char>(c)]; }
+bool Is(char c, std::uint8_t k) { return (Class(c) & k) != 0; }
 bool IsXmlSpace(char c) { return Is(c, kSpace); }
 bool IsNameStart(char c) { return Is(c, kNameStart); }
 bool IsNameChar(char c) { return Is(c, kNameChar); }
@@ -69,9 +70,13 @@ std::string LowerAscii(std::string_view text) {
   return out;
 }
 
+ControlError Unreadable(const std::string& address, const std::string& what) {
+  return ControlError(errc::kDocument,
+                      "The fee schedule from " + address + " cannot be read: " + what + ".");
+}
+
 [[noreturn]] void Refuse(const std::string& address, const std::string& what) {
-  throw ControlError(errc::kDocument,
-                     "The fee schedule from " + address + " cannot be read: " + what + ".");
+  throw Unreadable(address, what);
 }
 
 // "line L, column C, byte offset N" of a position in UTF-8 text; columns
@@ -112,10 +117,10 @@ bool HasZeroByte(std::uint64_t w) {
   return ((w - 0x0101010101010101ull) & ~w & 0x8080808080808080ull) != 0;
 }
 
-// The offset of the first byte that breaks UTF-8 (or is NUL), or npos.
-std::size_t FindBadUtf8(const std::string& s, std::size_t i, bool& isNul) {
+// The offset of the first byte of s[i, n) that breaks UTF-8 (or is NUL), or
+// npos.
+std::size_t FindBadUtf8(const std::string& s, std::size_t i, std::size_t n, bool& isNul) {
   const auto* p = reinterpret_cast<const unsigned char*>(s.data());
-  const std::size_t n = s.size();
   isNul = false;
   while (i < n) {
 #if defined(__SSE2__)
@@ -258,6 +263,16 @@ bool AllAscii(const std::string& s, std::size_t begin) {
   return true;
 }
 
+ControlError Utf8Fault(const std::string& address, std::size_t bad, bool isNul) {
+  if (isNul)
+    return Unreadable(address, "it holds a NUL character at byte offset " + std::to_string(bad));
+  return Unreadable(address,
+                    "it is not valid UTF-8 text (the first invalid byte is at byte offset " +
+                        std::to_string(bad) +
+                        "); a document in another encoding must declare it in its XML "
+                        "declaration");
+}
+
 // Returns the settled UTF-8 text and where its content begins (after a
 // UTF-8 byte-order mark, which stays in place so that offsets match the
 // bytes as received).
@@ -307,290 +322,36 @@ std::pair<std::string, std::size_t> SettleEncoding(std::string bytes, const std:
                         "Windows-1252 are)");
   }
   bool isNul = false;
-  std::size_t bad = FindBadUtf8(bytes, begin, isNul);
-  if (bad != std::string::npos) {
-    if (isNul) Refuse(address, "it holds a NUL character at byte offset " + std::to_string(bad));
-    Refuse(address, "it is not valid UTF-8 text (the first invalid byte is at byte offset " +
-                        std::to_string(bad) +
-                        "); a document in another encoding must declare it in its XML "
-                        "declaration");
-  }
+  const std::size_t bad = FindBadUtf8(bytes, begin, bytes.size(), isNul);
+  if (bad != std::string::npos) throw Utf8Fault(address, bad, isNul);
   return {std::move(bytes), begin};
 }
 
-// ---- Structure ----
-
-class Scanner {
- public:
-  // `cut` hears of every batch bound as soon as the scan has passed it: the
-  // start of the root's content, then places right after a '>' between two
-  // of its children.
-  Scanner(const std::string& text, const std::string& address,
-          const std::function<void(std::size_t)>& cut)
-      : t_(text), n_(text.size()), address_(address), cut_(cut) {}
-
-  struct Result {
-    bool rootHasChildNodes = false;
-  };
-
-  Result Scan(std::size_t begin) {
-    Result result;
-    bool anyCut = false;
-    std::size_t lastPublished = 0;
-    auto publish = [&](std::size_t at) {
-      anyCut = true;
-      lastPublished = at;
-      cut_(at);
-    };
-    std::vector<std::string_view> open;  // names of the open elements
-    bool rootSeen = false, rootDone = false;
-    std::size_t lastCut = 0, lastChildEnd = 0;
-    std::size_t p = begin;
-
-    auto childEnded = [&](std::size_t at) {
-      lastChildEnd = at;
-      if (at - lastCut >= kBatchBytes) {
-        publish(at);
-        lastCut = at;
-      }
-    };
-
-    for (;;) {
-      const std::size_t lt = NextTag(p);
-      if (lt > p) {
-        const std::size_t depth = open.size();
-        if (depth == 0 && !AllXmlSpace(t_.data() + p, lt - p)) {
-          std::size_t at = p;
-          while (IsXmlSpace(t_[at])) ++at;
-          Fail(at, rootDone ? "text after the end of the root element"
-                            : "text before the root element (the reply is not an XML document)");
-        }
-        if (depth == 1 && !result.rootHasChildNodes && !AllXmlSpace(t_.data() + p, lt - p)) {
-          result.rootHasChildNodes = true;
-        }
-      }
-      if (lt >= n_) break;
-      p = lt;
-      if (p + 1 >= n_) Fail(p, "the document ends with '<' (it may be truncated)");
-      const char next = t_[p + 1];
-      if (next == '!') {
-        if (Starts(p, "<!--")) {
-          p = Past(p + 4, "-->", p, "a comment that is not closed (the document may be truncated)");
-        } else if (Starts(p, "<![CDATA[")) {
-          if (open.empty()) Fail(p, "a CDATA section outside the root element");
-          p = Past(p + 9, "]]>", p,
-                   "a CDATA section that is not closed (the document may be truncated)");
-          if (open.size() == 1) {
-            result.rootHasChildNodes = true;
-            childEnded(p);
-          }
-        } else if (Starts(p, "<!DOCTYPE")) {
-          if (rootSeen) Fail(p, "a document type declaration inside or after the root element");
-          p = SkipDoctype(p);
-        } else {
-          Fail(p, "unrecognised markup after '<!'");
-        }
-      } else if (next == '?') {
-        p = Past(p + 2, "?>", p,
-                 "a processing instruction that is not closed (the document may be truncated)");
-      } else if (next == '/') {
-        std::size_t q = p + 2;
-        // The expected name is compared in place; only a mismatch is read
-        // out name by name for its message.
-        if (!open.empty() && n_ - q > open.back().size() && SameBytes(q, open.back()) &&
-            !IsNameChar(t_[q + open.back().size()])) {
-          q += open.back().size();
-        } else {
-          while (IsNameChar(t_[q])) ++q;  // the text's terminating NUL stops it
-        }
-        std::string_view name(t_.data() + p + 2, q - p - 2);
-        if (name.empty()) Fail(p, "an end tag without a name");
-        while (q < n_ && IsXmlSpace(t_[q])) ++q;
-        if (q >= n_) Fail(p, "the document ends inside the end tag </" + ShownName(name) + ">");
-        if (t_[q] != '>') Fail(q, "the end tag </" + ShownName(name) + "> is malformed");
-        if (open.empty()) {
-          Fail(p, "the end tag </" + ShownName(name) + "> has no start tag");
-        }
-        if (open.back() != name) {
-          Fail(p, "the end tag </" + ShownName(name) + "> does not match the start tag <" +
-                      ShownName(open.back()) + ">");
-        }
-        open.pop_back();
-        p = q + 1;
-        if (open.size() == 1) childEnded(p);
-        if (open.empty()) rootDone = true;
-      } else {
-        if (!IsNameStart(next)) {
-          Fail(p, "'<' is not followed by a tag name (a '<' in text must be written &lt;)");
-        }
-        std::size_t q = p + 1;
-        while (IsNameChar(t_[q])) ++q;  // the text's terminating NUL stops it
-        std::string_view name(t_.data() + p + 1, q - p - 1);
-        bool selfClosing = false;
-        if (q < n_ && t_[q] == '>') {
-          ++q;
-        } else {
-          q = SkipAttributes(p, q, name, selfClosing);
-        }
-        if (open.empty()) {
-          if (rootDone) {
-            Fail(p, "a second root element <" + ShownName(name) +
-                        "> (a document has exactly one root element)");
-          }
-          rootSeen = true;
-          if (selfClosing) {
-            rootDone = true;
-          } else {
-            open.push_back(name);
-            publish(q);
-            lastCut = lastChildEnd = q;
-          }
-        } else if (selfClosing) {
-          if (open.size() == 1) {
-            result.rootHasChildNodes = true;
-            childEnded(q);
-          }
-        } else {
-          if (open.size() == 1) result.rootHasChildNodes = true;
-          if (open.size() >= static_cast<std::size_t>(kMaxElementDepth)) {
-            Fail(p, "elements are nested more than " + std::to_string(kMaxElementDepth) +
-                        " levels deep");
-          }
-          open.push_back(name);
-        }
-        p = q;
-      }
+// Where the whole characters of a text that is still arriving end: a
+// character whose bytes are not all there yet waits for the rest.
+std::size_t WholeCharactersEnd(const std::string& s, std::size_t from) {
+  std::size_t end = s.size();
+  std::size_t lead = end;
+  for (int k = 0; k < 3 && lead > from; ++k) {
+    const auto c = static_cast<unsigned char>(s[lead - 1]);
+    if ((c & 0xC0) != 0x80) {
+      const std::size_t length = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 1;
+      if (lead - 1 + length > end) end = lead - 1;
+      break;
     }
-    if (!open.empty()) {
-      Fail(n_, "the document ends before the element <" + ShownName(open.back()) +
-                   "> is closed (it is probably truncated)");
-    }
-    if (!rootSeen) Fail(n_, "there is no root element (the reply holds no XML element)");
-    // The text after the last child is left out of the batches: a text node
-    // names no record set, so nothing is lost, and a batch then always ends
-    // right after a '>'.
-    if (anyCut && lastChildEnd > lastPublished) publish(lastChildEnd);
-    return result;
+    --lead;
   }
+  return end;
+}
 
- private:
-  [[noreturn]] void Fail(std::size_t pos, const std::string& what) {
-    RefuseAt(address_, t_, pos, what);
-  }
-
-  bool Starts(std::size_t p, std::string_view s) const { return t_.compare(p, s.size(), s) == 0; }
-
-  // The next '<' from p on, or n_. The text between two tags of a schedule
-  // is a value of a few bytes: sixteen bytes at a time find most tags in one
-  // step, without the setting-up of a library search.
-  std::size_t NextTag(std::size_t p) const {
-    const char* s = t_.data();
-#if defined(__SSE2__)
-    const __m128i lt = _mm_set1_epi8('<');
-    for (; p + 16 <= n_; p += 16) {
-      const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + p));
-      if (const int hits = _mm_movemask_epi8(_mm_cmpeq_epi8(bytes, lt)); hits != 0) {
-        return p + static_cast<std::size_t>(__builtin_ctz(static_cast<unsigned>(hits)));
-      }
-    }
-#endif
-    for (; p < n_; ++p) {
-      if (s[p] == '<') return p;
-    }
-    return n_;
-  }
-
-  // Whether the text at p starts with `name` (room for it is known); names
-  // are short, so eight bytes at a time and no library call.
-  bool SameBytes(std::size_t p, std::string_view name) const {
-    const char* a = t_.data() + p;
-    const char* b = name.data();
-    std::size_t n = name.size();
-    for (; n >= 8; n -= 8, a += 8, b += 8) {
-      std::uint64_t x, y;
-      std::memcpy(&x, a, 8);
-      std::memcpy(&y, b, 8);
-      if (x != y) return false;
-    }
-    for (; n > 0; --n, ++a, ++b) {
-      if (*a != *b) return false;
-    }
-    return true;
-  }
-
-  std::size_t Past(std::size_t from, std::string_view terminator, std::size_t start,
-                   const char* what) {
-    std::size_t at = t_.find(terminator, from);
-    if (at == std::string::npos) Fail(start, what);
-    return at + terminator.size();
-  }
-
-  // Skips the attributes of a start tag whose name ends at q; returns the
-  // position after its '>'.
-  std::size_t SkipAttributes(std::size_t p, std::size_t q, std::string_view name,
-                             bool& selfClosing) {
-    auto truncated = [&] {
-      Fail(p, "the document ends inside the start tag <" + ShownName(name) +
-                  "> (it is probably truncated)");
-    };
-    for (;;) {
-      bool spaced = false;
-      while (q < n_ && IsXmlSpace(t_[q])) ++q, spaced = true;
-      if (q >= n_) truncated();
-      if (t_[q] == '>') return q + 1;
-      if (t_[q] == '/') {
-        if (q + 1 >= n_) truncated();
-        if (t_[q + 1] != '>') Fail(q, "the start tag <" + ShownName(name) + "> is malformed");
-        selfClosing = true;
-        return q + 2;
-      }
-      if (!spaced || !IsNameStart(t_[q])) {
-        Fail(q, "the start tag <" + ShownName(name) + "> is malformed");
-      }
-      while (q < n_ && IsNameChar(t_[q])) ++q;
-      while (q < n_ && IsXmlSpace(t_[q])) ++q;
-      if (q >= n_) truncated();
-      if (t_[q] != '=') Fail(q, "an attribute of <" + ShownName(name) + "> has no value");
-      ++q;
-      while (q < n_ && IsXmlSpace(t_[q])) ++q;
-      if (q >= n_) truncated();
-      if (t_[q] != '"' && t_[q] != '\'') {
-        Fail(q, "an attribute value of <" + ShownName(name) + "> is not quoted");
-      }
-      std::size_t close = t_.find(t_[q], q + 1);
-      if (close == std::string::npos) truncated();
-      q = close + 1;
-    }
-  }
-
-  std::size_t SkipDoctype(std::size_t p) {
-    int brackets = 0;
-    for (std::size_t q = p + 9; q < n_; ++q) {
-      char c = t_[q];
-      if (c == '"' || c == '\'') {
-        std::size_t close = t_.find(c, q + 1);
-        if (close == std::string::npos) break;
-        q = close;
-      } else if (c == '<' && Starts(q, "<!--")) {
-        std::size_t close = t_.find("-->", q + 4);
-        if (close == std::string::npos) break;
-        q = close + 2;
-      } else if (c == '[') {
-        ++brackets;
-      } else if (c == ']') {
-        --brackets;
-      } else if (c == '>' && brackets <= 0) {
-        return q + 1;
-      }
-    }
-    Fail(p, "a document type declaration that is not closed");
-  }
-
-  const std::string& t_;
-  const std::size_t n_;
-  const std::string& address_;
-  const std::function<void(std::size_t)>& cut_;
-};
+// Whether the first bytes of a body may still turn out to be an XML
+// declaration that names an encoding.
+bool MayBeDeclaration(std::string_view head) {
+  constexpr std::string_view kOpen = "<?xml";
+  if (head.size() <= kOpen.size()) return kOpen.starts_with(head);
+  return head.starts_with(kOpen) && IsXmlSpace(head[kOpen.size()]) &&
+         head.find("?>") == std::string_view::npos;
+}
 
 }  // namespace
 
@@ -693,12 +454,345 @@ std::string_view NodeText(pugi::xml_node node, std::string& scratch) {
   return scratch;
 }
 
-LoadDocument::LoadDocument(std::string bytes, std::string shownAddress)
-    : shownAddress_(std::move(shownAddress)) {
-  auto [text, begin] = SettleEncoding(std::move(bytes), shownAddress_);
-  text_ = std::move(text);
-  begin_ = begin;
-}
+// The check that the text is one element tree. It reads the text as it
+// arrives: a piece of markup that goes on beyond what has arrived is read
+// again from its start once more is there, and only a text that is complete
+// can be truncated.
+class LoadDocument::Scanner {
+ public:
+  // `cut` hears of every batch bound as soon as the scan has passed it: the
+  // start of the root's content, then places right after a '>' between two
+  // of its children.
+  Scanner(const std::string& text, std::size_t begin, const std::string& address,
+          std::function<void(std::size_t)> cut)
+      : t_(text), p_(begin), address_(address), cut_(std::move(cut)) {}
+
+  // Reads on as far as the text received so far allows; `complete` once
+  // nothing more will come. Returns true once the whole document has been
+  // checked; throws ControlError(errc::kDocument) at its first fault.
+  bool Advance(bool complete) {
+    if (done_) return true;
+    complete_ = complete;
+    s_ = t_.data();
+    n_ = t_.size();
+    try {
+      while (Step()) {
+      }
+    } catch (const NeedMore&) {
+      return false;
+    }
+    Finish();
+    done_ = true;
+    return true;
+  }
+
+  bool RootHasChildNodes() const { return rootHasChildNodes_; }
+
+ private:
+  // Thrown where a piece of markup goes on beyond the text received so far.
+  struct NeedMore {};
+
+  // An open element's name, by place: the text may move as it grows.
+  struct OpenElement {
+    std::size_t at = 0, size = 0;
+  };
+  std::string_view NameOf(const OpenElement& e) const { return {s_ + e.at, e.size}; }
+
+  // Reads the text up to the next piece of markup, then the piece; false at
+  // the end of the document. A piece changes nothing until it has been read
+  // whole.
+  [[gnu::always_inline]] bool Step() {
+    const std::size_t lt = NextTag(p_);
+    if (lt > p_) {
+      const std::size_t depth = open_.size();
+      if (depth == 0 && !AllXmlSpace(s_ + p_, lt - p_)) {
+        std::size_t at = p_;
+        while (IsXmlSpace(s_[at])) ++at;
+        Fail(at, rootDone_ ? "text after the end of the root element"
+                           : "text before the root element (the reply is not an XML document)");
+      }
+      if (depth == 1 && !rootHasChildNodes_ && !AllXmlSpace(s_ + p_, lt - p_)) {
+        rootHasChildNodes_ = true;
+      }
+      p_ = lt;
+    }
+    if (lt >= n_) {
+      if (!complete_) throw NeedMore{};
+      return false;
+    }
+    const std::size_t p = lt;
+    if (p + 1 >= n_) Truncated(p, "the document ends with '<' (it may be truncated)");
+    const char next = s_[p + 1];
+    if (next == '!') {
+      // The longest opening to tell apart is "<![CDATA[".
+      if (!complete_ && n_ - p < 9) throw NeedMore{};
+      if (Starts(p, "<!--")) {
+        p_ = Past(p + 4, "-->", p, "a comment that is not closed (the document may be truncated)");
+      } else if (Starts(p, "<![CDATA[")) {
+        if (open_.empty()) Fail(p, "a CDATA section outside the root element");
+        const std::size_t q = Past(
+            p + 9, "]]>", p, "a CDATA section that is not closed (the document may be truncated)");
+        if (open_.size() == 1) {
+          rootHasChildNodes_ = true;
+          ChildEnded(q);
+        }
+        p_ = q;
+      } else if (Starts(p, "<!DOCTYPE")) {
+        if (rootSeen_) Fail(p, "a document type declaration inside or after the root element");
+        p_ = SkipDoctype(p);
+      } else {
+        Fail(p, "unrecognised markup after '<!'");
+      }
+    } else if (next == '?') {
+      p_ = Past(p + 2, "?>", p,
+                "a processing instruction that is not closed (the document may be truncated)");
+    } else if (next == '/') {
+      EndTag(p);
+    } else {
+      StartTag(p, next);
+    }
+    return true;
+  }
+
+  [[gnu::always_inline]] void EndTag(std::size_t p) {
+    std::size_t q = p + 2;
+    // The expected name is compared in place; only a mismatch is read out
+    // name by name for its message.
+    if (!open_.empty() && n_ - q > open_.back().size && SameBytes(q, NameOf(open_.back())) &&
+        !IsNameChar(s_[q + open_.back().size])) {
+      q += open_.back().size;
+    } else {
+      while (IsNameChar(s_[q])) ++q;  // the text's terminating NUL stops it
+    }
+    const std::string_view name(s_ + p + 2, q - p - 2);
+    if (name.empty()) {
+      if (q >= n_ && !complete_) throw NeedMore{};
+      Fail(p, "an end tag without a name");
+    }
+    while (q < n_ && IsXmlSpace(s_[q])) ++q;
+    if (q >= n_) Truncated(p, "the document ends inside the end tag </" + ShownName(name) + ">");
+    if (s_[q] != '>') Fail(q, "the end tag </" + ShownName(name) + "> is malformed");
+    if (open_.empty()) Fail(p, "the end tag </" + ShownName(name) + "> has no start tag");
+    if (NameOf(open_.back()) != name) {
+      Fail(p, "the end tag </" + ShownName(name) + "> does not match the start tag <" +
+                  ShownName(NameOf(open_.back())) + ">");
+    }
+    open_.pop_back();
+    p_ = q + 1;
+    if (open_.size() == 1) ChildEnded(p_);
+    if (open_.empty()) rootDone_ = true;
+  }
+
+  [[gnu::always_inline]] void StartTag(std::size_t p, char next) {
+    if (!IsNameStart(next)) {
+      Fail(p, "'<' is not followed by a tag name (a '<' in text must be written &lt;)");
+    }
+    std::size_t q = NameEnd(p + 1);
+    const OpenElement element{p + 1, q - p - 1};
+    const std::string_view name = NameOf(element);
+    bool selfClosing = false;
+    if (q < n_ && s_[q] == '>') {
+      ++q;
+    } else {
+      q = SkipAttributes(p, q, name, selfClosing);
+    }
+    if (open_.empty()) {
+      if (rootDone_) {
+        Fail(p, "a second root element <" + ShownName(name) +
+                    "> (a document has exactly one root element)");
+      }
+      rootSeen_ = true;
+      if (selfClosing) {
+        rootDone_ = true;
+      } else {
+        open_.push_back(element);
+        Publish(q);
+        lastCut_ = lastChildEnd_ = q;
+      }
+    } else if (selfClosing) {
+      if (open_.size() == 1) {
+        rootHasChildNodes_ = true;
+        ChildEnded(q);
+      }
+    } else {
+      if (open_.size() >= static_cast<std::size_t>(kMaxElementDepth)) {
+        Fail(p,
+             "elements are nested more than " + std::to_string(kMaxElementDepth) + " levels deep");
+      }
+      if (open_.size() == 1) rootHasChildNodes_ = true;
+      open_.push_back(element);
+    }
+    p_ = q;
+  }
+
+  void Finish() {
+    if (!open_.empty()) {
+      Fail(n_, "the document ends before the element <" + ShownName(NameOf(open_.back())) +
+                   "> is closed (it is probably truncated)");
+    }
+    if (!rootSeen_) Fail(n_, "there is no root element (the reply holds no XML element)");
+    // The text after the last child is left out of the batches: a text node
+    // names no record set, so nothing is lost, and a batch then always ends
+    // right after a '>'.
+    if (anyCut_ && lastChildEnd_ > lastPublished_) Publish(lastChildEnd_);
+  }
+
+  void Publish(std::size_t at) {
+    anyCut_ = true;
+    lastPublished_ = at;
+    cut_(at);
+  }
+
+  void ChildEnded(std::size_t at) {
+    lastChildEnd_ = at;
+    if (at - lastCut_ >= kBatchBytes) {
+      Publish(at);
+      lastCut_ = at;
+    }
+  }
+
+  [[noreturn]] void Fail(std::size_t pos, const std::string& what) {
+    RefuseAt(address_, t_, pos, what);
+  }
+
+  // A fault that more text may yet mend.
+  [[noreturn]] void Truncated(std::size_t pos, const std::string& what) {
+    if (!complete_) throw NeedMore{};
+    Fail(pos, what);
+  }
+
+  bool Starts(std::size_t p, std::string_view s) const { return t_.compare(p, s.size(), s) == 0; }
+
+  // The next '<' from p on, or n_. The text between two tags of a schedule
+  // is a value of a few bytes: sixteen bytes at a time find most tags in one
+  // step, without the setting-up of a library search.
+  std::size_t NextTag(std::size_t p) const {
+    const char* s = s_;
+#if defined(__SSE2__)
+    const __m128i lt = _mm_set1_epi8('<');
+    for (; p + 16 <= n_; p += 16) {
+      const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + p));
+      if (const int hits = _mm_movemask_epi8(_mm_cmpeq_epi8(bytes, lt)); hits != 0) {
+        return p + static_cast<std::size_t>(__builtin_ctz(static_cast<unsigned>(hits)));
+      }
+    }
+#endif
+    for (; p < n_; ++p) {
+      if (s[p] == '<') return p;
+    }
+    return n_;
+  }
+
+  // Where the name that starts at p ends. Every start tag's name is read
+  // here, four bytes to a branch while they are that far from the end.
+  std::size_t NameEnd(std::size_t p) const {
+    for (; p + 4 <= n_; p += 4) {
+      const unsigned all = Class(s_[p]) & Class(s_[p + 1]) & Class(s_[p + 2]) & Class(s_[p + 3]);
+      if ((all & kNameChar) == 0) break;
+    }
+    while (IsNameChar(s_[p])) ++p;  // the text's terminating NUL stops it
+    return p;
+  }
+
+  // Whether the text at p starts with `name` (room for it is known); names
+  // are short, so eight bytes at a time and no library call.
+  bool SameBytes(std::size_t p, std::string_view name) const {
+    const char* a = s_ + p;
+    const char* b = name.data();
+    std::size_t n = name.size();
+    for (; n >= 8; n -= 8, a += 8, b += 8) {
+      std::uint64_t x, y;
+      std::memcpy(&x, a, 8);
+      std::memcpy(&y, b, 8);
+      if (x != y) return false;
+    }
+    for (; n > 0; --n, ++a, ++b) {
+      if (*a != *b) return false;
+    }
+    return true;
+  }
+
+  std::size_t Past(std::size_t from, std::string_view terminator, std::size_t start,
+                   const char* what) {
+    const std::size_t at = t_.find(terminator, from);
+    if (at == std::string::npos) Truncated(start, what);
+    return at + terminator.size();
+  }
+
+  // Skips the attributes of a start tag whose name ends at q; returns the
+  // position after its '>'.
+  std::size_t SkipAttributes(std::size_t p, std::size_t q, std::string_view name,
+                             bool& selfClosing) {
+    auto truncated = [&] {
+      Truncated(p, "the document ends inside the start tag <" + ShownName(name) +
+                       "> (it is probably truncated)");
+    };
+    for (;;) {
+      bool spaced = false;
+      while (q < n_ && IsXmlSpace(s_[q])) ++q, spaced = true;
+      if (q >= n_) truncated();
+      if (s_[q] == '>') return q + 1;
+      if (s_[q] == '/') {
+        if (q + 1 >= n_) truncated();
+        if (s_[q + 1] != '>') Fail(q, "the start tag <" + ShownName(name) + "> is malformed");
+        selfClosing = true;
+        return q + 2;
+      }
+      if (!spaced || !IsNameStart(s_[q])) {
+        Fail(q, "the start tag <" + ShownName(name) + "> is malformed");
+      }
+      while (q < n_ && IsNameChar(s_[q])) ++q;
+      while (q < n_ && IsXmlSpace(s_[q])) ++q;
+      if (q >= n_) truncated();
+      if (s_[q] != '=') Fail(q, "an attribute of <" + ShownName(name) + "> has no value");
+      ++q;
+      while (q < n_ && IsXmlSpace(s_[q])) ++q;
+      if (q >= n_) truncated();
+      if (s_[q] != '"' && s_[q] != '\'') {
+        Fail(q, "an attribute value of <" + ShownName(name) + "> is not quoted");
+      }
+      const std::size_t close = t_.find(s_[q], q + 1);
+      if (close == std::string::npos) truncated();
+      q = close + 1;
+    }
+  }
+
+  std::size_t SkipDoctype(std::size_t p) {
+    int brackets = 0;
+    for (std::size_t q = p + 9; q < n_; ++q) {
+      const char c = s_[q];
+      if (c == '"' || c == '\'') {
+        const std::size_t close = t_.find(c, q + 1);
+        if (close == std::string::npos) break;
+        q = close;
+      } else if (c == '<' && Starts(q, "<!--")) {
+        const std::size_t close = t_.find("-->", q + 4);
+        if (close == std::string::npos) break;
+        q = close + 2;
+      } else if (c == '[') {
+        ++brackets;
+      } else if (c == ']') {
+        --brackets;
+      } else if (c == '>' && brackets <= 0) {
+        return q + 1;
+      }
+    }
+    Truncated(p, "a document type declaration that is not closed");
+  }
+
+  const std::string& t_;
+  const char* s_ = nullptr;  // the text received so far, and its size
+  std::size_t n_ = 0;
+  bool complete_ = false;
+  bool done_ = false;
+  std::size_t p_;
+  const std::string& address_;
+  const std::function<void(std::size_t)> cut_;
+  std::vector<OpenElement> open_;
+  bool rootSeen_ = false, rootDone_ = false, rootHasChildNodes_ = false;
+  bool anyCut_ = false;
+  std::size_t lastPublished_ = 0, lastCut_ = 0, lastChildEnd_ = 0;
+};
 
 // The batches of a read: bounded by the scan as it goes, claimed in order by
 // a helper thread and by the reading thread, each parsed and digested by the
@@ -706,10 +800,12 @@ LoadDocument::LoadDocument(std::string bytes, std::string shownAddress)
 // digest is far smaller than its batch's element tree, and each thread holds
 // one tree at a time. A batch is parsed in place in a copy of its bytes: the
 // document text stays as received, for the scan that is still reading it and
-// for the places that messages name.
+// for the places that messages name. The copy is taken under the lock under
+// which received text is added, so the text may grow meanwhile.
 class LoadDocument::Pipeline {
  public:
-  Pipeline(LoadDocument& document, const Digester& digest) : document_(document), digest_(digest) {}
+  Pipeline(LoadDocument& document, const Digester& digest)
+      : document_(document), digest_(digest), textData_(document.text_.data()) {}
 
   ~Pipeline() {
     {
@@ -722,11 +818,28 @@ class LoadDocument::Pipeline {
 
   // Without a helper everything happens on the reading thread.
   void StartHelper() {
+    if (helperTried_) return;
+    helperTried_ = true;
     try {
       helper_ = std::thread([this] { HelperLoop(); });
     } catch (const std::system_error&) {
       // No thread to be had: the reading thread does it all.
     }
+  }
+
+  // Adds received bytes to the document text. Batches are copied out of it
+  // without the lock: bytes that fit the text's room leave the batches in
+  // place, and only bytes that do not wait for the copying to stop.
+  void Append(std::string_view bytes) {
+    std::string& text = document_.text_;
+    if (text.capacity() - text.size() >= bytes.size()) {
+      text.append(bytes);
+      return;
+    }
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [&] { return copying_ == 0; });
+    text.append(bytes);
+    textData_ = text.data();
   }
 
   void AddCut(std::size_t at) {
@@ -760,6 +873,9 @@ class LoadDocument::Pipeline {
       Slot slot = std::move(slots_[i]);
       lock.unlock();
       if (slot.error) std::rethrow_exception(slot.error);
+      if (slot.parseFault) {
+        RefuseAt(document_.shownAddress_, document_.text_, slot.faultAt, slot.faultWhat);
+      }
       consume(*slot.digest);
       slot.digest.reset();
       lock.lock();
@@ -771,6 +887,11 @@ class LoadDocument::Pipeline {
     bool done = false;
     std::unique_ptr<Digest> digest;
     std::exception_ptr error;
+    // A parse error, made into a message by the reading thread, which alone
+    // may read the text while it grows.
+    bool parseFault = false;
+    std::size_t faultAt = 0;
+    const char* faultWhat = "";
   };
 
   struct Workspace {
@@ -788,25 +909,49 @@ class LoadDocument::Pipeline {
     }
   }
 
-  // Claims the next batch, parses and digests it with the lock released.
+  // Claims the next batch and copies it out, then parses and digests it
+  // with the lock released.
   void Work(std::unique_lock<std::mutex>& lock, Workspace& space) {
     const std::size_t i = next_++;
     const std::size_t begin = cuts_[i], end = cuts_[i + 1];
     if (slots_.size() <= i) slots_.resize(i + 1);
+    // The text stays where it is until copying_ is back to zero.
+    const char* text = textData_;
+    ++copying_;
     lock.unlock();
     std::unique_ptr<Digest> digest;
     std::exception_ptr error;
+    pugi::xml_parse_result parsed;
     try {
-      document_.ParseBatch(space.tree, space.bytes, begin, end);
-      digest = digest_(space.tree.first_child(), end - begin);
+      // The copy is reused from batch to batch, so that no batch costs an
+      // allocation of its size.
+      space.bytes.assign(text + begin, end - begin);
+      space.bytes.append(kBatchPadding, '\0');
     } catch (...) {
       error = std::current_exception();
     }
+    if (!error) {
+      try {
+        parsed = space.tree.load_buffer_inplace(
+            space.bytes.data(), end - begin,
+            pugi::parse_default | pugi::parse_fragment | pugi::parse_embed_pcdata,
+            pugi::encoding_utf8);
+        if (parsed) digest = digest_(space.tree.first_child(), end - begin);
+      } catch (...) {
+        error = std::current_exception();
+      }
+    }
     space.tree.reset();
     lock.lock();
+    --copying_;
     Slot& slot = slots_[i];
     slot.digest = std::move(digest);
     slot.error = std::move(error);
+    if (!slot.error && !parsed) {
+      slot.parseFault = true;
+      slot.faultAt = begin + static_cast<std::size_t>(parsed.offset);
+      slot.faultWhat = parsed.description();
+    }
     slot.done = true;
     changed_.notify_all();
   }
@@ -820,35 +965,121 @@ class LoadDocument::Pipeline {
   std::size_t next_ = 0;    // the next batch to claim
   bool scanDone_ = false;
   bool stop_ = false;
+  bool helperTried_ = false;
+  const char* textData_;  // where the text stands, changed under the lock
+  int copying_ = 0;       // batches being copied out of the text
   std::thread helper_;
 };
 
-void LoadDocument::Read(const Digester& digest, const std::function<bool()>& ready,
-                        const std::function<void(Digest&)>& consume) {
-  Pipeline pipeline(*this, digest);
-  // A document of a batch or two is read faster than a thread starts.
-  if (text_.size() - begin_ > 2 * kBatchBytes) pipeline.StartHelper();
-  const std::function<void(std::size_t)> cut = [&](std::size_t at) { pipeline.AddCut(at); };
-  Scanner::Result scanned = Scanner(text_, shownAddress_, cut).Scan(begin_);
-  rootHasChildNodes_ = scanned.rootHasChildNodes;
-  pipeline.ScanDone();
-  if (!ready()) return;
-  pipeline.ConsumeAll(consume);
+LoadDocument::LoadDocument(std::string shownAddress, const Digester& digest,
+                           std::size_t readOnBytes)
+    : shownAddress_(std::move(shownAddress)), digest_(digest), readOnBytes_(readOnBytes) {}
+
+// The pipeline's helper stops before the text goes.
+LoadDocument::~LoadDocument() = default;
+
+void LoadDocument::Expect(std::size_t bytes) {
+  if (text_.empty()) text_.reserve(bytes);
+  expected_ = bytes;
 }
 
-void LoadDocument::ParseBatch(pugi::xml_document& batch, std::string& bytes, std::size_t begin,
-                              std::size_t end) const {
-  // The copy is reused from batch to batch, so that no batch costs an
-  // allocation of its size.
-  bytes.assign(text_, begin, end - begin);
-  bytes.append(kBatchPadding, '\0');
-  pugi::xml_parse_result result = batch.load_buffer_inplace(
-      bytes.data(), end - begin,
-      pugi::parse_default | pugi::parse_fragment | pugi::parse_embed_pcdata, pugi::encoding_utf8);
-  if (!result) {
-    RefuseAt(shownAddress_, text_, begin + static_cast<std::size_t>(result.offset),
-             result.description());
+void LoadDocument::Receive(std::string_view bytes) {
+  if (bytes.empty()) return;
+  if (pipeline_) {
+    pipeline_->Append(bytes);
+  } else {
+    text_.append(bytes);
   }
+  if (mode_ == Mode::kUndecided) Decide(false);
+  // A transfer hands on small pieces (16 KB from a file); reading on from a
+  // few of them at once spares the scan most of its stops and restarts, and
+  // they are still in the cache.
+  if (mode_ == Mode::kStreaming && text_.size() - validated_ >= readOnBytes_) Advance(false);
+}
+
+// A UTF-8 document is read as it arrives. Any other encoding, named by a
+// byte-order mark, by the way the first characters are written or by the
+// XML declaration, is read once the document is whole.
+void LoadDocument::Decide(bool complete) {
+  const std::string& s = text_;
+  if (!complete && s.size() < 4) return;
+  auto starts = [&](std::initializer_list<unsigned char> prefix) {
+    if (s.size() < prefix.size()) return false;
+    std::size_t i = 0;
+    for (unsigned char b : prefix) {
+      if (static_cast<unsigned char>(s[i++]) != b) return false;
+    }
+    return true;
+  };
+  // The byte patterns of UTF-16 and UTF-32, with and without a byte-order
+  // mark.
+  if (starts({0x00, 0x00}) || starts({0xFF, 0xFE}) || starts({0xFE, 0xFF}) ||
+      starts({0x3C, 0x00}) || starts({0x00, 0x3C})) {
+    mode_ = Mode::kWhole;
+    return;
+  }
+  if (starts({0xEF, 0xBB, 0xBF})) {
+    begin_ = 3;
+  } else {
+    if (!complete && MayBeDeclaration(s)) return;
+    const std::string declared = DeclaredEncoding(s, 0);
+    if (!declared.empty() && declared != "utf-8" && declared != "utf8") {
+      mode_ = Mode::kWhole;
+      return;
+    }
+  }
+  mode_ = Mode::kStreaming;
+  validated_ = begin_;
+  StartReading(expected_ > 2 * kBatchBytes);
+}
+
+void LoadDocument::StartReading(bool expectLarge) {
+  pipeline_ = std::make_unique<Pipeline>(*this, digest_);
+  // A document of a batch or two is read faster than a thread starts.
+  if (expectLarge) pipeline_->StartHelper();
+  scanner_ = std::make_unique<Scanner>(text_, begin_, shownAddress_,
+                                       [this](std::size_t at) { pipeline_->AddCut(at); });
+}
+
+void LoadDocument::Advance(bool complete) {
+  if (!encodingFault_) {
+    const std::size_t end = complete ? text_.size() : WholeCharactersEnd(text_, validated_);
+    bool isNul = false;
+    const std::size_t bad = FindBadUtf8(text_, validated_, end, isNul);
+    if (bad != std::string::npos) {
+      encodingFault_ = std::make_exception_ptr(Utf8Fault(shownAddress_, bad, isNul));
+    }
+    validated_ = end;
+  }
+  // A fault of the encoding outranks one of the tree, wherever each stands;
+  // the encoding is checked to the end after a fault of the tree.
+  if (encodingFault_ || treeFault_) return;
+  if (text_.size() - begin_ > 2 * kBatchBytes) pipeline_->StartHelper();
+  try {
+    scanner_->Advance(complete);
+  } catch (const ControlError&) {
+    treeFault_ = std::current_exception();
+  }
+}
+
+void LoadDocument::Read(const std::function<bool()>& ready,
+                        const std::function<void(Digest&)>& consume) {
+  if (mode_ == Mode::kUndecided) Decide(true);
+  if (mode_ == Mode::kWhole) {
+    auto [text, begin] = SettleEncoding(std::move(text_), shownAddress_);
+    text_ = std::move(text);
+    begin_ = begin;
+    StartReading(text_.size() - begin_ > 2 * kBatchBytes);
+    scanner_->Advance(true);
+  } else {
+    Advance(true);
+    if (encodingFault_) std::rethrow_exception(encodingFault_);
+    if (treeFault_) std::rethrow_exception(treeFault_);
+  }
+  rootHasChildNodes_ = scanner_->RootHasChildNodes();
+  pipeline_->ScanDone();
+  if (!ready()) return;
+  pipeline_->ConsumeAll(consume);
 }
 
 }  // namespace harnolfees::loading

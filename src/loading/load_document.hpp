@@ -6,12 +6,15 @@
 #pragma once
 
 #include <cstddef>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <pugixml.hpp>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "harnolfees/host.hpp"
 
 namespace harnolfees::loading {
 
@@ -22,6 +25,10 @@ inline constexpr int kMaxElementDepth = 256;
 
 // The number of document bytes parsed into one batch of root children.
 inline constexpr std::size_t kBatchBytes = 256 * 1024;
+
+// While the document arrives, it is read on each time this many bytes more
+// have arrived.
+inline constexpr std::size_t kReadOnBytes = 128 * 1024;
 
 // A parsed batch's bytes are followed by this many zero bytes, so that a
 // name or value of its tree may be read a machine word or two at a time
@@ -63,15 +70,12 @@ void ForEachPartText(pugi::xml_node element, std::string& scratch, Part&& part) 
   }
 }
 
-class LoadDocument {
+// The load document as it arrives. A UTF-8 document is checked while the
+// transfer goes on, and the batches that the check has passed are parsed
+// and digested by a helper thread meanwhile; a document in another encoding
+// is settled and checked once it is whole.
+class LoadDocument final : public DocumentFetcher::Sink {
  public:
-  // Settles the encoding of `bytes` (UTF-8, UTF-16 and UTF-32 with or without
-  // a byte-order mark; ISO-8859-1, Windows-1252 and US-ASCII when declared).
-  // Throws ControlError(errc::kDocument) naming `shownAddress` when it cannot.
-  LoadDocument(std::string bytes, std::string shownAddress);
-  LoadDocument(const LoadDocument&) = delete;
-  LoadDocument& operator=(const LoadDocument&) = delete;
-
   // What a batch of root children turns into, made by a Digester.
   struct Digest {
     virtual ~Digest() = default;
@@ -79,20 +83,33 @@ class LoadDocument {
   // Turns the root children of one parsed batch (the first of them, and its
   // siblings; the batch's size in bytes) into a Digest. It runs on a helper
   // thread and on the calling thread, two batches at once, so it may only
-  // read what stays unchanged during Read.
+  // read what stays unchanged during the load.
   using Digester = std::function<std::unique_ptr<Digest>(pugi::xml_node first, std::size_t bytes)>;
 
-  // Checks on the calling thread that the text is one element tree (tags
-  // balanced and matching, nesting within kMaxElementDepth, one root) and
-  // throws ControlError(errc::kDocument) naming the address when it is not;
-  // meanwhile a helper thread parses and digests the batches whose bounds
-  // the check has passed. Then calls ready(), which returns whether to go
-  // on, and consume() with every batch's digest in document order; the
-  // calling thread digests batches too rather than wait. A parse error
-  // throws ControlError(errc::kDocument) naming the address and the place
-  // when the consuming reaches its batch.
-  void Read(const Digester& digest, const std::function<bool()>& ready,
-            const std::function<void(Digest&)>& consume);
+  // `shownAddress` names the document in messages; `digest` must outlive
+  // this. While the document arrives, it is read on each time `readOnBytes`
+  // more have arrived.
+  LoadDocument(std::string shownAddress, const Digester& digest,
+               std::size_t readOnBytes = kReadOnBytes);
+  ~LoadDocument() override;
+  LoadDocument(const LoadDocument&) = delete;
+  LoadDocument& operator=(const LoadDocument&) = delete;
+
+  void Expect(std::size_t bytes) override;
+  void Receive(std::string_view bytes) override;
+
+  // Once the whole body was received: settles its encoding (UTF-8, UTF-16
+  // and UTF-32 with or without a byte-order mark; ISO-8859-1, Windows-1252
+  // and US-ASCII when declared) and finishes checking that the text is one
+  // element tree (tags balanced and matching, nesting within
+  // kMaxElementDepth, one root). Throws ControlError(errc::kDocument) naming
+  // the address when it is not; an encoding fault goes before a fault of
+  // the tree. Then calls ready(), which returns whether to go on, and
+  // consume() with every batch's digest in document order; the calling
+  // thread digests batches too rather than wait. A parse error throws
+  // ControlError(errc::kDocument) naming the address and the place when the
+  // consuming reaches its batch.
+  void Read(const std::function<bool()>& ready, const std::function<void(Digest&)>& consume);
 
   // Valid from ready() on: whether the root element has child nodes once
   // white space that stands alone between elements and comments are left
@@ -101,13 +118,26 @@ class LoadDocument {
 
  private:
   class Pipeline;
-  // Parses text_[begin, end) in place in `bytes`, a copy.
-  void ParseBatch(pugi::xml_document& batch, std::string& bytes, std::size_t begin,
-                  std::size_t end) const;
+  class Scanner;
+  enum class Mode { kUndecided, kStreaming, kWhole };
 
-  std::string text_;       // UTF-8
-  std::size_t begin_ = 0;  // where the content starts (after a byte-order mark)
+  void Decide(bool complete);
+  void StartReading(bool expectLarge);
+  // Validates and checks what has arrived; `complete` once nothing more
+  // will.
+  void Advance(bool complete);
+
   std::string shownAddress_;
+  const Digester& digest_;
+  std::string text_;       // UTF-8 once settled
+  std::size_t begin_ = 0;  // where the content starts (after a byte-order mark)
+  std::size_t readOnBytes_;
+  std::size_t expected_ = 0;
+  Mode mode_ = Mode::kUndecided;
+  std::size_t validated_ = 0;  // the UTF-8 checked so far, while streaming
+  std::exception_ptr encodingFault_, treeFault_;
+  std::unique_ptr<Pipeline> pipeline_;
+  std::unique_ptr<Scanner> scanner_;
   bool rootHasChildNodes_ = false;
 };
 

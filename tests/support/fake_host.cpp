@@ -1,5 +1,8 @@
 #include "support/fake_host.hpp"
 
+#include <algorithm>
+#include <string_view>
+
 #include "harnolfees/runtime.hpp"
 
 namespace harnolfees::testing {
@@ -87,6 +90,20 @@ std::string FakeFetcher::Fetch(const std::string& url) {
   urls.push_back(url);
   if (failure) throw ControlError(errc::kDocument, *failure);
   return document;
+}
+
+void FakeFetcher::FetchInto(const std::string& url, Sink& sink) {
+  if (pieceSize == 0) {
+    DocumentFetcher::FetchInto(url, sink);
+    return;
+  }
+  urls.push_back(url);
+  if (announce) sink.Expect(document.size());
+  const std::size_t end = failure ? std::min(failAfter, document.size()) : document.size();
+  for (std::size_t at = 0; at < end; at += pieceSize) {
+    sink.Receive(std::string_view(document).substr(at, std::min(pieceSize, end - at)));
+  }
+  if (failure) throw ControlError(errc::kDocument, *failure);
 }
 
 }  // namespace harnolfees::testing

@@ -89,14 +89,20 @@ class FakeTransfer : public Transfer {
 };
 
 // A document fetch that answers every address with one document, or fails
-// like an unreachable server when `failure` is set.
+// like an unreachable server when `failure` is set. With a `pieceSize` the
+// document arrives in pieces of that size, its length announced first when
+// `announce` is set; a failure then comes after `failAfter` bytes of it.
 class FakeFetcher : public DocumentFetcher {
  public:
   explicit FakeFetcher(std::string document = {}) : document(std::move(document)) {}
   std::string document;
   std::optional<std::string> failure;
   std::vector<std::string> urls;
+  std::size_t pieceSize = 0;
+  bool announce = true;
+  std::size_t failAfter = 0;
   std::string Fetch(const std::string& url) override;
+  void FetchInto(const std::string& url, Sink& sink) override;
 };
 
 // The number and description of the ControlError the action throws; {0, ""}
