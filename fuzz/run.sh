@@ -46,7 +46,7 @@ export ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=0}"
 export UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}"
 
 # One target per core at a time: each gets a whole core for its SECONDS, and
-# five targets on two cores take three rounds instead of five.
+# six targets on two cores take three rounds instead of six.
 run_target() {  # target
   local t="$1"
   local corpus="$build/corpus/$t" artifacts="$build/artifacts/$t"
