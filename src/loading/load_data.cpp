@@ -64,37 +64,33 @@ std::string_view TrimXmlSpace(std::string_view text) {
 // run hundreds of thousands of times. Every other text goes to the record
 // set as text, to be converted or refused there.
 
-bool Digits(std::string_view text, std::size_t from, std::size_t count) {
-  if (from + count > text.size()) return false;
-  for (std::size_t i = from; i < from + count; ++i) {
-    if (text[i] < '0' || text[i] > '9') return false;
-  }
-  return true;
+// Whether text[at] is a digit, for a place known to be inside the text.
+bool DigitAt(std::string_view text, std::size_t at) {
+  return static_cast<unsigned char>(text[at] - '0') <= 9;
 }
 
-int Number(std::string_view text, std::size_t from, std::size_t count) {
-  int n = 0;
-  for (std::size_t i = from; i < from + count; ++i) n = n * 10 + (text[i] - '0');
-  return n;
+int TwoDigits(std::string_view text, std::size_t at) {
+  return (text[at] - '0') * 10 + (text[at + 1] - '0');
 }
 
 std::optional<DateTime> CanonicalDate(std::string_view t) {
   if (t.size() != 10 && t.size() != 19) return std::nullopt;
-  if (!Digits(t, 0, 4) || t[4] != '-' || !Digits(t, 5, 2) || t[7] != '-' || !Digits(t, 8, 2)) {
+  if (!DigitAt(t, 0) || !DigitAt(t, 1) || !DigitAt(t, 2) || !DigitAt(t, 3) || t[4] != '-' ||
+      !DigitAt(t, 5) || !DigitAt(t, 6) || t[7] != '-' || !DigitAt(t, 8) || !DigitAt(t, 9)) {
     return std::nullopt;
   }
   int hour = 0, minute = 0, second = 0;
   if (t.size() == 19) {
-    if (t[10] != 'T' || !Digits(t, 11, 2) || t[13] != ':' || !Digits(t, 14, 2) || t[16] != ':' ||
-        !Digits(t, 17, 2)) {
+    if (t[10] != 'T' || !DigitAt(t, 11) || !DigitAt(t, 12) || t[13] != ':' || !DigitAt(t, 14) ||
+        !DigitAt(t, 15) || t[16] != ':' || !DigitAt(t, 17) || !DigitAt(t, 18)) {
       return std::nullopt;
     }
-    hour = Number(t, 11, 2);
-    minute = Number(t, 14, 2);
-    second = Number(t, 17, 2);
+    hour = TwoDigits(t, 11);
+    minute = TwoDigits(t, 14);
+    second = TwoDigits(t, 17);
   }
-  return DateTime::TryFromParts(Number(t, 0, 4), Number(t, 5, 2), Number(t, 8, 2), hour, minute,
-                                second);
+  return DateTime::TryFromParts(TwoDigits(t, 0) * 100 + TwoDigits(t, 2), TwoDigits(t, 5),
+                                TwoDigits(t, 8), hour, minute, second);
 }
 
 // "[-]digits[.digits]" with at most `maxDecimals` decimals and 15 digits in
@@ -107,27 +103,32 @@ struct PlainDecimal {
 
 std::optional<PlainDecimal> ReadPlainDecimal(std::string_view t, int maxDecimals) {
   PlainDecimal d;
-  std::size_t i = 0;
-  if (i < t.size() && t[i] == '-') {
+  const char* p = t.data();
+  const char* const end = p + t.size();
+  if (p != end && *p == '-') {
     d.negative = true;
-    ++i;
+    ++p;
   }
-  int count = 0;
-  bool point = false, any = false;
-  for (; i < t.size(); ++i) {
-    const char ch = t[i];
-    if (ch >= '0' && ch <= '9') {
-      if (++count > 15) return std::nullopt;
-      d.digits = d.digits * 10 + (ch - '0');
-      any = true;
-      if (point && ++d.decimals > maxDecimals) return std::nullopt;
-    } else if (ch == '.' && !point) {
-      point = true;
-    } else {
-      return std::nullopt;
+  // The digits are gathered unsigned, so that a text of too many digits
+  // only wraps before it is refused.
+  std::uint64_t digits = 0;
+  const char* const integerStart = p;
+  while (p != end && static_cast<unsigned char>(*p - '0') <= 9) digits = digits * 10 + (*p++ - '0');
+  const auto integerDigits = static_cast<std::size_t>(p - integerStart);
+  std::size_t decimals = 0;
+  if (p != end && *p == '.') {
+    const char* const fractionStart = ++p;
+    while (p != end && static_cast<unsigned char>(*p - '0') <= 9) {
+      digits = digits * 10 + (*p++ - '0');
     }
+    decimals = static_cast<std::size_t>(p - fractionStart);
   }
-  if (!any) return std::nullopt;
+  if (p != end || integerDigits + decimals == 0 || integerDigits + decimals > 15 ||
+      decimals > static_cast<std::size_t>(maxDecimals)) {
+    return std::nullopt;
+  }
+  d.digits = static_cast<std::int64_t>(digits);
+  d.decimals = static_cast<int>(decimals);
   return d;
 }
 
@@ -195,8 +196,20 @@ bool CanonicalCell(const FieldDef& def, std::string_view text, std::vector<std::
 // short, and the batch's zero padding lets the compare read as far as the
 // known name reaches without first finding where the element's name ends.
 bool SameName(const char* name, const std::string& known) {
-  if (known.size() >= loading::kBatchPadding) return known == name;
-  return std::memcmp(name, known.c_str(), known.size() + 1) == 0;
+  const std::size_t n = known.size() + 1;  // the terminating NUL included
+  if (n > loading::kBatchPadding) return known == name;
+  const char* k = known.c_str();
+  std::size_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    std::uint64_t a, b;
+    std::memcpy(&a, name + i, 8);
+    std::memcpy(&b, k + i, 8);
+    if (a != b) return false;
+  }
+  for (; i < n; ++i) {
+    if (name[i] != k[i]) return false;
+  }
+  return true;
 }
 
 }  // namespace
