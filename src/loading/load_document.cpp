@@ -9,6 +9,7 @@
 #include <deque>
 #include <exception>
 #include <functional>
+#include <initializer_list>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -273,17 +274,21 @@ ControlError Utf8Fault(const std::string& address, std::size_t bad, bool isNul) 
                         "declaration");
 }
 
+bool StartsWithBytes(const std::string& text, std::initializer_list<unsigned char> prefix) {
+  if (text.size() < prefix.size()) return false;
+  std::size_t i = 0;
+  for (unsigned char b : prefix) {
+    if (static_cast<unsigned char>(text[i++]) != b) return false;
+  }
+  return true;
+}
+
 // Returns the settled UTF-8 text and where its content begins (after a
 // UTF-8 byte-order mark, which stays in place so that offsets match the
 // bytes as received).
 std::pair<std::string, std::size_t> SettleEncoding(std::string bytes, const std::string& address) {
   auto starts = [&](std::initializer_list<unsigned char> prefix) {
-    if (bytes.size() < prefix.size()) return false;
-    std::size_t i = 0;
-    for (unsigned char b : prefix) {
-      if (static_cast<unsigned char>(bytes[i++]) != b) return false;
-    }
-    return true;
+    return StartsWithBytes(bytes, prefix);
   };
   Wide wide = Wide::kNone;
   std::size_t begin = 0;
@@ -1004,12 +1009,7 @@ void LoadDocument::Decide(bool complete) {
   const std::string& s = text_;
   if (!complete && s.size() < 4) return;
   auto starts = [&](std::initializer_list<unsigned char> prefix) {
-    if (s.size() < prefix.size()) return false;
-    std::size_t i = 0;
-    for (unsigned char b : prefix) {
-      if (static_cast<unsigned char>(s[i++]) != b) return false;
-    }
-    return true;
+    return StartsWithBytes(s, prefix);
   };
   // The byte patterns of UTF-16 and UTF-32, with and without a byte-order
   // mark.
