@@ -198,18 +198,7 @@ bool CanonicalCell(const FieldDef& def, std::string_view text, std::vector<std::
 bool SameName(const char* name, const std::string& known) {
   const std::size_t n = known.size() + 1;  // the terminating NUL included
   if (n > loading::kBatchPadding) return known == name;
-  const char* k = known.c_str();
-  std::size_t i = 0;
-  for (; i + 8 <= n; i += 8) {
-    std::uint64_t a, b;
-    std::memcpy(&a, name + i, 8);
-    std::memcpy(&b, k + i, 8);
-    if (a != b) return false;
-  }
-  for (; i < n; ++i) {
-    if (name[i] != k[i]) return false;
-  }
-  return true;
+  return loading::EqualBytes(name, known.c_str(), n);
 }
 
 }  // namespace

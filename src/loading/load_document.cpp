@@ -699,22 +699,9 @@ class LoadDocument::Scanner {
     return p;
   }
 
-  // Whether the text at p starts with `name` (room for it is known); names
-  // are short, so eight bytes at a time and no library call.
+  // Whether the text at p starts with `name` (room for it is known).
   bool SameBytes(std::size_t p, std::string_view name) const {
-    const char* a = s_ + p;
-    const char* b = name.data();
-    std::size_t n = name.size();
-    for (; n >= 8; n -= 8, a += 8, b += 8) {
-      std::uint64_t x, y;
-      std::memcpy(&x, a, 8);
-      std::memcpy(&y, b, 8);
-      if (x != y) return false;
-    }
-    for (; n > 0; --n, ++a, ++b) {
-      if (*a != *b) return false;
-    }
-    return true;
+    return EqualBytes(s_ + p, name.data(), name.size());
   }
 
   std::size_t Past(std::size_t from, std::string_view terminator, std::size_t start,

@@ -6,6 +6,8 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <cstring>
 #include <exception>
 #include <functional>
 #include <memory>
@@ -34,6 +36,21 @@ inline constexpr std::size_t kReadOnBytes = 128 * 1024;
 // name or value of its tree may be read a machine word or two at a time
 // without looking for where it ends first.
 inline constexpr std::size_t kBatchPadding = 64;
+
+// Whether n bytes at a and at b are the same. Element names are short: eight
+// bytes at a time and no library call.
+inline bool EqualBytes(const char* a, const char* b, std::size_t n) {
+  for (; n >= 8; n -= 8, a += 8, b += 8) {
+    std::uint64_t x, y;
+    std::memcpy(&x, a, 8);
+    std::memcpy(&y, b, 8);
+    if (x != y) return false;
+  }
+  for (; n > 0; --n, ++a, ++b) {
+    if (*a != *b) return false;
+  }
+  return true;
+}
 
 // The address as it may be shown to a person: without "user:password@".
 std::string RedactCredentials(std::string_view url);
