@@ -67,6 +67,9 @@ class DateTime {
                             int second = 0);
   static std::optional<DateTime> TryFromParts(int year, int month, int day, int hour = 0,
                                               int minute = 0, int second = 0);
+  // The days of a month of years 100 to 9999; 0 for any other year or
+  // month.
+  static int DaysInMonth(int year, int month);
 
   int Year() const;
   int Month() const;

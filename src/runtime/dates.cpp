@@ -66,6 +66,11 @@ std::optional<DateTime> DateTime::TryFromParts(int year, int month, int day, int
   return FromSerial(DaysFromCivil(year, month, day), hour * 3600 + minute * 60 + second);
 }
 
+int DateTime::DaysInMonth(int year, int month) {
+  if (year < kMinYear || year > kMaxYear || month < 1 || month > 12) return 0;
+  return harnolfees::DaysInMonth(year, month);
+}
+
 DateTime DateTime::FromParts(int year, int month, int day, int hour, int minute, int second) {
   std::optional<DateTime> d = TryFromParts(year, month, day, hour, minute, second);
   if (!d) throw ControlError(errc::kInvalidProcedureCall, "Invalid procedure call or argument");
@@ -105,8 +110,24 @@ DateTime DateTime::AddMonths(int months) const {
 }
 
 std::string FormatDateMmmDdYyyy(const DateTime& d, const RegionalSettings& rs) {
-  return rs.monthAbbreviations[static_cast<std::size_t>(d.Month() - 1)] + " " + Pad(d.Day(), 2) +
-         ", " + Pad(d.Year(), 4);
+  // Every grid row shows a date or two: one calendar conversion, one string.
+  const Civil c = CivilFromDays(d.DaySerial());
+  const std::string& month = rs.monthAbbreviations[static_cast<std::size_t>(c.month - 1)];
+  if (c.year < 0 || c.year > 9999) return month + " " + Pad(c.day, 2) + ", " + Pad(c.year, 4);
+  std::string out;
+  out.reserve(month.size() + 9);
+  out += month;
+  const char tail[] = {' ',
+                       static_cast<char>('0' + c.day / 10),
+                       static_cast<char>('0' + c.day % 10),
+                       ',',
+                       ' ',
+                       static_cast<char>('0' + c.year / 1000),
+                       static_cast<char>('0' + c.year / 100 % 10),
+                       static_cast<char>('0' + c.year / 10 % 10),
+                       static_cast<char>('0' + c.year % 10)};
+  out.append(tail, sizeof tail);
+  return out;
 }
 
 std::string FormatDateMmDdYyyy(const DateTime& d, const RegionalSettings& rs) {

@@ -54,6 +54,13 @@ TEST(DateTimeTest, AddMonthsClampsToTheMonthEnd) {
 TEST(DateFormatTest, WritesTheFixedForms) {
   EXPECT_EQ(FormatDateMmmDdYyyy(D(2004, 1, 5)), "Jan 05, 2004");
   EXPECT_EQ(FormatDateMmmDdYyyy(D(2004, 12, 31)), "Dec 31, 2004");
+  EXPECT_EQ(FormatDateMmmDdYyyy(D(100, 3, 9)), "Mar 09, 0100");
+  // Serials beyond the years that dates are made of still show their year.
+  EXPECT_EQ(FormatDateMmmDdYyyy(DateTime::FromSerial(D(9999, 12, 31).DaySerial() + 1, 0)),
+            "Jan 01, 10000");
+  RegionalSettings months;
+  months.monthAbbreviations[6] = "Juli";
+  EXPECT_EQ(FormatDateMmmDdYyyy(D(2004, 7, 4), months), "Juli 04, 2004");
   EXPECT_EQ(FormatDateMmDdYyyy(D(2004, 1, 5)), "01/05/2004");
   RegionalSettings rs;
   rs.dateSeparator = '-';
