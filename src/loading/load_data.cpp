@@ -16,6 +16,7 @@
 #include "catalogue/row_store.hpp"
 #include "harnolfees/control.hpp"
 #include "loading/load_document.hpp"
+#include "runtime/decimal_text.hpp"
 
 namespace harnolfees {
 
@@ -73,7 +74,24 @@ int TwoDigits(std::string_view text, std::size_t at) {
   return (text[at] - '0') * 10 + (text[at + 1] - '0');
 }
 
-std::optional<DateTime> CanonicalDate(std::string_view t) {
+// The months of the dates read so far, one place for each month of the
+// year, by their "yyyy-mm-" bytes: a schedule's dates crowd into few months,
+// and the day count of a month's first day is the costly part of a date.
+struct MonthMemo {
+  struct Month {
+    std::uint64_t key = 0;  // no date's bytes are all zero
+    std::int32_t firstDay = 0;
+    int days = 0;
+  };
+  Month months[13];
+};
+
+// A date's day count and second of the day.
+struct DatePlace {
+  std::int32_t day = 0, second = 0;
+};
+
+std::optional<DatePlace> CanonicalDate(std::string_view t, MonthMemo& memo) {
   if (t.size() != 10 && t.size() != 19) return std::nullopt;
   if (!DigitAt(t, 0) || !DigitAt(t, 1) || !DigitAt(t, 2) || !DigitAt(t, 3) || t[4] != '-' ||
       !DigitAt(t, 5) || !DigitAt(t, 6) || t[7] != '-' || !DigitAt(t, 8) || !DigitAt(t, 9)) {
@@ -88,9 +106,22 @@ std::optional<DateTime> CanonicalDate(std::string_view t) {
     hour = TwoDigits(t, 11);
     minute = TwoDigits(t, 14);
     second = TwoDigits(t, 17);
+    if (hour > 23 || minute > 59 || second > 59) return std::nullopt;
   }
-  return DateTime::TryFromParts(TwoDigits(t, 0) * 100 + TwoDigits(t, 2), TwoDigits(t, 5),
-                                TwoDigits(t, 8), hour, minute, second);
+  const int month = TwoDigits(t, 5);
+  if (month < 1 || month > 12) return std::nullopt;
+  std::uint64_t key;
+  std::memcpy(&key, t.data(), sizeof key);
+  MonthMemo::Month& m = memo.months[month];
+  if (key != m.key) {
+    const int year = TwoDigits(t, 0) * 100 + TwoDigits(t, 2);
+    const std::optional<DateTime> first = DateTime::TryFromParts(year, month, 1);
+    if (!first) return std::nullopt;
+    m = {key, first->DaySerial(), DateTime::DaysInMonth(year, month)};
+  }
+  const int day = TwoDigits(t, 8);
+  if (day < 1 || day > m.days) return std::nullopt;
+  return DatePlace{m.firstDay + day - 1, hour * 3600 + minute * 60 + second};
 }
 
 // "[-]digits[.digits]" with at most `maxDecimals` decimals and 15 digits in
@@ -137,12 +168,12 @@ std::optional<PlainDecimal> ReadPlainDecimal(std::string_view t, int maxDecimals
 // made directly; false for any other text, which the record set's own
 // conversion then reads or refuses.
 bool CanonicalCell(const FieldDef& def, std::string_view text, std::vector<std::string>& texts,
-                   detail::LoadedValue& out) {
+                   MonthMemo& month, detail::LoadedValue& out) {
   using detail::RowStore;
   switch (def.type) {
     case FieldType::Date:
-      if (std::optional<DateTime> d = CanonicalDate(text)) {
-        out.cell = RowStore::EncodeDate(d->DaySerial(), d->SecondOfDay());
+      if (std::optional<DatePlace> d = CanonicalDate(text, month)) {
+        out.cell = RowStore::EncodeDate(d->day, d->second);
         return true;
       }
       return false;
@@ -168,11 +199,10 @@ bool CanonicalCell(const FieldDef& def, std::string_view text, std::vector<std::
       // Correctly rounded, as the general number conversion is; fifteen
       // digits stay far inside the range of a Single.
       if (std::optional<PlainDecimal> d = ReadPlainDecimal(text, 15)) {
-        // At most fifteen digits are exact in a double, and so is every power
-        // of ten up to 10^22: their quotient is the correctly rounded value.
-        static constexpr double kPowersOfTen[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
-                                                  1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
-        double v = static_cast<double>(d->digits) / kPowersOfTen[d->decimals];
+        // Fifteen digits and as many decimals are well inside the exact
+        // conversion's bounds.
+        double v =
+            *detail::ShortDecimalToDouble(static_cast<std::uint64_t>(d->digits), -d->decimals);
         if (d->negative) v = -v;
         out.cell = def.type == FieldType::Single ? RowStore::EncodeSingle(static_cast<float>(v))
                                                  : RowStore::EncodeReal(v);
@@ -250,7 +280,7 @@ class LoadDigester {
     // A value takes twenty bytes of the document or more ("<Term>1</Term>"
     // and the line around it), so the values rarely outgrow this.
     digest->cells.reserve(bytes / 20);
-    Batch batch{*digest, {}, {}, {}, {}};
+    Batch batch{*digest, {}, {}, {}, {}, {}};
     for (pugi::xml_node node = first; node; node = node.next_sibling()) {
       try {
         if (!DigestRootChild(batch, node)) break;
@@ -276,6 +306,7 @@ class LoadDigester {
     FieldMemo memos[kRecordSetCount + 1];
     std::vector<std::pair<int, int>> keys[kRecordSetCount + 1];
     bool keysKnown[kRecordSetCount + 1] = {};
+    MonthMemo month;
   };
 
   using Kind = LoadDigest::Kind;
@@ -286,7 +317,8 @@ class LoadDigester {
     // Most children are records; the first letter spares them the list names.
     switch (name[0]) {
       case 'T':
-        if (std::strcmp(name, "TERM") == 0) return DigestTerms(b, node);
+        // Record elements start with T too.
+        if (name[1] == 'E' && std::strcmp(name, "TERM") == 0) return DigestTerms(b, node);
         break;
       case 'C':
         if (std::strcmp(name, "CTYPE") == 0)
@@ -395,7 +427,7 @@ class LoadDigester {
           const FieldDef& def = defs[static_cast<std::size_t>(index)];
           detail::LoadedValue cell;
           cell.field = index;
-          if (CanonicalCell(def, text, d.texts, cell)) {
+          if (CanonicalCell(def, text, d.texts, b.month, cell)) {
             d.cells.push_back(cell);
           } else {
             d.cells.push_back(detail::RecordSetLoader::Make(
@@ -403,7 +435,9 @@ class LoadDigester {
                 d.texts));
           }
         };
-        if (const char* value = field.value(); *value != '\0') part(value);
+        if (const char* value = field.value(); *value != '\0') {
+          part(std::string_view(value, loading::BatchTextLength(value)));
+        }
         for (pugi::xml_node child = field.first_child(); child; child = child.next_sibling()) {
           part(loading::NodeText(child, b.scratch));
         }

@@ -5,6 +5,7 @@
 // size for the tree alone).
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -50,6 +51,24 @@ inline bool EqualBytes(const char* a, const char* b, std::size_t n) {
     if (*a != *b) return false;
   }
   return true;
+}
+
+// The length of a name or value of a parsed batch, which ends with a NUL:
+// eight bytes at a time, as far as the batch's zero padding allows reading
+// beyond the NUL.
+inline std::size_t BatchTextLength(const char* text) {
+  if constexpr (std::endian::native == std::endian::little) {
+    for (std::size_t at = 0;; at += 8) {
+      std::uint64_t w;
+      std::memcpy(&w, text + at, 8);
+      // The lowest byte so flagged is the first NUL; bytes above it may be
+      // flagged falsely.
+      if (const std::uint64_t zero = (w - 0x0101010101010101ull) & ~w & 0x8080808080808080ull) {
+        return at + static_cast<std::size_t>(std::countr_zero(zero)) / 8;
+      }
+    }
+  }
+  return std::strlen(text);
 }
 
 // The address as it may be shown to a person: without "user:password@".

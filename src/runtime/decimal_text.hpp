@@ -32,6 +32,18 @@ std::optional<Decimal> ScanNumber(std::string_view text, const RegionalSettings&
 // digits (shortest form when fewer digits read back to the same value).
 Decimal DoubleToDecimal(double value, int maxDigits);
 
+// digits * 10^exponent correctly rounded, taken by one exact division or
+// multiplication: every whole number below 2^53 is exact in a double, and so
+// is every power of ten up to 10^22. nullopt beyond those bounds.
+inline std::optional<double> ShortDecimalToDouble(std::uint64_t digits, int exponent) {
+  static constexpr double kPowersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                            1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                            1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+  if (digits >= (std::uint64_t{1} << 53) || exponent < -22 || exponent > 22) return std::nullopt;
+  const auto d = static_cast<double>(digits);
+  return exponent < 0 ? d / kPowersOfTen[-exponent] : d * kPowersOfTen[exponent];
+}
+
 // The double nearest to a decimal; nullopt when beyond the double range.
 std::optional<double> DecimalToDouble(const Decimal& d);
 

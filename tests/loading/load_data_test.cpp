@@ -266,6 +266,11 @@ TEST_F(LoadDataTest, ValuesEqualTheRecordSetsOwnConversionOfTheirTexts) {
   };
   const std::vector<Sample> samples = {
       {1, "Effectivity", {"2004-01-01", "2004-01-01T13:45:10", "1/2/2004", "2004-02-29T00:00:00"}},
+      // Months met again in other years, and the last days of months.
+      {2,
+       "Effectivity",
+       {"2004-02-01", "2003-02-28", "2004-02-29", "2000-02-29", "2003-12-31", "2004-12-31T23:59:59",
+        "2003-02-01", "0100-01-01", "9999-12-31", "2004-04-30"}},
       {1,
        "MembershipFee",
        {"0", "-12.5", "1234.5678", "1234.56789", "922337203685477", "1,234.50", "5.", ".25"}},
@@ -274,6 +279,12 @@ TEST_F(LoadDataTest, ValuesEqualTheRecordSetsOwnConversionOfTheirTexts) {
       {5, "BetaAPR", {"0.1899", ".5", "5.", "0.30000000000000004", "99999999999999.9"}},
       {9, "SweepSpan", {"30", "2147483647", "999999999", "-999999999", "12.5"}},
       {9, "Opened", {"2003-12-01T00:00:00", "2003-12-01T23:59:59", "Dec 01, 2003"}},
+      // Texts of every length across the machine words in which they are
+      // measured.
+      {9,
+       "AccountNumber",
+       {"1", "12", "123", "1234567", "12345678", "123456789", "123456789012345", "1234567890123456",
+        "12345678901234567", "12345678901234567890"}},
   };
   std::string xml = "<TermFees>";
   for (const Sample& s : samples) {
@@ -361,6 +372,37 @@ TEST_F(LargeDocumentTest, AnErrorInALateBatchStopsTheReadingThere) {
   Load(xml);
   EXPECT_TRUE(host.messages.empty());
   EXPECT_EQ(Total(), 6000u);
+}
+
+// A text in the shape of a date that is none is left to the record set's
+// own conversion, which decides what it is.
+TEST_F(LoadingTest, DateShapedTextsThatAreNoDatesAreLeftToTheRecordSet) {
+  for (const char* text :
+       {"2003-02-29", "2004-04-31", "2004-13-01", "2004-00-10", "2004-01-00", "0099-12-31",
+        "2004-01-01T24:00:00", "2004-01-01T12:60:00", "2004-01-01T12:00:60"}) {
+    SCOPED_TRACE(text);
+    host.ClearRecords();
+    // A good date of the same month first, so that the month is known.
+    const std::string good = std::string(text).substr(0, 8) + "01";
+    Load("<TermFees><T4><Effectivity>" + good + "</Effectivity></T4><T4><Effectivity>" + text +
+         "</Effectivity></T4></TermFees>");
+    FeeRecordSets reference;
+    reference.OpenAll();
+    RecordSet& rs = reference(4);
+    rs.AddNew();
+    bool converts = true;
+    try {
+      rs.SetValue("Effectivity", Value(std::string(text)));
+    } catch (const ControlError&) {
+      converts = false;
+    }
+    if (converts) {
+      EXPECT_TRUE(host.messages.empty()) << host.LastMessage().prompt;
+      EXPECT_EQ(Field(4, 1, "Effectivity"), rs.GetValue("Effectivity"));
+    } else {
+      EXPECT_EQ(host.messages.size(), 1u);
+    }
+  }
 }
 
 // Plain decimals are read exactly as the general number conversion reads
