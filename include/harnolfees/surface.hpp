@@ -97,6 +97,9 @@ class Grid : public Focusable {
   explicit Grid(std::string name);
   int Rows() const { return rows_; }
   void SetRows(int rows);
+  // Room for this many rows, so that growing to them row by row moves no
+  // cell; changes nothing that shows.
+  void ReserveRows(int rows);
   int Cols() const { return cols_; }
   void SetCols(int cols);
   int Row() const { return row_; }

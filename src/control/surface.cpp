@@ -113,6 +113,10 @@ void Grid::SetRows(int rows) {
   Notify("Rows");
 }
 
+void Grid::ReserveRows(int rows) {
+  if (rows > 0) cells_.reserve(static_cast<std::size_t>(rows) * static_cast<std::size_t>(cols_));
+}
+
 void Grid::SetCols(int cols) {
   if (cols < 1) {
     ThrowInvalidValue(Name() + ".Cols must be at least 1, not " + std::to_string(cols));

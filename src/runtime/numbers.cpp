@@ -103,24 +103,28 @@ Decimal DoubleToDecimal(double value, int maxDigits) {
   // 15th digit.
   // Only a value that needs more digits than allowed takes the slower,
   // rounding conversion.
+  // Both write "d[.ddd]e<sign><digits>", read here in one pass: every grid
+  // cell of a number comes through here.
   std::to_chars_result r =
       std::to_chars(buf, buf + sizeof buf, std::fabs(value), std::chars_format::scientific);
-  std::string_view text(buf, static_cast<std::size_t>(r.ptr - buf));
-  const std::size_t mantissaDigits =
-      text.find('e') - (text.find('.') == std::string_view::npos ? 0 : 1);
+  const char* e = std::find(buf, r.ptr, 'e');
+  const auto mantissaDigits = static_cast<std::size_t>(e - buf > 1 ? e - buf - 1 : 1);
   if (maxDigits < 17 &&
       (maxDigits > 15 || mantissaDigits > static_cast<std::size_t>(std::max(maxDigits, 1)))) {
     r = std::to_chars(buf, buf + sizeof buf, std::fabs(value), std::chars_format::scientific,
                       maxDigits - 1);
-    text = std::string_view(buf, static_cast<std::size_t>(r.ptr - buf));
+    e = std::find(buf, r.ptr, 'e');
   }
-  std::size_t e = text.find('e');
-  for (char c : text.substr(0, e))
-    if (IsDigit(c)) d.digits += c;
+  d.digits.reserve(static_cast<std::size_t>(e - buf));
+  for (const char* p = buf; p != e; ++p) {
+    if (IsDigit(*p)) d.digits += *p;
+  }
+  const char* p = e + 1;
+  const bool negativeExponent = p != r.ptr && *p == '-';
+  if (p != r.ptr && (*p == '-' || *p == '+')) ++p;
   int exponent = 0;
-  std::string_view expText = text.substr(e + 1);
-  if (!expText.empty() && expText[0] == '+') expText.remove_prefix(1);
-  std::from_chars(expText.data(), expText.data() + expText.size(), exponent);
+  for (; p != r.ptr; ++p) exponent = exponent * 10 + (*p - '0');
+  if (negativeExponent) exponent = -exponent;
   d.exponent = exponent - static_cast<std::int64_t>(d.digits.size()) + 1;
   d.negative = value < 0;
   Normalise(d);
@@ -218,9 +222,16 @@ std::string RoundToScale(const Decimal& d, int decimals, bool halfToEven) {
   if (d.IsZero()) return "";
   const auto len = static_cast<std::int64_t>(d.digits.size());
   const std::int64_t drop = -static_cast<std::int64_t>(decimals) - d.exponent;
-  if (drop <= 0) return d.digits + std::string(static_cast<std::size_t>(-drop), '0');
+  if (drop <= 0) {
+    std::string out;
+    out.reserve(static_cast<std::size_t>(len - drop));
+    out += d.digits;
+    out.append(static_cast<std::size_t>(-drop), '0');
+    return out;
+  }
   if (drop > len) return "";
-  std::string kept = d.digits.substr(0, static_cast<std::size_t>(len - drop));
+  // The digits carry no leading zero, so neither does what is kept of them.
+  std::string kept(d.digits, 0, static_cast<std::size_t>(len - drop));
   const char roundDigit = d.digits[static_cast<std::size_t>(len - drop)];
   const bool moreAfter = drop > 1;  // digits carry no trailing zeros
   bool up;
@@ -239,8 +250,7 @@ std::string RoundToScale(const Decimal& d, int decimals, bool halfToEven) {
     else
       ++kept[i - 1];
   }
-  std::size_t lead = kept.find_first_not_of('0');
-  return lead == std::string::npos ? "" : kept.substr(lead);
+  return kept;
 }
 
 }  // namespace detail
@@ -252,31 +262,32 @@ std::string FormatNumber(double value, int decimals, const RegionalSettings& rs)
   if (!std::isfinite(value)) throw ControlError(errc::kOverflow, "Overflow");
   // Fifteen significant digits, as the default text shows the value, so that
   // 0.0725 * 100 formats as 7.25 and not as the binary neighbour below it.
-  Decimal d = detail::DoubleToDecimal(value, 15);
+  const Decimal d = detail::DoubleToDecimal(value, 15);
   std::string scaled = detail::RoundToScale(d, decimals, false);
   const bool isZero = scaled.empty();
-  if (scaled.size() < static_cast<std::size_t>(decimals) + 1)
-    scaled.insert(0, static_cast<std::size_t>(decimals) + 1 - scaled.size(), '0');
-  std::string integer = scaled.substr(0, scaled.size() - static_cast<std::size_t>(decimals));
-  std::string fraction = scaled.substr(integer.size());
+  const auto fractionSize = static_cast<std::size_t>(decimals);
+  if (scaled.size() < fractionSize + 1) scaled.insert(0, fractionSize + 1 - scaled.size(), '0');
+  const std::size_t integerSize = scaled.size() - fractionSize;
+  const auto group = static_cast<std::size_t>(rs.groupSize > 0 ? rs.groupSize : 0);
+  const bool grouped = group > 0 && integerSize > group;
+  const bool noInteger = !rs.leadingZero && integerSize == 1 && scaled[0] == '0' && decimals > 0;
 
-  std::string grouped;
-  if (rs.groupSize > 0 && integer.size() > static_cast<std::size_t>(rs.groupSize)) {
-    const std::size_t size = integer.size();
-    for (std::size_t i = 0; i < size; ++i) {
-      if (i > 0 && (size - i) % static_cast<std::size_t>(rs.groupSize) == 0)
-        grouped += rs.groupSeparator;
-      grouped += integer[i];
+  // The text is written once, into room for all of it.
+  std::string out;
+  out.reserve(rs.negativeSign.size() + integerSize + (grouped ? integerSize / group : 0) + 1 +
+              fractionSize);
+  if (d.negative && !isZero) out += rs.negativeSign;
+  if (grouped) {
+    for (std::size_t i = 0; i < integerSize; ++i) {
+      if (i > 0 && (integerSize - i) % group == 0) out += rs.groupSeparator;
+      out += scaled[i];
     }
-  } else {
-    grouped = integer;
+  } else if (!noInteger) {
+    out.append(scaled, 0, integerSize);
   }
-  if (!rs.leadingZero && grouped == "0" && decimals > 0) grouped.clear();
-  std::string out = (d.negative && !isZero) ? rs.negativeSign : "";
-  out += grouped;
   if (decimals > 0) {
     out += rs.decimalSeparator;
-    out += fraction;
+    out.append(scaled, integerSize, fractionSize);
   }
   return out;
 }

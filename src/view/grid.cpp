@@ -1,5 +1,6 @@
 // Rendering a fee kind's record set into the grid, and captioning the entry
 // form below it.
+#include <algorithm>
 #include <cstdint>
 #include <exception>
 #include <optional>
@@ -175,6 +176,7 @@ void HarnolFeesCtlCenter::FillGrid(int tab) {
 
   if (set.RecordCount() != 0) {
     set.MoveFirst();
+    grid.ReserveRows(static_cast<int>(std::min<long>(set.RecordCount() + 1, INT32_MAX)));
     int r = 1;
     s.cboBitwise.SetVisible(false);
     const RowFields f = FieldsOfTab(set, tab);
