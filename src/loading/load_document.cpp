@@ -563,9 +563,11 @@ class LoadDocument::Scanner {
     std::size_t q = p + 2;
     // The expected name is compared in place; only a mismatch is read out
     // name by name for its message.
+    bool matched = false;
     if (!open_.empty() && n_ - q > open_.back().size && SameBytes(q, NameOf(open_.back())) &&
         !IsNameChar(s_[q + open_.back().size])) {
       q += open_.back().size;
+      matched = true;
     } else {
       while (IsNameChar(s_[q])) ++q;  // the text's terminating NUL stops it
     }
@@ -578,7 +580,7 @@ class LoadDocument::Scanner {
     if (q >= n_) Truncated(p, "the document ends inside the end tag </" + ShownName(name) + ">");
     if (s_[q] != '>') Fail(q, "the end tag </" + ShownName(name) + "> is malformed");
     if (open_.empty()) Fail(p, "the end tag </" + ShownName(name) + "> has no start tag");
-    if (NameOf(open_.back()) != name) {
+    if (!matched && NameOf(open_.back()) != name) {
       Fail(p, "the end tag </" + ShownName(name) + "> does not match the start tag <" +
                   ShownName(NameOf(open_.back())) + ">");
     }
