@@ -101,16 +101,22 @@ Decimal DoubleToDecimal(double value, int maxDigits) {
   // any number of digits up to 15 that is at least as large: they lie within
   // half a unit of the last place of a double, closer than half a unit of the
   // 15th digit.
-  // Only a value that needs more digits than allowed takes the slower,
-  // rounding conversion.
-  // Both write "d[.ddd]e<sign><digits>", read here in one pass: every grid
-  // cell of a number comes through here.
+  // Both conversions write "d[.ddd]e<sign><digits>", read here in one pass:
+  // every grid cell of a number comes through here.
   std::to_chars_result r =
       std::to_chars(buf, buf + sizeof buf, std::fabs(value), std::chars_format::scientific);
   const char* e = std::find(buf, r.ptr, 'e');
   const auto mantissaDigits = static_cast<std::size_t>(e - buf > 1 ? e - buf - 1 : 1);
-  if (maxDigits < 17 &&
-      (maxDigits > 15 || mantissaDigits > static_cast<std::size_t>(std::max(maxDigits, 1)))) {
+  const auto allowed = static_cast<std::size_t>(std::max(maxDigits, 1));
+  // Shortest digits too many for maxDigits are rounded as they stand, unless
+  // they are exactly halfway: no number of fewer digits lies between them and
+  // the value (it would have been the shortest form), so the rounding of the
+  // digits is the rounding of the value. Only the halfway case, and a
+  // rounding to 16 digits, take the slower conversion that rounds the exact
+  // binary value.
+  const bool tooMany = maxDigits < 17 && (maxDigits > 15 || mantissaDigits > allowed);
+  const bool halfway = mantissaDigits == allowed + 1 && e[-1] == '5';
+  if (tooMany && (maxDigits > 15 || halfway)) {
     r = std::to_chars(buf, buf + sizeof buf, std::fabs(value), std::chars_format::scientific,
                       maxDigits - 1);
     e = std::find(buf, r.ptr, 'e');
@@ -125,6 +131,22 @@ Decimal DoubleToDecimal(double value, int maxDigits) {
   int exponent = 0;
   for (; p != r.ptr; ++p) exponent = exponent * 10 + (*p - '0');
   if (negativeExponent) exponent = -exponent;
+  if (d.digits.size() > allowed && maxDigits <= 15) {
+    const bool up = d.digits[allowed] >= '5';
+    d.digits.resize(allowed);
+    if (up) {
+      std::size_t i = allowed;
+      while (i > 0 && d.digits[i - 1] == '9') d.digits[--i] = '0';
+      if (i == 0) {
+        // 9.99... became 10.0...: one more place before the point.
+        d.digits.insert(d.digits.begin(), '1');
+        d.digits.pop_back();
+        ++exponent;
+      } else {
+        ++d.digits[i - 1];
+      }
+    }
+  }
   d.exponent = exponent - static_cast<std::int64_t>(d.digits.size()) + 1;
   d.negative = value < 0;
   Normalise(d);

@@ -1,9 +1,12 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <random>
 #include <string>
+#include <utility>
 
 #include "harnolfees/runtime.hpp"
 #include "support/fake_host.hpp"
@@ -93,6 +96,61 @@ TEST(NumberToTextTest, ShowsTheValueRoundedToFifteenDigits) {
     std::snprintf(reference, sizeof reference, "%.14e", value);
     ASSERT_EQ(SignificantDigits(NumberToText(value)), SignificantDigits(reference))
         << value << " shown as " << NumberToText(value);
+  }
+}
+
+// A number's text as its significant digits and the power of ten of the
+// first of them, whatever the form it is written in.
+std::pair<std::string, int> Scientific(const std::string& text) {
+  const std::size_t e = text.find_first_of("Ee");
+  const int exponent = e == std::string::npos ? 0 : std::stoi(text.substr(e + 1));
+  std::string digits;
+  int integerDigits = 0;
+  bool point = false;
+  for (char c : text.substr(0, e)) {
+    if (c == '.') point = true;
+    if (c < '0' || c > '9') continue;
+    digits += c;
+    if (!point) ++integerDigits;
+  }
+  const std::size_t lead = digits.find_first_not_of('0');
+  if (lead == std::string::npos) return {"", 0};
+  digits.erase(0, lead);
+  digits.erase(digits.find_last_not_of('0') + 1);
+  return {digits, integerDigits - 1 - static_cast<int>(lead) + exponent};
+}
+
+// The rounding to fewer digits must be that of the exact binary value, also
+// where the shortest form stands exactly halfway (sixteen digits ending in
+// 5) and where rounding up carries into a new leading digit.
+TEST(NumberToTextTest, RoundsHalfwayAndCarryingValuesAsTheExactValue) {
+  std::mt19937_64 random(20261207);
+  std::uniform_int_distribution<std::int64_t> fifteen(100000000000000, 999999999999999);
+  std::uniform_int_distribution<int> exponent(-12, 12);
+  for (int i = 0; i < 20000; ++i) {
+    std::string text = std::to_string(i % 4 == 0 ? 999999999999999 : fifteen(random));
+    text += i % 2 == 0 ? "5" : "49";
+    const double value =
+        std::strtod((text + "e" + std::to_string(exponent(random))).c_str(), nullptr);
+    char reference[64];
+    std::snprintf(reference, sizeof reference, "%.14e", value);
+    ASSERT_EQ(Scientific(NumberToText(value)), Scientific(reference))
+        << text << " read as " << value << ", shown as " << NumberToText(value);
+  }
+}
+
+// A single shows seven digits of its value, rounded as the exact value.
+TEST(NumberToTextTest, SinglesShowTheirValueRoundedToSevenDigits) {
+  std::mt19937_64 random(7);
+  std::uniform_real_distribution<float> mantissa(1.0f, 10.0f);
+  std::uniform_int_distribution<int> exponent(-3, 9);
+  for (int i = 0; i < 20000; ++i) {
+    float value = mantissa(random) * std::pow(10.0f, static_cast<float>(exponent(random)));
+    if (i % 5 == 0) value = std::nextafter(9.9999995f * std::pow(10.0f, exponent(random)), 0.0f);
+    char reference[64];
+    std::snprintf(reference, sizeof reference, "%.6e", static_cast<double>(value));
+    const std::string text = Value(value).ToText();
+    ASSERT_EQ(Scientific(text), Scientific(reference)) << reference << " shown as " << text;
   }
 }
 
