@@ -58,8 +58,6 @@ void RowStore::AddChunk() {
 #endif
   if (memory == nullptr) memory = std::malloc(bytes);
   if (memory == nullptr) throw std::bad_alloc();
-  // Every row starts with all fields Null.
-  std::memset(memory, 0, bytes);
   chunks_.emplace_back(static_cast<std::uint64_t*>(memory));
   capacity_ += rows;
 }
@@ -71,6 +69,10 @@ RowStore::RowId RowStore::Append() {
   auto row = static_cast<RowId>(flags_.size());
   if (row == capacity_) AddChunk();
   flags_.push_back(kPendingAdd);
+  // Every row starts with all fields Null. A row is cleared as it is added,
+  // while its writing follows, rather than a whole chunk of cold memory
+  // when the chunk is taken.
+  std::memset(RowPtr(row), 0, stride_ * sizeof(std::uint64_t));
   ++pending_;
   return row;
 }
