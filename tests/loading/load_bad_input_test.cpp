@@ -72,6 +72,18 @@ const BadDocument kBadDocuments[] = {
      [] { return std::string("<TermFees><T4></T2></TermFees>"); },
      {"</T2> does not match the start tag <T4>", "line 1, column 15"},
      false},
+    {"ValueEndTagWithALongerName",
+     [] {
+       return std::string("<TermFees><T4><RenewalOptionFee>5</RenewalOptionFeeX></T4></TermFees>");
+     },
+     {"</RenewalOptionFeeX> does not match the start tag <RenewalOptionFee>"},
+     false},
+    {"ValueEndTagWithAShorterName",
+     [] {
+       return std::string("<TermFees><T4><RenewalOptionFee>5</RenewalOption></T4></TermFees>");
+     },
+     {"</RenewalOption> does not match the start tag <RenewalOptionFee>"},
+     false},
     {"UnclosedComment",
      [] { return std::string("<TermFees><!-- <T4/> </TermFees>"); },
      {"comment that is not closed"},

@@ -374,6 +374,19 @@ TEST_F(LargeDocumentTest, AnErrorInALateBatchStopsTheReadingThere) {
   EXPECT_EQ(Total(), 6000u);
 }
 
+// Tags may hold white space before their '>', and a value may be written
+// across lines or come after nested markup.
+TEST_F(LoadingTest, ValueElementsInEveryFormOfTheirTagsAreRead) {
+  Load(
+      "<TermFees><T4><Effectivity >2004-01-01</Effectivity\n><RenewalOptionFee\t>5.25"
+      "</RenewalOptionFee></T4><T4><Effectivity>2004-02-01</Effectivity>"
+      "<RenewalOptionFee><!-- fee -->6</RenewalOptionFee ></T4></TermFees>");
+  ASSERT_TRUE(host.messages.empty()) << host.LastMessage().prompt;
+  EXPECT_EQ(Field(4, 0, "Effectivity"), Value(DateTime::FromParts(2004, 1, 1)));
+  EXPECT_EQ(Field(4, 0, "RenewalOptionFee"), Value(Money::FromDouble(5.25)));
+  EXPECT_EQ(Field(4, 1, "RenewalOptionFee"), Value(Money::FromDouble(6)));
+}
+
 // A text in the shape of a date that is none is left to the record set's
 // own conversion, which decides what it is.
 TEST_F(LoadingTest, DateShapedTextsThatAreNoDatesAreLeftToTheRecordSet) {
