@@ -114,10 +114,6 @@ std::string ShownName(std::string_view name) {
 
 // ---- Encodings ----
 
-bool HasZeroByte(std::uint64_t w) {
-  return ((w - 0x0101010101010101ull) & ~w & 0x8080808080808080ull) != 0;
-}
-
 // The offset of the first byte of s[i, n) that breaks UTF-8 (or is NUL), or
 // npos.
 std::size_t FindBadUtf8(const std::string& s, std::size_t i, std::size_t n, bool& isNul) {
@@ -138,7 +134,7 @@ std::size_t FindBadUtf8(const std::string& s, std::size_t i, std::size_t n, bool
     if (i + 8 <= n) {
       std::uint64_t w;
       std::memcpy(&w, p + i, 8);
-      if ((w & 0x8080808080808080ull) == 0 && !HasZeroByte(w)) {
+      if ((w & 0x8080808080808080ull) == 0 && ZeroBytes(w) == 0) {
         i += 8;
         continue;
       }

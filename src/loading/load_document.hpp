@@ -53,6 +53,12 @@ inline bool EqualBytes(const char* a, const char* b, std::size_t n) {
   return true;
 }
 
+// The zero bytes of a machine word, each flagged by its top bit. The lowest
+// flag is exact; flags above a zero byte may be false ones.
+inline std::uint64_t ZeroBytes(std::uint64_t w) {
+  return (w - 0x0101010101010101ull) & ~w & 0x8080808080808080ull;
+}
+
 // The length of a name or value of a parsed batch, which ends with a NUL:
 // eight bytes at a time, as far as the batch's zero padding allows reading
 // beyond the NUL.
@@ -61,9 +67,7 @@ inline std::size_t BatchTextLength(const char* text) {
     for (std::size_t at = 0;; at += 8) {
       std::uint64_t w;
       std::memcpy(&w, text + at, 8);
-      // The lowest byte so flagged is the first NUL; bytes above it may be
-      // flagged falsely.
-      if (const std::uint64_t zero = (w - 0x0101010101010101ull) & ~w & 0x8080808080808080ull) {
+      if (const std::uint64_t zero = ZeroBytes(w)) {
         return at + static_cast<std::size_t>(std::countr_zero(zero)) / 8;
       }
     }

@@ -22,6 +22,19 @@ bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 // keeps the arithmetic safe for texts such as "1E99999999999999999999".
 constexpr std::int64_t kExponentCap = 1'000'000'000;
 
+// Adds one unit of the last place to a run of decimal digits; returns
+// whether it carried into a new leading digit ("999" became "1000").
+bool AddOneToLastDigit(std::string& digits) {
+  std::size_t i = digits.size();
+  while (i > 0 && digits[i - 1] == '9') digits[--i] = '0';
+  if (i > 0) {
+    ++digits[i - 1];
+    return false;
+  }
+  digits.insert(digits.begin(), '1');
+  return true;
+}
+
 void Normalise(Decimal& d) {
   std::size_t lead = d.digits.find_first_not_of('0');
   if (lead == std::string::npos) {
@@ -134,17 +147,10 @@ Decimal DoubleToDecimal(double value, int maxDigits) {
   if (d.digits.size() > allowed && maxDigits <= 15) {
     const bool up = d.digits[allowed] >= '5';
     d.digits.resize(allowed);
-    if (up) {
-      std::size_t i = allowed;
-      while (i > 0 && d.digits[i - 1] == '9') d.digits[--i] = '0';
-      if (i == 0) {
-        // 9.99... became 10.0...: one more place before the point.
-        d.digits.insert(d.digits.begin(), '1');
-        d.digits.pop_back();
-        ++exponent;
-      } else {
-        ++d.digits[i - 1];
-      }
+    if (up && AddOneToLastDigit(d.digits)) {
+      // 9.99... became 10.0...: one more place before the point.
+      d.digits.pop_back();
+      ++exponent;
     }
   }
   d.exponent = exponent - static_cast<std::int64_t>(d.digits.size()) + 1;
@@ -264,14 +270,7 @@ std::string RoundToScale(const Decimal& d, int decimals, bool halfToEven) {
   } else {
     up = !kept.empty() && ((kept.back() - '0') % 2 == 1);
   }
-  if (up) {
-    std::size_t i = kept.size();
-    while (i > 0 && kept[i - 1] == '9') kept[--i] = '0';
-    if (i == 0)
-      kept.insert(kept.begin(), '1');
-    else
-      ++kept[i - 1];
-  }
+  if (up) AddOneToLastDigit(kept);
   return kept;
 }
 
