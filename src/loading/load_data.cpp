@@ -83,7 +83,7 @@ struct MonthMemo {
     std::int32_t firstDay = 0;
     int days = 0;
   };
-  Month months[13];
+  Month months[12];
 };
 
 // A date's day count and second of the day.
@@ -112,7 +112,7 @@ std::optional<DatePlace> CanonicalDate(std::string_view t, MonthMemo& memo) {
   if (month < 1 || month > 12) return std::nullopt;
   std::uint64_t key;
   std::memcpy(&key, t.data(), sizeof key);
-  MonthMemo::Month& m = memo.months[month];
+  MonthMemo::Month& m = memo.months[month - 1];
   if (key != m.key) {
     const int year = TwoDigits(t, 0) * 100 + TwoDigits(t, 2);
     const std::optional<DateTime> first = DateTime::TryFromParts(year, month, 1);

@@ -626,13 +626,17 @@ class LoadDocument::Scanner {
       // Most elements of a schedule hold one value: when the text and the
       // matching end tag have arrived, the element is read whole. Its text
       // lies below the root's children, where text needs no check; anything
-      // else takes the general road.
-      const std::size_t lt = NextTag(q);
-      const std::size_t close = lt + 2 + element.size;
-      if (close < n_ && s_[lt + 1] == '/' && s_[close] == '>' && SameBytes(lt + 2, name)) {
-        p_ = close + 1;
-        if (open_.size() == 1) ChildEnded(p_);
-        return;
+      // else takes the general road. An element whose content opens with
+      // markup (a record) is not looked ahead into: the general road finds
+      // the same tag next.
+      if (q < n_ && s_[q] != '<') {
+        const std::size_t lt = NextTag(q);
+        const std::size_t close = lt + 2 + element.size;
+        if (close < n_ && s_[lt + 1] == '/' && s_[close] == '>' && SameBytes(lt + 2, name)) {
+          p_ = close + 1;
+          if (open_.size() == 1) ChildEnded(p_);
+          return;
+        }
       }
       open_.push_back(element);
     }
