@@ -143,6 +143,12 @@ class RecordSet {
   // order when no sort is set) with no filter applied. Changes no cursor,
   // filter or sort; the visitor must not change the record set.
   void ForEachRecord(const std::function<void(const std::vector<Value>&)>& visit) const;
+  // Visits the records that MoveFirst and MoveNext visit, in their order and
+  // under the filter; with a sort, in the order SetSort(sort) would give them.
+  // Changes no cursor, filter or sort; the visitor must not change the record
+  // set. A sort naming no field of the set throws as SetSort does.
+  void ForEachVisible(const std::function<void(const std::vector<Value>&)>& visit,
+                      std::string_view sort = {}) const;
 
  private:
   friend class FieldRef;

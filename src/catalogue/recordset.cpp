@@ -128,21 +128,22 @@ struct RecordSet::Impl {
   // Orders the rows by the sort keys, keeping insertion order among equals.
   // Keys are copied into compact columns first so that the comparisons do not
   // chase each row's storage.
-  void SortRows(std::vector<RowId>& rows) const {
-    if (sort.empty() || rows.size() < 2) return;
+  void SortRows(std::vector<RowId>& rows) const { SortRows(rows, sort); }
+  void SortRows(std::vector<RowId>& rows, const std::vector<SortKey>& keys) const {
+    if (keys.empty() || rows.size() < 2) return;
     using Cell = detail::RowStore::SortCell;
     const std::size_t n = rows.size();
-    std::vector<std::vector<Cell>> columns(sort.size());
-    for (std::size_t k = 0; k < sort.size(); ++k) {
+    std::vector<std::vector<Cell>> columns(keys.size());
+    for (std::size_t k = 0; k < keys.size(); ++k) {
       columns[k].reserve(n);
-      for (RowId row : rows) columns[k].push_back(store.KeyOf(row, sort[k].field));
+      for (RowId row : rows) columns[k].push_back(store.KeyOf(row, keys[k].field));
     }
     std::vector<std::uint32_t> order(n);
     for (std::size_t i = 0; i < n; ++i) order[i] = static_cast<std::uint32_t>(i);
     // The cells of one column share a type, so the parts that type leaves at
     // zero compare equal and the comparison falls through to the right part.
     std::stable_sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) {
-      for (std::size_t k = 0; k < sort.size(); ++k) {
+      for (std::size_t k = 0; k < keys.size(); ++k) {
         const Cell& x = columns[k][a];
         const Cell& y = columns[k][b];
         int c = 0;
@@ -155,7 +156,7 @@ struct RecordSet::Impl {
         } else {
           c = CompareTextNoCase(x.text, y.text);
         }
-        if (c != 0) return sort[k].descending ? c > 0 : c < 0;
+        if (c != 0) return keys[k].descending ? c > 0 : c < 0;
       }
       return false;
     });
@@ -624,6 +625,33 @@ void RecordSet::ForEachRecord(const std::function<void(const std::vector<Value>&
   d.SortRows(all);
   std::vector<Value> values(fields_.size());
   for (Impl::RowId row : all) {
+    for (std::size_t f = 0; f < values.size(); ++f) {
+      d.store.Read(row, static_cast<int>(f), values[f]);
+    }
+    visit(values);
+  }
+}
+
+void RecordSet::ForEachVisible(const std::function<void(const std::vector<Value>&)>& visit,
+                               std::string_view sort) const {
+  if (!open_) return;
+  const Impl& d = *impl_;
+  std::vector<Impl::RowId> rows;
+  if (IsAllBlank(sort)) {
+    rows.reserve(d.visibleLive);
+    for (Impl::RowId row : d.view) {
+      if (!d.store.Deleted(row)) rows.push_back(row);
+    }
+  } else {
+    const std::vector<SortKey> keys = ParseSort(sort, *this);
+    for (std::size_t i = 0; i < d.store.Size(); ++i) {
+      auto row = static_cast<Impl::RowId>(i);
+      if (!d.store.Deleted(row) && d.Matches(row)) rows.push_back(row);
+    }
+    d.SortRows(rows, keys);
+  }
+  std::vector<Value> values(fields_.size());
+  for (Impl::RowId row : rows) {
     for (std::size_t f = 0; f < values.size(); ++f) {
       d.store.Read(row, static_cast<int>(f), values[f]);
     }

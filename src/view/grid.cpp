@@ -3,19 +3,15 @@
 #include <algorithm>
 #include <cstdint>
 #include <exception>
-#include <optional>
 #include <string>
 
 #include "harnolfees/control.hpp"
+#include "view/grid_rows.hpp"
 
 namespace harnolfees {
 
 namespace {
 
-constexpr int kTravelTab = 8;
-constexpr int kBankAccountTab = 9;
-// Without the travel option, tab 8 leaves out its last column.
-constexpr int kTravelTabColumnsWithoutTravel = 4;
 // Each heading character needs about this many twips to stay readable.
 constexpr int kTwipsPerHeadingCharacter = 82;
 // The even share leaves a little room beside the columns.
@@ -29,52 +25,6 @@ int CharacterCount(std::string_view text) {
   return n;
 }
 
-// The value formats of the grid. A number or percentage that is Null shows
-// as an empty cell; a text that is Null is an error, since nothing can be
-// shown for it.
-class CellFormats {
- public:
-  CellFormats(const RegionalSettings& rs, const RecordSet& set) : rs_(rs), set_(set) {}
-
-  std::string Date(int field) const {
-    const Value& v = set_.GetValue(field);
-    return v.IsNull() ? std::string() : FormatDateMmmDdYyyy(v.ToDate(rs_), rs_);
-  }
-  std::string Number(int field) const {
-    const Value& v = set_.GetValue(field);
-    return v.IsNull() ? std::string() : FormatNumber(v.ToDouble(rs_), -1, rs_);
-  }
-  std::string Percent(int field, int decimals) const {
-    const Value& v = set_.GetValue(field);
-    return v.IsNull() ? std::string() : FormatNumber(v.ToDouble(rs_) * 100.0, decimals, rs_);
-  }
-  std::string Text(int field) const {
-    const Value& v = set_.GetValue(field);
-    if (v.IsNull()) {
-      throw ControlError(errc::kTypeMismatch,
-                         "Invalid use of Null (field " +
-                             set_.FieldDefs()[static_cast<std::size_t>(field)].name + " of " +
-                             set_.Name() + " is empty)");
-    }
-    return v.ToText(rs_);
-  }
-  // A stored identifier as a 16-bit integer.
-  int Identifier(int field) const {
-    const Value& v = set_.GetValue(field);
-    if (v.IsNull()) {
-      throw ControlError(errc::kTypeMismatch,
-                         "Invalid use of Null (field " +
-                             set_.FieldDefs()[static_cast<std::size_t>(field)].name + " of " +
-                             set_.Name() + " is empty)");
-    }
-    return RoundToInt16(v.ToDouble(rs_));
-  }
-
- private:
-  const RegionalSettings& rs_;
-  const RecordSet& set_;
-};
-
 // The text of the list item at a position, read the way the form reads it:
 // select it, take the selected text, select nothing again.
 std::string ItemTextAt(ComboBox& combo, int position) {
@@ -84,54 +34,30 @@ std::string ItemTextAt(ComboBox& combo, int position) {
   return text;
 }
 
-// The field positions a tab's row needs, looked up once per rendering.
-struct RowFields {
-  int effectivity = -1;
-  int c[6] = {-1, -1, -1, -1, -1, -1};
-};
-
-RowFields FieldsOfTab(const RecordSet& set, int tab) {
-  RowFields f;
-  f.effectivity = set.FieldIndex("Effectivity");
-  auto use = [&](std::initializer_list<const char*> names) {
-    int i = 0;
-    for (const char* name : names) f.c[i++] = set.FieldIndex(name);
-  };
-  switch (tab) {
-    case 1:
-      use({"MembershipFee", "Term", "MembershipRoyalty", "MinimumRoyalty", "RoyaltyReserve"});
-      break;
-    case 2:
-      use({"ValuePlusFee", "CenterPortion", "HarnolPortion", "HealthFee"});
-      break;
-    case 3:
-      use({"ValuePlusRenewalFee", "CenterPortion", "HarnolPortion", "HealthFee"});
-      break;
-    case 4:
-      use({"RenewalOptionFee"});
-      break;
-    case 5:
-      use({"BetaAPR", "BetaAPRTypeID"});
-      break;
-    case 6:
-      use({"BetaProcessingFee", "BetaContractTypeID"});
-      break;
-    case 7:
-      use({"BetaReserve", "ContractType", "CreditTypeBitwiseValue"});
-      break;
-    case 8:
-      use({"MemberAccessLevelDescription", "MembershipRenewalFee", "CenterPortion",
-           "TravelMembership"});
-      break;
-    case 9:
-      use({"Type", "RoutingNumber", "AccountNumber", "SweepSpan", "Opened", "Closed"});
-      break;
-    default:
-      use({"Membership", "Renewal", "Merchandise"});
-      break;
+// The names behind identifiers, read through the form's lists and the
+// cursor of the account types.
+class FormLookups {
+ public:
+  FormLookups(Surface& s, RecordSet& accountTypes, const RegionalSettings& rs)
+      : s_(s), accountTypes_(accountTypes), rs_(rs) {}
+  std::string AprType(int position) { return ItemTextAt(s_.cboAPRType, position); }
+  std::string ContractType(int position) { return ItemTextAt(s_.cboType, position); }
+  std::string CreditType(int position) { return ItemTextAt(s_.cboBitwise, position); }
+  std::string AccountType(const std::string& type) {
+    const bool anyTypes = accountTypes_.RecordCount() != 0;
+    if (anyTypes) {
+      accountTypes_.MoveFirst();
+      accountTypes_.Find("BankAccountTypeID =  '" + type + "'");
+    }
+    if (!anyTypes || accountTypes_.IsEOF()) view::ThrowUnknownAccountType(type);
+    return accountTypes_.GetValue("Description").ToText(rs_);
   }
-  return f;
-}
+
+ private:
+  Surface& s_;
+  RecordSet& accountTypes_;
+  const RegionalSettings& rs_;
+};
 
 }  // namespace
 
@@ -154,13 +80,8 @@ void HarnolFeesCtlCenter::FillGrid(int tab) {
   access.SetVisible(false);
 
   RecordSet& set = recordSets_(tab);
-  int n = 0;
-  if (tab == kTravelTab && !state_.ShowTravelOption) {
-    set.SetSort("Effectivity DESC, MemberAccessLevelID");
-    n = kTravelTabColumnsWithoutTravel;
-  } else {
-    n = GridColumnCount(tab);
-  }
+  if (tab == view::kTravelTab && !state_.ShowTravelOption) set.SetSort(view::kTravelTabSort);
+  const int n = view::ShownColumnCount(tab, state_.ShowTravelOption);
 
   grid.SetCols(n);
   grid.SetRow(state_.SavedGridRow[static_cast<std::size_t>(tab)]);
@@ -179,83 +100,12 @@ void HarnolFeesCtlCenter::FillGrid(int tab) {
     grid.ReserveRows(static_cast<int>(std::min<long>(set.RecordCount() + 1, INT32_MAX)));
     int r = 1;
     s.cboBitwise.SetVisible(false);
-    const RowFields f = FieldsOfTab(set, tab);
-    const CellFormats fmt(*regional_, set);
-    RecordSet* accountTypes =
-        tab == kBankAccountTab ? &recordSets_(kBankAccountTypesRecordSet) : nullptr;
+    const view::RowFields f = view::FieldsOfTab(set, tab);
+    const view::CellFormats fmt(*regional_, set, [&set](int field) { return set.GetValue(field); });
+    FormLookups lookups(s, recordSets_(kBankAccountTypesRecordSet), *regional_);
     while (!set.IsEOF()) {
-      grid.SetTextMatrix(r, 0, fmt.Date(f.effectivity));
-      switch (tab) {
-        case 1:
-          grid.SetTextMatrix(r, 1, fmt.Number(f.c[0]));
-          grid.SetTextMatrix(r, 2, fmt.Text(f.c[1]));
-          grid.SetTextMatrix(r, 3, fmt.Percent(f.c[2], 3));
-          grid.SetTextMatrix(r, 4, fmt.Number(f.c[3]));
-          grid.SetTextMatrix(r, 5, fmt.Percent(f.c[4], 3));
-          break;
-        case 2:
-        case 3:
-          for (int c = 1; c <= 4; ++c) grid.SetTextMatrix(r, c, fmt.Number(f.c[c - 1]));
-          break;
-        case 4:
-          grid.SetTextMatrix(r, 1, fmt.Number(f.c[0]));
-          break;
-        case 5:
-          grid.SetTextMatrix(r, 1, fmt.Percent(f.c[0], 3));
-          grid.SetTextMatrix(
-              r, 2, ItemTextAt(s.cboAPRType, PositionForAprOrCreditTypeId(fmt.Identifier(f.c[1]))));
-          break;
-        case 6:
-          grid.SetTextMatrix(r, 1, fmt.Number(f.c[0]));
-          grid.SetTextMatrix(
-              r, 2, ItemTextAt(s.cboType, PositionForContractTypeId(fmt.Identifier(f.c[1]))));
-          break;
-        case 7:
-          grid.SetTextMatrix(r, 1, fmt.Percent(f.c[0], 3));
-          grid.SetTextMatrix(
-              r, 2, ItemTextAt(s.cboType, PositionForContractTypeId(fmt.Identifier(f.c[1]))));
-          grid.SetTextMatrix(
-              r, 3, ItemTextAt(s.cboBitwise, PositionForAprOrCreditTypeId(fmt.Identifier(f.c[2]))));
-          break;
-        case 8:
-          grid.SetTextMatrix(r, 1, fmt.Text(f.c[0]));
-          grid.SetTextMatrix(r, 2, fmt.Number(f.c[1]));
-          grid.SetTextMatrix(r, 3, fmt.Percent(f.c[2], 3));
-          if (state_.ShowTravelOption) grid.SetTextMatrix(r, 4, fmt.Text(f.c[3]));
-          break;
-        case 9: {
-          const std::string type = fmt.Text(f.c[0]);
-          const bool anyTypes = accountTypes->RecordCount() != 0;
-          if (anyTypes) {
-            accountTypes->MoveFirst();
-            accountTypes->Find("BankAccountTypeID =  '" + type + "'");
-          }
-          if (!anyTypes || accountTypes->IsEOF()) {
-            throw ControlError(errc::kNoCurrentRecord, "No bank account type has the identifier " +
-                                                           type + ": the account cannot be shown");
-          }
-          grid.SetTextMatrix(r, 1, accountTypes->GetValue("Description").ToText(*regional_));
-          grid.SetTextMatrix(r, 2, fmt.Text(f.c[1]));
-          grid.SetTextMatrix(r, 3, fmt.Text(f.c[2]));
-          grid.SetTextMatrix(r, 4, fmt.Text(f.c[3]));
-          grid.SetTextMatrix(r, 5, fmt.Date(f.c[4]));
-          const Value& closed = set.GetValue(f.c[5]);
-          const std::string closedText =
-              closed.IsNull() ? std::string() : closed.ToText(*regional_);
-          if (TrimBlanks(closedText).empty()) {
-            grid.SetTextMatrix(r, 6, "");
-          } else {
-            // A closing date that is not a date is shown as it was stored.
-            const std::optional<DateTime> d = ParseDate(closedText, *regional_);
-            grid.SetTextMatrix(r, 6, d ? FormatDateMmmDdYyyy(*d, *regional_) : closedText);
-          }
-          break;
-        }
-        default:
-          for (int c = 1; c <= 3; ++c) grid.SetTextMatrix(r, c, fmt.Percent(f.c[c - 1], 6));
-          break;
-      }
-      if (tab == kTravelTab) {
+      view::WriteRecordRow(grid, r, tab, f, fmt, lookups, state_.ShowTravelOption);
+      if (tab == view::kTravelTab) {
         s.lblField[3].SetCaption("Membership Access Level");
         access.SetVisible(true);
         access.SetEnabled(false);
@@ -276,7 +126,7 @@ void HarnolFeesCtlCenter::ShowEntryFields(int tab) {
   Surface& s = surface_;
   const int n = GridColumnCount(tab);
   for (int i = 0; i < n; ++i) {
-    if (tab == kTravelTab && i == 4) continue;
+    if (tab == view::kTravelTab && i == 4) continue;
     s.lblField[static_cast<std::size_t>(i)].SetCaption(GridHeadings(tab, i));
     if (i > 0) s.txtField[static_cast<std::size_t>(i)].SetVisible(true);
   }
@@ -295,7 +145,7 @@ void HarnolFeesCtlCenter::ShowEntryFields(int tab) {
     s.DTPicker1[0].SetFocus();
   }
 
-  if (tab == kTravelTab) {
+  if (tab == view::kTravelTab) {
     s.cboAccessLevel.SetVisible(true);
     s.chkTravel.SetVisible(state_.ShowTravelOption);
   } else {
