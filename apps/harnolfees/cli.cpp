@@ -15,11 +15,14 @@ std::string UsageText() {
       Runs the fee control without a window: creates it, runs the operator
       script in FILE (standard input when FILE is absent or "-") and writes
       what happens as JSON Lines on standard output.
-  harnolfees show URL CENTER [--tab N] [--server-date DATE]
+  harnolfees show URL CENTER [--tab N] [--server-date DATE] [--csv]
       Loads CENTER's fee schedule from the server pages at URL (the address
       prefix, e.g. http://127.0.0.1:8080/) and prints tab N's grid, or every
       tab's grid under its caption, as a text table. DATE defaults to today.
       Message boxes the control shows go to standard error.
+      With --csv the grids come as CSV (RFC 4180, UTF-8, CR LF): tab N's
+      alone, or every tab's after a line "# N CAPTION" and before an empty
+      line.
   harnolfees --help
       Shows this text.
 
@@ -84,6 +87,11 @@ int RunShowCommand(const std::vector<std::string>& args, std::ostream& out, std:
         name = a.substr(0, eq);
         value = a.substr(eq + 1);
         hasValue = true;
+      }
+      if (name == "--csv") {
+        if (hasValue) return UsageError(err, "--csv takes no value");
+        options.csv = true;
+        continue;
       }
       if (name != "--tab" && name != "--server-date") {
         return UsageError(err, "show has no option " + name);

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "harnolfees/catalogue.hpp"
+#include "harnolfees/export.hpp"
 #include "harnolfees/json.hpp"
 #include "harnolfees/runtime.hpp"
 
@@ -158,6 +159,20 @@ int RunShow(const ShowOptions& options, std::ostream& out, std::ostream& err,
 
     const int first = options.tab.value_or(1);
     const int last = options.tab.value_or(kTabCount);
+    if (options.csv) {
+      for (int tab = first; tab <= last; ++tab) {
+        if (!options.tab) out << "# " << tab << ' ' << FeeTab(tab).caption << "\r\n";
+        try {
+          out << ExportTabCsv(control, tab);
+        } catch (const std::exception& e) {
+          err << "harnolfees show: tab " << tab << ": " << e.what() << '\n';
+          status = kExitInternal;
+        }
+        if (!options.tab) out << "\r\n";
+        out.flush();
+      }
+      return status;
+    }
     for (int tab = first; tab <= last; ++tab) {
       control.FillGridContained(tab);
       if (!options.tab) {

@@ -17,11 +17,17 @@ struct ShowOptions {
   std::int16_t center = 0;
   std::optional<int> tab;  // all 14 tabs when absent
   std::string serverDate;  // today when empty
+  bool csv = false;        // CSV (RFC 4180) instead of text tables
 };
 
 // Loads the center and prints the grid of the chosen tab, or of every tab
 // under its caption. Message boxes go to `err` as text. Returns 0, or 1 when
 // the load reported a failure (what did load is still printed).
+//
+// As CSV, one tab is its CSV alone; every tab is 14 blocks, each opened by
+// the line "# N CAPTION" and closed by an empty line, all lines ended by
+// CR LF. A tab that cannot be rendered keeps its opening line, its failure
+// goes to `err` and the result is 1.
 int RunShow(const ShowOptions& options, std::ostream& out, std::ostream& err,
             NetworkFactories network = {});
 

@@ -126,6 +126,37 @@ TEST(Program, ShowPrintsTheLoadedTabsAsTables) {
       << all.out;
 }
 
+TEST(Program, ShowAsCsvGivesOneTabOrEveryTabInBlocks) {
+  TestHttpServer server;
+  server.SetDocument(kDocument);
+  const std::string url = server.BaseUrl();
+  ProgramRun one =
+      Driver({"show", url, "12", "--csv", "--tab", "1", "--server-date", "03/15/2004"});
+  EXPECT_EQ(one.status, 0) << one.err;
+  EXPECT_EQ(one.out,
+            "Effective Date,Membership Fee ($),Term (Months),Membership Royalty (%),"
+            "Minimum Royalty ($),Royalty Reserve (%)\r\n"
+            "\"Jan 15, 2004\",\"1,250.50\",12,7.250,10.00,1.000\r\n");
+
+  ProgramRun all = Driver({"show", url, "12", "--server-date=03/15/2004", "--csv"});
+  EXPECT_EQ(all.status, 0) << all.err;
+  EXPECT_EQ(all.out.rfind("# 1 Membership  Fee\r\n" + one.out + "\r\n# 2 Value Plus Fee\r\n", 0),
+            0u)
+      << all.out;
+  EXPECT_NE(all.out.find("\r\n\r\n# 9 Bank Account\r\n"
+                         "Effective Date,Type,Routing Number,Account Number,SweepSpan (Days),"
+                         "Opened,Closed\r\n"
+                         "\"Feb 01, 2004\",Checking,021000021,Zürich-7,3,\"Feb 01, 2004\",\r\n\r\n"
+                         "# 10 Country Sales Taxes\r\n"),
+            std::string::npos)
+      << all.out;
+  EXPECT_NE(all.out.find("# 14 Local Sales Taxes\r\n"
+                         "Effective Date,Membership (%),Renewal (%),Merchandise (%)\r\n\r\n"),
+            std::string::npos)
+      << all.out;
+  EXPECT_EQ(Driver({"show", url, "12", "--csv=yes"}).status, 2);
+}
+
 TEST(Program, ShowOfAnUnreachableServerFailsWithTheMessage) {
   ProgramRun p =
       Driver({"show", "http://127.0.0.1:9/", "12", "--tab", "4", "--server-date", "03/15/2004"});
