@@ -1,16 +1,21 @@
 #!/usr/bin/env bash
 # One entry point for a fresh Debian 12 machine:
 #   ./run.sh demo   set up, build, start the fee server with demo data and open the editor
+#                   (without a display: print every tab); the server stops when it ends
 #   ./run.sh test   set up, build, run every test (plain and under ASan+UBSan), then
 #                   fuzz each libFuzzer target for 60 s (HARNOLFEES_FUZZ_SECONDS)
 # Other verbs: setup, build, bench (bench/REPORT.md), fuzz [SECONDS] (each libFuzzer
 # target, default 60 s), coverage (line and branch coverage of src/), prove (test,
-# then bench, then coverage: all the evidence in one go).
+# then bench, then coverage: all the evidence in one go), screenshots (the README's
+# pictures of the editor, from a demo server on a temporary database, no display needed).
+# HARNOLFEES_BUILD_DIR names the build directory of build, test, demo and screenshots
+# (default build).
 set -euo pipefail
 
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 cd "$here"
 jobs="$(nproc 2>/dev/null || echo 2)"
+build_dir="${HARNOLFEES_BUILD_DIR:-build}"
 
 packages=(build-essential cmake ninja-build pkg-config git
   libgtest-dev libgmock-dev libbenchmark-dev
@@ -39,13 +44,58 @@ configure_and_build() {  # build-dir [cmake args...]
   cmake --build "$dir" -j "$jobs"
 }
 
-build() { configure_and_build build -DCMAKE_BUILD_TYPE=RelWithDebInfo; }
+build() { configure_and_build "$build_dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo; }
+
+# Only the programs: the driver, the fee server and, when Qt 6 is there, the editor.
+build_programs() {
+  cmake -S . -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+  local targets=(harnolfees harnolfees-server)
+  if cmake --build "$build_dir" --target help | grep -q '^harnolfees-gui:'; then
+    targets+=(harnolfees-gui)
+  fi
+  cmake --build "$build_dir" -j "$jobs" --target "${targets[@]}"
+}
+
+# The fee server of demo and screenshots: started by start_server, stopped on
+# every exit of this script (normal end, failure, Ctrl+C, kill).
+server_pid=""
+server_url=""
+scratch=""
+stop_server() {
+  if [ -n "$server_pid" ]; then
+    kill "$server_pid" 2>/dev/null || true
+    wait "$server_pid" 2>/dev/null || true
+    server_pid=""
+  fi
+  if [ -n "$scratch" ]; then
+    rm -rf "$scratch"
+    scratch=""
+  fi
+}
+trap stop_server EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM
+trap 'exit 129' HUP
+
+start_server() {  # database log: sets server_url
+  "$build_dir/server/harnolfees-server" --db "$1" --listen 127.0.0.1:0 --demo >"$2" 2>&1 &
+  server_pid=$!
+  local port=""
+  for _ in $(seq 1 100); do
+    port="$(sed -n 's/.*listening on 127\.0\.0\.1:\([0-9]*\).*/\1/p' "$2" | head -n1)"
+    [ -n "$port" ] && break
+    kill -0 "$server_pid" 2>/dev/null || break
+    sleep 0.1
+  done
+  [ -n "$port" ] || { cat "$2" >&2; echo "the fee server did not start" >&2; exit 1; }
+  server_url="http://127.0.0.1:$port/"
+}
 
 run_tests() {
   setup
   build
   echo "== tests =="
-  (cd build && ctest --output-on-failure -j "$jobs" --timeout 300)
+  (cd "$build_dir" && ctest --output-on-failure -j "$jobs" --timeout 300)
   echo "== tests under AddressSanitizer and UndefinedBehaviorSanitizer =="
   configure_and_build build-asan -DCMAKE_BUILD_TYPE=Debug -DHARNOLFEES_SANITIZE=ON \
     -DHARNOLFEES_BUILD_BENCH=OFF -DHARNOLFEES_BUILD_QT=OFF
@@ -57,30 +107,35 @@ run_tests() {
 
 demo() {
   setup
-  build
+  build_programs
   local state="${XDG_STATE_HOME:-$HOME/.local/state}/harnolfees"
   mkdir -p "$state"
-  local db="$state/demo.db" log="$state/server.log"
-  ./build/server/harnolfees-server --db "$db" --listen 127.0.0.1:0 --demo >"$log" 2>&1 &
-  local server=$!
-  trap 'kill $server 2>/dev/null || true' EXIT
-  local port=""
-  for _ in $(seq 1 100); do
-    port="$(sed -n 's/.*listening on 127\.0\.0\.1:\([0-9]*\).*/\1/p' "$log" | head -n1)"
-    [ -n "$port" ] && break
-    sleep 0.1
-  done
-  [ -n "$port" ] || { cat "$log"; echo "the fee server did not start" >&2; exit 1; }
-  local url="http://127.0.0.1:$port/"
-  echo "Fee server with demo data at $url (database $db)"
-  if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ] && [ -x build/qt/harnolfees-gui ]; then
-    ./build/qt/harnolfees-gui --url "$url" --center 1
+  local db="$state/demo.db"
+  start_server "$db" "$state/server.log"
+  echo "Fee server with demo data at $server_url (database $db)"
+  if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ] && [ -x "$build_dir/qt/harnolfees-gui" ]; then
+    "$build_dir/qt/harnolfees-gui" --url "$server_url" --center 1
   else
-    ./build/apps/harnolfees show "$url" 1
+    "$build_dir/apps/harnolfees" show "$server_url" 1
     echo
-    echo "No display here. On a desktop, the same command opens the editor window;"
-    echo "or run: ./build/qt/harnolfees-gui --url $url --center 1"
+    echo "No display here. On a desktop, ./run.sh demo opens the editor window on the"
+    echo "same data. The fee server stops with this command; to keep one running:"
+    echo "  $build_dir/server/harnolfees-server --db $db --listen 127.0.0.1:8080 --demo"
   fi
+}
+
+# The README's picture of the editor: a demo server on a temporary database,
+# the window drawn off screen at 1280x800.
+screenshots() {
+  setup
+  build_programs
+  [ -x "$build_dir/qt/harnolfees-gui" ] || { echo "the editor was not built (Qt 6 missing?)" >&2; exit 1; }
+  scratch="$(mktemp -d)"
+  start_server "$scratch/demo.db" "$scratch/server.log"
+  mkdir -p docs/screenshots
+  QT_QPA_PLATFORM=offscreen QT_SCALE_FACTOR=1 "$build_dir/qt/harnolfees-gui" \
+    --url "$server_url" --center 1 --screenshot docs/screenshots/tab1.png
+  echo "wrote docs/screenshots/tab1.png"
 }
 
 case "${1:-}" in
@@ -88,6 +143,7 @@ case "${1:-}" in
   build) setup && build ;;
   test) run_tests ;;
   demo) demo ;;
+  screenshots) screenshots ;;
   bench)
     setup
     configure_and_build build-release -DCMAKE_BUILD_TYPE=Release -DHARNOLFEES_BUILD_QT=OFF
@@ -102,7 +158,7 @@ case "${1:-}" in
     exec tools/coverage.sh
     ;;
   *)
-    echo "usage: $0 demo|test|setup|build|bench|fuzz [SECONDS]|coverage|prove" >&2
+    echo "usage: $0 demo|test|setup|build|bench|fuzz [SECONDS]|coverage|prove|screenshots" >&2
     exit 2
     ;;
 esac
