@@ -146,14 +146,14 @@ case "${1:-}" in
   screenshots) screenshots ;;
   bench)
     setup
-    configure_and_build build-release -DCMAKE_BUILD_TYPE=Release -DHARNOLFEES_BUILD_QT=OFF
+    configure_and_build build-release -DCMAKE_BUILD_TYPE=Release
     exec bench/report build-release
     ;;
   fuzz) setup && exec fuzz/run.sh "${2:-60}" ;;
   coverage) setup && exec tools/coverage.sh ;;
   prove)
     run_tests
-    configure_and_build build-release -DCMAKE_BUILD_TYPE=Release -DHARNOLFEES_BUILD_QT=OFF
+    configure_and_build build-release -DCMAKE_BUILD_TYPE=Release
     bench/report build-release
     exec tools/coverage.sh
     ;;

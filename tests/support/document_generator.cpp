@@ -65,7 +65,7 @@ std::string Decimal(std::uint32_t value, int decimals) {
 
 }  // namespace
 
-GeneratedDocument GenerateLoadDocument(std::size_t records, std::uint32_t seed) {
+GeneratedDocument GenerateLoadDocument(std::size_t records, std::uint32_t seed, int onlySet) {
   GeneratedDocument doc;
   std::mt19937 rng(seed);
   auto pick = [&](std::uint32_t n) { return static_cast<std::uint32_t>(rng() % n); };
@@ -107,9 +107,12 @@ GeneratedDocument GenerateLoadDocument(std::size_t records, std::uint32_t seed) 
 
   Writer w(out);
   const long firstDay = 7305;  // 1990-01-01
-  for (std::size_t i = 0; i < records; ++i) {
+  const bool oneSet = onlySet >= 1 && onlySet <= 14;
+  const std::size_t count = oneSet && onlySet == 9 ? records + 1 : records;
+  for (std::size_t i = 0; i < count; ++i) {
     // Record set 15 first, so that bank account types exist before accounts.
-    const int set = i % 15 == 0 ? 15 : static_cast<int>(i % 15);
+    int set = i % 15 == 0 ? 15 : static_cast<int>(i % 15);
+    if (oneSet) set = onlySet == 9 && i == 0 ? 15 : onlySet;
     const std::size_t nth = doc.records[static_cast<std::size_t>(set)]++;
     const std::string date = IsoDate(firstDay + static_cast<long>(nth));
     const std::string updated = IsoDate(firstDay + static_cast<long>(nth) + 1 + pick(30));

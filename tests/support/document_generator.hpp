@@ -21,6 +21,10 @@ struct GeneratedDocument {
 // every bank account's type exists). Values are realistic: ISO 8601 dates,
 // percentages as fractions, money as plain decimals. The same seed gives the
 // same document. About 200 bytes per record.
-GeneratedDocument GenerateLoadDocument(std::size_t records, std::uint32_t seed = 1);
+//
+// With `onlySet` from 1 to 14, every record goes to that record set instead
+// (after one bank account type when it is 9): one tab of any length.
+GeneratedDocument GenerateLoadDocument(std::size_t records, std::uint32_t seed = 1,
+                                       int onlySet = 0);
 
 }  // namespace harnolfees::testing
