@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "harnolfees/catalogue.hpp"
 #include "harnolfees/host.hpp"
@@ -100,6 +101,31 @@ class HarnolFeesCtlCenter {
   void SubmitStatement(const std::string& statement);
   void FillBankAccountTypes();
 
+  // ---- Unfinished work, for hosts that guard the operator's typing ----
+  // All on the user-interface thread; none of them throws.
+  //
+  // The tabs (1..14, ascending) that hold an add or edit not yet saved: the
+  // current tab by its entry mode, the others by what leaving them kept.
+  std::vector<int> UnfinishedTabs() const;
+  // Whether the entry form differs from what the current add or edit began
+  // with; false while browsing.
+  bool EntryModified() const;
+  // Saves each unfinished tab in turn, showing it and pressing Save as the
+  // operator would. Stops at the first tab whose save is refused (by the
+  // checks or the server), leaving that tab shown, and returns false; true
+  // when no unfinished work is left. Does nothing while a statement waits.
+  bool SaveUnfinishedWork();
+  // Ends every unfinished add or edit as Cancel would; nothing is sent.
+  void DiscardUnfinishedWork();
+  // Whether a statement is on its way to the server page.
+  bool Busy() const { return state_.Submitting; }
+  // What the last failed transfer reported, naming the address without
+  // credentials; empty before any failure.
+  const std::string& LastTransferFailure() const { return lastTransferFailure_; }
+  // Whether the last LoadData loaded a schedule; false before any, and after
+  // one that failed (its failure was shown in a message box).
+  bool LastLoadSucceeded() const { return lastLoadSucceeded_; }
+
   // ---- Access for hosts, the driver and tests ----
   const ControlState& state() const { return state_; }
   Surface& surface() { return surface_; }
@@ -121,6 +147,21 @@ class HarnolFeesCtlCenter {
   // handler changed its Value) lets the error reach that handler instead.
   void Dispatch(const std::function<void()>& handler, bool raisedByCode = false);
   int dispatchDepth_ = 0;
+  // Tells the host when the unfinished tabs changed since it was last told.
+  void NoteUnfinishedWork();
+  std::vector<int> reportedUnfinished_;
+  // What the entry form held when the current add or edit began.
+  struct EntrySnapshot {
+    std::array<std::string, 8> texts;
+    std::array<int, 6> combos{};
+    std::array<DateTime, 3> dates{};
+    std::array<int, 2> checks{};
+    friend bool operator==(const EntrySnapshot&, const EntrySnapshot&) = default;
+  };
+  EntrySnapshot TakeEntrySnapshot() const;
+  EntrySnapshot entryStart_;
+  std::string lastTransferFailure_;
+  bool lastLoadSucceeded_ = false;
   // --- loading (src/loading) ---
   // Reads the children of the load document's root into the lists and the
   // record sets; a nested class, so that it reaches the control's state.

@@ -39,6 +39,16 @@ struct VersionInfo {
 // The library's own version, from the build.
 VersionInfo LibraryVersion();
 
+// What became of a statement sent to the server page, for a host that
+// reports outcomes beside the control's own message boxes.
+struct ExchangeOutcome {
+  enum class Kind { Saved, Deleted, Refused, Failed };
+  Kind kind = Kind::Failed;
+  int tab = 0;                // the fee kind of the record
+  std::string effectiveDate;  // Saved, Deleted: the record's date as the grid shows it
+  std::string detail;         // Refused: the reply's first line; Failed: what failed
+};
+
 // The host services. All calls come from the user-interface thread, except
 // PostEvent, which any thread may call.
 class HostServices {
@@ -62,6 +72,16 @@ class HostServices {
   // The control moved the focus to the named component ("txtField(5)").
   virtual void FocusMoved(std::string_view component) { (void)component; }
   virtual VersionInfo Version() const { return LibraryVersion(); }
+  // The control began (true) or ended (false) waiting for the server page.
+  // Operator actions that arrive meanwhile are set aside; a host should show
+  // that it is busy and take no input until the wait ends.
+  virtual void BusyChanged(bool busy) { (void)busy; }
+  // A statement's exchange ended: confirmed, refused or failed. Comes after
+  // the control's own message box, if any, was answered.
+  virtual void ExchangeSettled(const ExchangeOutcome& outcome) { (void)outcome; }
+  // The tabs that hold an unfinished add or edit changed; the control's
+  // UnfinishedTabs() tells which they are now.
+  virtual void UnfinishedWorkChanged() {}
 };
 
 // A thread-safe queue of user-interface events that hosts without an event
@@ -96,6 +116,9 @@ class Transfer {
   virtual bool StillExecuting() const = 0;
   // The next piece of the received reply, at most `size` bytes; "" at the end.
   virtual std::string GetChunk(std::size_t size) = 0;
+  // After a notification of kStateError: what failed, in words, naming the
+  // address without credentials. Empty when the transfer cannot tell.
+  virtual std::string ErrorDescription() const { return {}; }
   std::function<void(int state)> onStateChanged;
 };
 

@@ -102,12 +102,15 @@ void HarnolFeesCtlCenter::Dispatch(const std::function<void()>& handler, bool ra
       host_.MsgBox(e.what(), kPlainBox, "");
     } catch (...) {
     }
+    NoteUnfinishedWork();
     return;
   } catch (...) {
     --dispatchDepth_;
+    NoteUnfinishedWork();
     return;
   }
   --dispatchDepth_;
+  NoteUnfinishedWork();
 }
 
 void HarnolFeesCtlCenter::WireSurface() {

@@ -71,6 +71,7 @@ void HarnolFeesCtlCenter::BeginAdd() {
   if (!state_.ViewMode) s.DTPicker1[0].SetFocus();
   state_.IsAdding = true;
   s.tabFees.SetTag(kModeAdding);
+  entryStart_ = TakeEntrySnapshot();
 }
 
 void HarnolFeesCtlCenter::SaveEntry() {
@@ -168,6 +169,7 @@ void HarnolFeesCtlCenter::BeginEdit() {
   s.DTPicker1[0].SetFocus();
   state_.IsAdding = false;
   s.tabFees.SetTag(kModeEditing);
+  entryStart_ = TakeEntrySnapshot();
 }
 
 void HarnolFeesCtlCenter::CancelEntry() {

@@ -18,6 +18,7 @@
 #include "harnolfees/encoding.hpp"
 #include "harnolfees/host.hpp"
 #include "harnolfees/runtime.hpp"
+#include "loading/load_document.hpp"
 
 namespace harnolfees {
 namespace {
@@ -41,7 +42,7 @@ struct Job {
 
 struct Outcome {
   int state = Transfer::kStateError;
-  std::string reply;
+  std::string reply;  // kStateError: what failed, in words
 };
 
 class CurlTransfer;
@@ -182,7 +183,7 @@ class CurlTransfer final : public Transfer {
     bool post = SameWord(operation, "Post");
     if (!post && !SameWord(operation, "Get")) {
       // An operation the component does not offer fails like a network error.
-      PostOutcome(generation, Outcome{kStateError, {}});
+      PostOutcome(generation, Outcome{kStateError, "The transfer has no operation " + operation});
       return;
     }
     {
@@ -202,8 +203,14 @@ class CurlTransfer final : public Transfer {
     return chunk;
   }
 
+  std::string ErrorDescription() const override { return error_; }
+
   void Deliver(std::uint64_t generation, Outcome outcome) {
     if (generation != shared_->generation.load()) return;
+    if (outcome.state == kStateError) {
+      error_ = std::move(outcome.reply);
+      outcome.reply.clear();
+    }
     reply_ = std::move(outcome.reply);
     readPos_ = 0;
     executing_ = false;
@@ -247,7 +254,11 @@ class CurlTransfer final : public Transfer {
       } catch (...) {
         // Out of memory while building the reply: the wait must still end.
         try {
-          if (!Stale(job.generation)) PostOutcome(job.generation, Outcome{kStateError, {}});
+          if (!Stale(job.generation)) {
+            PostOutcome(job.generation,
+                        Outcome{kStateError, "Out of memory while receiving the reply from " +
+                                                 loading::RedactCredentials(job.url)});
+          }
         } catch (...) {
         }
       }
@@ -280,6 +291,8 @@ class CurlTransfer final : public Transfer {
     curl_easy_setopt(easy_, CURLOPT_WRITEDATA, &received);
     curl_easy_setopt(easy_, CURLOPT_HEADERFUNCTION, &OnHeader);
     curl_easy_setopt(easy_, CURLOPT_HEADERDATA, &received);
+    char detail[CURL_ERROR_SIZE] = {};
+    curl_easy_setopt(easy_, CURLOPT_ERRORBUFFER, detail);
 
     CURLcode result = CURLE_OK;
     bool finished = false;
@@ -316,10 +329,19 @@ class CurlTransfer final : public Transfer {
     curl_easy_setopt(easy_, CURLOPT_POSTFIELDS, nullptr);
     curl_easy_setopt(easy_, CURLOPT_WRITEDATA, nullptr);
     curl_easy_setopt(easy_, CURLOPT_HEADERDATA, nullptr);
+    curl_easy_setopt(easy_, CURLOPT_ERRORBUFFER, nullptr);
     curl_slist_free_all(headerList);
 
-    Outcome outcome;
-    if (abandoned || !finished || result != CURLE_OK) return outcome;  // state 11
+    Outcome outcome;  // state 11
+    if (abandoned || !finished || result != CURLE_OK) {
+      std::string why = received.tooLarge ? "the reply is larger than the transfer accepts"
+                        : detail[0]       ? std::string(detail)
+                        : finished        ? std::string(curl_easy_strerror(result))
+                                          : std::string("the transfer did not complete");
+      outcome.reply = loading::ScrubCredentials(
+          "Could not reach " + loading::RedactCredentials(job.url) + ": " + why, job.url);
+      return outcome;
+    }
     long code = 0;
     curl_easy_getinfo(easy_, CURLINFO_RESPONSE_CODE, &code);
     std::string text;
@@ -348,6 +370,7 @@ class CurlTransfer final : public Transfer {
   bool executing_ = false;
   std::string reply_;
   std::size_t readPos_ = 0;
+  std::string error_;
 };
 
 }  // namespace

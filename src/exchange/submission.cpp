@@ -1,9 +1,12 @@
 // Posting a statement to the server page and acting on its reply: an empty
 // reply (blanks at most) means the page executed the statement, anything
 // else is its error text.
+#include <exception>
+
 #include "exchange/encoding_detail.hpp"
 #include "harnolfees/control.hpp"
 #include "harnolfees/encoding.hpp"
+#include "loading/load_document.hpp"
 
 namespace harnolfees {
 namespace {
@@ -22,6 +25,24 @@ constexpr const char* kNotEncodableText =
     "characters of the Western European (Windows-1252) character set.";
 constexpr const char* kNotEncodableTitle = "Centers";
 constexpr std::size_t kChunkSize = 1024;
+
+// The first line of a reply, for a status line; blanks around it dropped.
+std::string FirstLine(const std::string& reply) {
+  const std::size_t start = reply.find_first_not_of(" \t\r\n");
+  if (start == std::string::npos) return {};
+  const std::size_t end = reply.find_first_of("\r\n", start);
+  return TrimBlanks(reply.substr(start, end == std::string::npos ? end : end - start));
+}
+
+// The effective date of the record under the cursor as the grid shows it.
+std::string EffectiveDateShown(const RecordSet& rs, const RegionalSettings& regional) {
+  try {
+    const Value& date = rs.GetValue("Effectivity");
+    return date.IsNull() ? std::string() : FormatDateMmmDdYyyy(date.ToDate(regional), regional);
+  } catch (const std::exception&) {
+    return {};  // a record without a readable date still reports its outcome
+  }
+}
 
 }  // namespace
 
@@ -48,11 +69,23 @@ void HarnolFeesCtlCenter::SubmitStatement(const std::string& statement) {
     return;
   }
 
+  // The host learns of the wait, so that it shows it and takes no input.
   struct SubmittingScope {
     bool& flag;
-    explicit SubmittingScope(bool& f) : flag(f) { flag = true; }
-    ~SubmittingScope() { flag = false; }
-  } submitting(state_.Submitting);
+    HostServices& host;
+    SubmittingScope(bool& f, HostServices& h) : flag(f), host(h) {
+      flag = true;
+      host.BusyChanged(true);
+    }
+    ~SubmittingScope() {
+      flag = false;
+      try {
+        host.BusyChanged(false);
+      } catch (...) {
+        // The wait is over whatever the host makes of it.
+      }
+    }
+  } submitting(state_.Submitting, host_);
 
   // The control wires the notification at start-up; a transfer handed in
   // without it still reports here.
@@ -80,7 +113,14 @@ void HarnolFeesCtlCenter::OnTransferStateChanged(int state) {
     host_.SetMousePointer(pointer::kDefault);
     if (state == Transfer::kStateError) {
       NoteUnconfirmedSave();
+      lastTransferFailure_ = Inet1_ ? Inet1_->ErrorDescription() : std::string();
+      if (lastTransferFailure_.empty()) {
+        lastTransferFailure_ = "The statement could not be sent to " +
+                               loading::RedactCredentials(state_.BaseURL + kPageName) + ".";
+      }
       host_.MsgBox(kNetworkErrorText, msgbox::kOk + msgbox::kExclamation, kNetworkErrorTitle);
+      host_.ExchangeSettled(ExchangeOutcome{
+          ExchangeOutcome::Kind::Failed, state_.CurrentTab, {}, lastTransferFailure_});
       return;
     }
     if (state != Transfer::kStateResponseCompleted) return;
@@ -91,6 +131,8 @@ void HarnolFeesCtlCenter::OnTransferStateChanged(int state) {
       NoteUnconfirmedSave();
       host_.MsgBox(reply + kRefusalJoin + state_.LastStatement, msgbox::kOk + msgbox::kCritical,
                    kRefusalTitle);
+      host_.ExchangeSettled(
+          ExchangeOutcome{ExchangeOutcome::Kind::Refused, state_.CurrentTab, {}, FirstLine(reply)});
     }
   } catch (...) {
     // A notification handler has no caller to report to.
@@ -112,6 +154,7 @@ void HarnolFeesCtlCenter::ConfirmStatement() {
   const int tab = state_.CurrentTab;
   RecordSet& rs = recordSets_(tab);
   if (state_.DeletePending) {
+    const std::string date = EffectiveDateShown(rs, *regional_);
     rs.Delete();
     for (int i = 1; i <= 7; ++i) surface_.txtField[i].SetText("");
     surface_.cboTerm.SetListIndex(-1);
@@ -121,6 +164,7 @@ void HarnolFeesCtlCenter::ConfirmStatement() {
     surface_.cboBanckAccType.SetListIndex(-1);
     FillGridContained(tab);
     state_.DeletePending = false;
+    host_.ExchangeSettled(ExchangeOutcome{ExchangeOutcome::Kind::Deleted, tab, date, {}});
     return;
   }
 
@@ -157,7 +201,9 @@ void HarnolFeesCtlCenter::ConfirmStatement() {
   }
   rs.Update();
   if (state_.RefusedPendingTab == tab && !rs.HasPending()) state_.RefusedPendingTab = 0;
+  const std::string date = EffectiveDateShown(rs, *regional_);
   ReturnToBrowsing();
+  host_.ExchangeSettled(ExchangeOutcome{ExchangeOutcome::Kind::Saved, tab, date, {}});
 }
 
 void HarnolFeesCtlCenter::NoteUnconfirmedSave() {

@@ -620,6 +620,11 @@ struct HarnolFeesCtlCenter::LoadReader {
 
 void HarnolFeesCtlCenter::LoadData(std::string ptURL, std::int16_t piNewClubID,
                                    std::string ptServerDate) {
+  // Typing of an add or edit in progress belongs to the records shown now;
+  // after the reload the form would stand over other records, and a save
+  // would write it there. The add or edit ends as Cancel would end it.
+  if (!UnfinishedTabs().empty()) DiscardUnfinishedWork();
+  lastLoadSucceeded_ = false;
   host_.SetMousePointer(pointer::kHourglass);
   try {
     state_.BaseURL = std::move(ptURL);
@@ -641,6 +646,7 @@ void HarnolFeesCtlCenter::LoadData(std::string ptURL, std::int16_t piNewClubID,
     document.emplace(loading::RedactCredentials(address), digest);
     fetcher_->FetchInto(address, *document);
     LoadReader(*this).Read(*document);
+    lastLoadSucceeded_ = true;
     if (!document->RootHasChildNodes()) {
       host_.SetMousePointer(pointer::kDefault);
       return;
@@ -652,6 +658,7 @@ void HarnolFeesCtlCenter::LoadData(std::string ptURL, std::int16_t piNewClubID,
     host_.SetMousePointer(pointer::kDefault);
     InitDatePicker(state_.ServerDate, 0);
   } catch (...) {
+    lastLoadSucceeded_ = false;
     std::string description;
     try {
       throw;

@@ -144,6 +144,12 @@ TEST_F(Submission, RepliesOfBlanksConfirmAndAnyOtherReplyIsShownWithTheStatement
   int row = GridRowOf("Mar 20, 2004");
   ASSERT_GT(row, 0);
   EXPECT_EQ(State().RefusedPendingTab, 0);
+  // The host saw the wait begin and end, then what was saved.
+  EXPECT_EQ(host.busy, (std::vector<bool>{true, false}));
+  ASSERT_EQ(host.outcomes.size(), 1u);
+  EXPECT_EQ(host.outcomes[0].kind, ExchangeOutcome::Kind::Saved);
+  EXPECT_EQ(host.outcomes[0].tab, 4);
+  EXPECT_EQ(host.outcomes[0].effectiveDate, "Mar 20, 2004");
 
   // A line end is no blank: failure, the form stays in adding and the
   // record stays pending.
@@ -158,6 +164,9 @@ TEST_F(Submission, RepliesOfBlanksConfirmAndAnyOtherReplyIsShownWithTheStatement
   EXPECT_TRUE(Rs(4).HasPending());
   EXPECT_EQ(State().RefusedPendingTab, 4);
   EXPECT_EQ(host.pointer, 0);
+
+  ASSERT_FALSE(host.outcomes.empty());
+  EXPECT_EQ(host.outcomes.back().kind, ExchangeOutcome::Kind::Refused);
 
   // The server's own text, blanks kept as received.
   host.ClearRecords();
@@ -200,8 +209,18 @@ TEST_F(Submission, AWholeMegabyteOfErrorTextIsShownWhole) {
 
 TEST_F(Submission, NetworkFailuresShowTheErrorAndChangeNoRecord) {
   // Server down: the connection is refused.
-  Open("http://127.0.0.1:" + std::to_string(UnusedLoopbackPort()) + "/");
+  const std::string authority = "127.0.0.1:" + std::to_string(UnusedLoopbackPort());
+  Open("http://clerk:s3cret@" + authority + "/");
   SaveNewRenewalOptionFee();
+  // The host may tell what failed: the transfer's words and the address,
+  // never the credentials.
+  const std::string& failure = ctl->LastTransferFailure();
+  EXPECT_NE(failure.find(authority), std::string::npos) << failure;
+  EXPECT_EQ(failure.find("s3cret"), std::string::npos) << failure;
+  EXPECT_EQ(failure.find("clerk"), std::string::npos) << failure;
+  ASSERT_EQ(host.outcomes.size(), 1u);
+  EXPECT_EQ(host.outcomes[0].kind, ExchangeOutcome::Kind::Failed);
+  EXPECT_EQ(host.outcomes[0].detail, failure);
   ASSERT_EQ(host.messages.size(), 1u);
   EXPECT_EQ(host.LastMessage().prompt, kNetworkError);
   EXPECT_EQ(host.LastMessage().buttons, 48);
@@ -326,6 +345,9 @@ TEST_F(Submission, AConfirmedDeletionRemovesTheRecordAndClearsTheForm) {
   EXPECT_FALSE(State().DeletePending);
   EXPECT_EQ(Count(4), 1u);
   EXPECT_EQ(GridRowOf("Mar 20, 2004"), -1);
+  ASSERT_EQ(host.outcomes.size(), 1u);
+  EXPECT_EQ(host.outcomes[0].kind, ExchangeOutcome::Kind::Deleted);
+  EXPECT_EQ(host.outcomes[0].effectiveDate, "Mar 20, 2004");
   for (int i = 1; i <= 7; ++i) EXPECT_EQ(S().txtField[i].Text(), "") << i;
   EXPECT_EQ(S().cboTerm.ListIndex(), -1);
   EXPECT_EQ(S().cboType.ListIndex(), -1);

@@ -49,6 +49,9 @@ void FakeHost::ClearRecords() {
   messages.clear();
   pointers.clear();
   focus.clear();
+  busy.clear();
+  outcomes.clear();
+  unfinishedChanges = 0;
 }
 
 void FakeTransfer::Cancel() {

@@ -46,6 +46,11 @@ class FakeHost : public HostServices {
   std::function<void(const RecordedMessage&)> onMsgBox;
   // Overrides the library version the host reports.
   std::optional<VersionInfo> version;
+  // Every busy change, every exchange's outcome and the number of times the
+  // unfinished tabs were said to change, in order.
+  std::vector<bool> busy;
+  std::vector<ExchangeOutcome> outcomes;
+  int unfinishedChanges = 0;
 
   int MsgBox(const std::string& prompt, int buttons, const std::string& title) override;
   void SetMousePointer(int p) override;
@@ -56,6 +61,9 @@ class FakeHost : public HostServices {
   void PostEvent(std::function<void()> event) override;
   void FocusMoved(std::string_view component) override;
   VersionInfo Version() const override;
+  void BusyChanged(bool b) override { busy.push_back(b); }
+  void ExchangeSettled(const ExchangeOutcome& o) override { outcomes.push_back(o); }
+  void UnfinishedWorkChanged() override { ++unfinishedChanges; }
 
   void QueueAnswer(int answer) { answers.push_back(answer); }
   // The last message box; an empty record when none was shown.

@@ -1,0 +1,109 @@
+// Unfinished adds and edits, as hosts see them: which tabs hold one, whether
+// the operator typed anything, and ending them all at once by saving or by
+// cancelling.
+#include <exception>
+
+#include "harnolfees/control.hpp"
+
+namespace harnolfees {
+
+namespace {
+
+std::size_t At(int index) { return static_cast<std::size_t>(index); }
+
+bool IsEntryMode(const std::string& tag) { return tag == kModeAdding || tag == kModeEditing; }
+
+}  // namespace
+
+std::vector<int> HarnolFeesCtlCenter::UnfinishedTabs() const {
+  std::vector<int> tabs;
+  for (int tab = 1; tab <= kTabCount; ++tab) {
+    const bool unfinished = tab == state_.CurrentTab ? IsEntryMode(surface_.tabFees.Tag())
+                                                     : state_.TabEntryMode[At(tab)] != 0;
+    if (unfinished) tabs.push_back(tab);
+  }
+  return tabs;
+}
+
+HarnolFeesCtlCenter::EntrySnapshot HarnolFeesCtlCenter::TakeEntrySnapshot() const {
+  // Only what the operator can see and change counts: hidden boxes carry
+  // the control's own bookkeeping.
+  const Surface& s = surface_;
+  EntrySnapshot snap;
+  for (int i = 1; i <= 7; ++i) {
+    const TextBox& box = s.txtField[At(i)];
+    if (box.Visible()) snap.texts[At(i)] = box.Text();
+  }
+  const ComboBox* combos[] = {&s.cboTerm,    &s.cboType,        &s.cboBitwise,
+                              &s.cboAPRType, &s.cboAccessLevel, &s.cboBanckAccType};
+  for (std::size_t i = 0; i < std::size(combos); ++i) {
+    snap.combos[i] = combos[i]->Visible() ? combos[i]->ListIndex() : -2;
+  }
+  for (std::size_t i = 0; i < 3; ++i) {
+    if (s.DTPicker1[i].Visible()) snap.dates[i] = s.DTPicker1[i].Value();
+  }
+  snap.checks[0] = s.chkTravel.Visible() ? s.chkTravel.Value() : -1;
+  snap.checks[1] = s.chkDT.Visible() ? s.chkDT.Value() : -1;
+  return snap;
+}
+
+bool HarnolFeesCtlCenter::EntryModified() const {
+  if (!IsEntryMode(surface_.tabFees.Tag())) return false;
+  return !(TakeEntrySnapshot() == entryStart_);
+}
+
+bool HarnolFeesCtlCenter::SaveUnfinishedWork() {
+  if (state_.Submitting) return UnfinishedTabs().empty();
+  bool allSaved = true;
+  ++dispatchDepth_;
+  try {
+    for (int tab : UnfinishedTabs()) {
+      if (tab != state_.CurrentTab) {
+        surface_.tabFees.SetSelectedIndex(tab);
+        tabFees_Click();
+      }
+      if (state_.CurrentTab != tab) {
+        allSaved = false;
+        break;
+      }
+      if (IsEntryMode(surface_.tabFees.Tag())) cmdAdd_Click();
+      if (IsEntryMode(surface_.tabFees.Tag())) {
+        allSaved = false;
+        break;
+      }
+    }
+  } catch (const std::exception& e) {
+    allSaved = false;
+    host_.MsgBox(e.what(), msgbox::kOk, "");
+  }
+  --dispatchDepth_;
+  NoteUnfinishedWork();
+  return allSaved && UnfinishedTabs().empty();
+}
+
+void HarnolFeesCtlCenter::DiscardUnfinishedWork() {
+  if (state_.Submitting) return;
+  ++dispatchDepth_;
+  try {
+    for (int tab = 1; tab <= kTabCount; ++tab) state_.TabEntryMode[At(tab)] = 0;
+    if (IsEntryMode(surface_.tabFees.Tag())) {
+      CancelEntry();
+    } else {
+      DiscardRefusedChange();
+    }
+  } catch (const std::exception& e) {
+    host_.MsgBox(e.what(), msgbox::kOk, "");
+  }
+  --dispatchDepth_;
+  NoteUnfinishedWork();
+}
+
+void HarnolFeesCtlCenter::NoteUnfinishedWork() {
+  if (dispatchDepth_ > 0) return;
+  std::vector<int> now = UnfinishedTabs();
+  if (now == reportedUnfinished_) return;
+  reportedUnfinished_ = std::move(now);
+  host_.UnfinishedWorkChanged();
+}
+
+}  // namespace harnolfees
