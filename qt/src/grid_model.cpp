@@ -1,6 +1,21 @@
 #include "grid_model.hpp"
 
+#include <algorithm>
+
 namespace harnolfees::qt {
+
+namespace {
+
+// Amounts, percentages, counts and account numbers read best right-aligned;
+// dates ("Jul 01, 2005") and descriptions start with a letter.
+bool LooksNumeric(const std::string& text) {
+  const auto first = text.find_first_not_of(' ');
+  if (first == std::string::npos) return false;
+  const char c = text[first];
+  return (c >= '0' && c <= '9') || c == '-' || c == '$' || c == '.' || c == '(';
+}
+
+}  // namespace
 
 GridModel::GridModel(const Grid& grid, QObject* parent)
     : QAbstractTableModel(parent), grid_(grid) {}
@@ -14,9 +29,15 @@ int GridModel::columnCount(const QModelIndex& parent) const {
 }
 
 QVariant GridModel::data(const QModelIndex& index, int role) const {
-  if (!index.isValid() || (role != Qt::DisplayRole && role != Qt::ToolTipRole)) return {};
-  if (index.row() + 1 >= grid_.Rows() || index.column() >= grid_.Cols()) return {};
-  return QString::fromStdString(grid_.TextMatrix(index.row() + 1, index.column()));
+  if (!index.isValid() || index.row() + 1 >= grid_.Rows() || index.column() >= grid_.Cols())
+    return {};
+  if (role == Qt::DisplayRole || role == Qt::ToolTipRole)
+    return QString::fromStdString(grid_.TextMatrix(index.row() + 1, index.column()));
+  if (role == Qt::TextAlignmentRole) {
+    const bool numeric = LooksNumeric(grid_.TextMatrix(index.row() + 1, index.column()));
+    return QVariant::fromValue(Qt::AlignVCenter | (numeric ? Qt::AlignRight : Qt::AlignLeft));
+  }
+  return {};
 }
 
 QVariant GridModel::headerData(int section, Qt::Orientation orientation, int role) const {

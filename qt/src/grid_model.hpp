@@ -15,6 +15,7 @@ class GridModel : public QAbstractTableModel {
   explicit GridModel(const Grid& grid, QObject* parent = nullptr);
   int rowCount(const QModelIndex& parent = {}) const override;
   int columnCount(const QModelIndex& parent = {}) const override;
+  // Cell texts as the control wrote them; numbers right-aligned.
   QVariant data(const QModelIndex& index, int role) const override;
   QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
   // Re-reads the whole grid: many cell writes arrive as one refresh.

@@ -1,6 +1,13 @@
-// HarnolFeesWidget: the fee-maintenance control as a Qt 6 widget. Every
-// surface component of the control is a real widget that mirrors its model
-// both ways; the host members are forwarded to the control.
+// HarnolFeesWidget: the fee-maintenance control as a Qt 6 widget.
+//
+// Every surface component of the control is a real widget that mirrors its
+// model both ways; the host members are forwarded to the control. The widget
+// lays the components out itself: the tab strip on top, the grid taking all
+// the room the window gains, the entry form below it. The control's own
+// texts, statements and state are never changed by the layout.
+//
+// Everything runs on the GUI thread. Nothing the control raises reaches Qt:
+// errors end in the control's message boxes.
 #pragma once
 
 #include <QWidget>
@@ -24,10 +31,10 @@ class QFrame;
 namespace harnolfees::qt {
 
 class GridModel;
+class TabRows;
 
 // Shows a message box and returns the answer (msgbox::kAnswerOk, kAnswerYes,
-// kAnswerNo). The default presenter is a modal QMessageBox; tests inject their
-// own so that nothing blocks.
+// kAnswerNo). The default presenter is a modal QMessageBox.
 using MessagePresenter =
     std::function<int(const std::string& prompt, int buttons, const std::string& title)>;
 
@@ -41,7 +48,9 @@ class HarnolFeesWidget : public QWidget, private HostServices {
 
   // ---- Host members ----
   std::string urlEncode(const std::string& theData) const;
-  void LoadData(const std::string& url, std::int16_t center, const std::string& serverDate);
+  // Loads a center; returns whether the schedule was loaded (a failure was
+  // shown in the control's message box).
+  bool LoadData(const std::string& url, std::int16_t center, const std::string& serverDate);
   void PopulateComboBox(const std::string& text);
   void SetClubID(std::int16_t center);
   void StringParameter(const std::string& fieldSeparator, const std::string& recordSeparator,
@@ -49,16 +58,32 @@ class HarnolFeesWidget : public QWidget, private HostServices {
   bool ViewMode() const;
   void SetViewMode(bool viewMode);
 
+  // ---- Unfinished work ----
+  // Tabs (1..14) holding an add or edit not yet saved.
+  std::vector<int> UnfinishedTabs() const { return control_->UnfinishedTabs(); }
+  // Saves each unfinished tab in turn; false, with the refused tab shown,
+  // when one is refused.
+  bool SaveUnfinishedWork();
+  // Ends every unfinished add or edit without saving.
+  void DiscardUnfinishedWork();
+  bool Busy() const { return control_->Busy(); }
+
   void SetMessagePresenter(MessagePresenter presenter);
   HarnolFeesCtlCenter& control() { return *control_; }
+  const HarnolFeesCtlCenter& control() const { return *control_; }
 
-  // Twips to logical pixels: 15 twips a pixel at 96 dpi; Qt applies the
-  // screen's device pixel ratio to logical pixels itself.
-  static int Px(int twips) { return (twips + 7) / 15; }
+  // The selected grid rows with their headings as tab-separated text.
+  QString SelectedRowsAsText() const;
 
  signals:
   // Every message box the control showed, after the operator answered it.
   void messageShown(const QString& prompt, const QString& title, int answer);
+  // The unfinished tabs changed.
+  void unfinishedWorkChanged();
+  // A statement went out (true) or its wait ended (false).
+  void busyChanged(bool busy);
+  // What became of a statement, in words for a status line.
+  void outcome(const QString& text);
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
@@ -71,20 +96,32 @@ class HarnolFeesWidget : public QWidget, private HostServices {
   void ProcessPendingEvents() override;
   void PostEvent(std::function<void()> event) override;
   void FocusMoved(std::string_view component) override;
+  void BusyChanged(bool busy) override;
+  void ExchangeSettled(const ExchangeOutcome& outcome) override;
+  void UnfinishedWorkChanged() override;
 
   void BuildWidgets();
+  void LayOutForm();
+  void WatchModels();
   void MirrorAll();
-  void Place(QWidget* widget, const Component& model);
   // Runs an operator notification; nothing it raises may reach the toolkit.
   void Guard(const std::function<void()>& action);
   void RefreshGrid();
-  void SyncTextBox(int index);
+  void SyncTextBox(int index, std::string_view property);
+  // Whether a shown combo box or date picker stands over text box `index`.
+  bool Covered(int index) const;
   void SyncDatePicker(int index);
   void SyncComboBox(QComboBox* box, const ComboBox& model);
   void SyncCheckBox(QCheckBox* box, const CheckBox& model);
   void SyncButton(QPushButton* button, const CommandButton& model);
   void SyncTabs();
   void DrainEvents();
+  // Keys of the entry form: Enter saves, Escape cancels (asking first when
+  // something was typed). Returns whether the key was used.
+  bool FormKey(int key);
+  bool GridKey(int key, Qt::KeyboardModifiers modifiers);
+  void ClickIfShown(CommandButton& button, const char* caption);
+  void CopySelectedRows() const;
 
   EventQueue queue_;
   MessagePresenter presenter_;
@@ -92,9 +129,9 @@ class HarnolFeesWidget : public QWidget, private HostServices {
   bool syncing_ = false;  // true while a model change is being copied to a widget
   std::unique_ptr<HarnolFeesCtlCenter> control_;
 
-  QWidget* tabRows_ = nullptr;
+  TabRows* tabRows_ = nullptr;
   bool gridRefreshQueued_ = false;
-  QFrame* panel_ = nullptr;
+  QFrame* form_ = nullptr;
   QTableView* grid_ = nullptr;
   GridModel* gridModel_ = nullptr;
   std::vector<QDateEdit*> pickers_;
@@ -106,6 +143,8 @@ class HarnolFeesWidget : public QWidget, private HostServices {
   QCheckBox *chkTravel_ = nullptr, *chkDT_ = nullptr;
   QPushButton *cmdAdd_ = nullptr, *cmdEdit_ = nullptr, *cmdDelete_ = nullptr;
   std::vector<std::pair<Component*, int>> observations_;
+  QWidget* focusBeforeBusy_ = nullptr;
+  std::vector<std::vector<const Component*>> overlays_;  // per text box, 1..7
 };
 
 }  // namespace harnolfees::qt
