@@ -59,6 +59,7 @@ MainWindow::MainWindow(EditorSettings settings, QWidget* parent, std::unique_ptr
   layout->setContentsMargins(0, 0, 0, 0);
   layout->setSpacing(0);
   notLoaded_->setObjectName("notLoaded");
+  retry_->setObjectName("retry");
   notLoaded_->setFrameShape(QFrame::StyledPanel);
   auto* banner = new QHBoxLayout(notLoaded_);
   notLoadedText_->setWordWrap(true);
@@ -139,6 +140,10 @@ void MainWindow::Load() {
                                                       : settings_.serverDate;
   loading_ = true;
   lastMessage_.clear();
+  // The load adds the lists' items to what the combo boxes hold; emptied
+  // first, a reload shows each item once. A failed load leaves the form
+  // without input until a load succeeds.
+  fees_->PopulateComboBox("");
   ShowOutcome(tr("Loading center %1…").arg(settings_.center));
   const bool ok = fees_->LoadData(settings_.url.toStdString(),
                                   static_cast<std::int16_t>(settings_.center), date.toStdString());

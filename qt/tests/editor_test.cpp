@@ -380,6 +380,8 @@ TEST_F(EditorTest, EnterAndEscapeInsideAPopupActOnThePopupOnly) {
 TEST_F(EditorTest, AReloadDuringAnEditAsksAndNeverWritesAnotherRecord) {
   Open();
   auto before = Fees();
+  const int terms = Find<QComboBox>("cboTerm")->count();
+  ASSERT_GT(terms, 0);
   // Discard: nothing is written, and the form no longer stands over a record.
   ClickRow("Jul 01, 2005");
   Key(Qt::Key_Return);
@@ -407,7 +409,30 @@ TEST_F(EditorTest, AReloadDuringAnEditAsksAndNeverWritesAnotherRecord) {
   after.erase("2005-07-01");
   before.erase("2005-07-01");
   EXPECT_EQ(after, before);
-  EXPECT_EQ(window->windowTitle().contains("Center 1"), true);
+  EXPECT_EQ(Find<QComboBox>("cboTerm")->count(), terms) << "a reload lists each term once";
+}
+
+TEST_F(EditorTest, UntilACenterLoadsTheWindowSaysWhyAndRetries) {
+  const int port = server->port();
+  server.reset();
+  EditorSettings settings;
+  settings.url = QString("http://127.0.0.1:%1/").arg(port);
+  settings.center = 1;
+  window = std::make_unique<MainWindow>(settings);
+  window->show();
+  window->Reload();
+  Settle();
+  ASSERT_EQ(boxes.texts.size(), 1u);  // the control's own message
+  EXPECT_FALSE(window->Loaded());
+  EXPECT_TRUE(Find<QWidget>("notLoaded")->isVisible());
+  EXPECT_FALSE(window->fees().isEnabled());
+  server = std::make_unique<ServerProcess>(
+      HARNOLFEES_SERVER, std::vector<std::string>{"--db", db, "--listen",
+                                                  "127.0.0.1:" + std::to_string(port), "--demo"});
+  Click(window->findChild<QPushButton*>("retry"));
+  EXPECT_TRUE(window->Loaded());
+  EXPECT_FALSE(Find<QWidget>("notLoaded")->isVisible());
+  EXPECT_TRUE(window->fees().isEnabled());
 }
 
 class ClosingTest : public EditorTest {
