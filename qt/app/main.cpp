@@ -18,6 +18,11 @@ struct Options {
       "screenshot", "Load, save a PNG of the window (1280x800) to FILE and exit.", "FILE"};
 };
 
+// The usage text; without an application object Qt cannot name the program.
+QString Usage(const QCommandLineParser& parser) {
+  return parser.helpText().replace("<executable_name>", "harnolfees-gui");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -32,11 +37,11 @@ int main(int argc, char** argv) {
   parser.addOptions({o.url, o.center, o.serverDate, o.viewMode, o.screenshot});
   if (!parser.parse(arguments)) {
     std::fprintf(stderr, "harnolfees-gui: %s\n\n%s", qPrintable(parser.errorText()),
-                 qPrintable(parser.helpText()));
+                 qPrintable(Usage(parser)));
     return 2;
   }
   if (parser.isSet(help)) {
-    std::fputs(qPrintable(parser.helpText()), stdout);
+    std::fputs(qPrintable(Usage(parser)), stdout);
     return 0;
   }
   bool centerOk = true;
