@@ -21,6 +21,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenuBar>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QStandardPaths>
@@ -34,6 +35,7 @@
 #include <iostream>
 #include <map>
 #include <memory>
+#include <set>
 #include <thread>
 
 #include "main_window.hpp"
@@ -572,6 +574,17 @@ TEST_F(EditorTest, TheWindowUsesTheScreenAndLeavesNothingOverTheGrid) {
   Open();
   EXPECT_TRUE(window->windowTitle().contains("Center 1"));
   EXPECT_EQ(Focus(), Grid()) << "start-up focus is on the grid";
+  // No Alt key opens a menu and presses a button; the buttons' other
+  // captions (Save, Cancel) count too.
+  QStringList mnemonics{"&Save", "&Cancel"};
+  for (const char* b : {"cmdAdd", "cmdEdit", "cmdDelete"}) mnemonics << Button(b)->text();
+  for (QAction* menu : window->menuBar()->actions()) mnemonics << menu->text();
+  std::set<int> keys;
+  for (const QString& text : mnemonics) {
+    const QKeySequence key = QKeySequence::mnemonic(text);
+    ASSERT_FALSE(key.isEmpty()) << text.toStdString();
+    EXPECT_TRUE(keys.insert(key[0].toCombined()).second) << text.toStdString();
+  }
   window->resize(1920, 1080);
   Settle();
   QTableView* grid = Grid();
