@@ -2,6 +2,7 @@
 // credentials that are used but never shown.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <httplib.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -76,6 +77,14 @@ TEST(CurlFetch, ReadsHttpAndFileAddresses) {
             "<TermFees><HIDETravelOption/></TermFees>");
   EXPECT_EQ(server.RequestedPaths(),
             (std::vector<std::string>{"/TermFeesAX.asp?Center=12", "/TermFeesAX.asp?Center=7"}));
+  // The test server sends documents as they are, also to clients that accept
+  // compression: compressing large ones would dwarf the load being measured.
+  httplib::Client client("127.0.0.1", server.Port());
+  const auto res =
+      client.Get("/TermFeesAX.asp?Center=7", {{"Accept-Encoding", "br, gzip, deflate"}});
+  ASSERT_TRUE(res);
+  EXPECT_FALSE(res->has_header("Content-Encoding"));
+  EXPECT_EQ(res->body, "<TermFees><HIDETravelOption/></TermFees>");
 
   const std::string file = std::string(HARNOLFEES_TEST_DATA_DIR) + "/load_t16.xml";
   EXPECT_EQ(fetcher->Fetch("file://" + file), ReadTestData("load_t16.xml"));

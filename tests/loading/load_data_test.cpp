@@ -2,6 +2,7 @@
 // returns.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "loading/loading_fixture.hpp"
@@ -340,6 +341,24 @@ TEST_F(LargeDocumentTest, EveryRecordOfAManyBatchDocumentIsRead) {
   EXPECT_EQ(static_cast<std::size_t>(surface().cboAccessLevel.ListCount()), doc.accessLevels);
   // Document order within a record set: the dates ascend.
   EXPECT_LT(Field(1, 0, "Effectivity").ToDate(), Field(1, 399, "Effectivity").ToDate());
+}
+
+TEST(GeneratedDocument, LargeDocumentsKeepEveryBankAccountTypeWithin16Bits) {
+  // Past 15 x 32,767 records the types would need more than 16 bits.
+  const GeneratedDocument doc = GenerateLoadDocument(500000, 3);
+  std::size_t total = 0;
+  for (int set = 1; set <= 15; ++set) total += doc.records[static_cast<std::size_t>(set)];
+  EXPECT_EQ(total, 500000u);
+  EXPECT_EQ(doc.records[15], kMaxAccountTypes);
+  // Every type a record names or the list holds reads as a 16-bit number.
+  long largest = 0;
+  for (const std::string tag : {"<Type>", "<BankAccountTypeID>"}) {
+    for (std::size_t at = doc.xml.find(tag); at != std::string::npos;
+         at = doc.xml.find(tag, at + 1)) {
+      largest = std::max(largest, std::strtol(doc.xml.c_str() + at + tag.size(), nullptr, 10));
+    }
+  }
+  EXPECT_EQ(largest, static_cast<long>(kMaxAccountTypes));
 }
 
 TEST_F(LargeDocumentTest, AnErrorInALateBatchStopsTheReadingThere) {

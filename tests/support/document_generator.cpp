@@ -109,7 +109,10 @@ GeneratedDocument GenerateLoadDocument(std::size_t records, std::uint32_t seed) 
   const long firstDay = 7305;  // 1990-01-01
   for (std::size_t i = 0; i < records; ++i) {
     // Record set 15 first, so that bank account types exist before accounts.
-    const int set = i % 15 == 0 ? 15 : static_cast<int>(i % 15);
+    // An account's type is a 16-bit number: beyond that many types, the slot
+    // of record set 15 goes to one more bank account.
+    int set = i % 15 == 0 ? 15 : static_cast<int>(i % 15);
+    if (set == 15 && doc.records[15] >= kMaxAccountTypes) set = 9;
     const std::size_t nth = doc.records[static_cast<std::size_t>(set)]++;
     const std::string date = IsoDate(firstDay + static_cast<long>(nth));
     const std::string updated = IsoDate(firstDay + static_cast<long>(nth) + 1 + pick(30));
