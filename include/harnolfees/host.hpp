@@ -135,6 +135,9 @@ struct NetworkTimeouts {
   std::chrono::milliseconds total{60'000};
 };
 
+// The address as it may be shown or logged: without its "user:password@".
+std::string AddressWithoutCredentials(std::string_view url);
+
 // The libcurl implementations.
 std::unique_ptr<Transfer> MakeCurlTransfer(HostServices& host, NetworkTimeouts timeouts = {});
 std::unique_ptr<DocumentFetcher> MakeCurlFetcher(NetworkTimeouts timeouts = {});
