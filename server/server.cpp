@@ -190,7 +190,12 @@ void FeeServer::Install() {
   httplib::Server& svr = *http_;
   const int threads = options_.threads;
   svr.new_task_queue = [threads] { return new httplib::ThreadPool(static_cast<size_t>(threads)); };
-  svr.set_payload_max_length(options_.maxBody);
+  // The library refuses form-encoded bodies beyond its own limit with the
+  // same status, so the limit in force, and the one the refusal names, is the
+  // smaller of the two.
+  const std::size_t maxBody =
+      std::min<std::size_t>(options_.maxBody, CPPHTTPLIB_FORM_URL_ENCODED_PAYLOAD_MAX_LENGTH);
+  svr.set_payload_max_length(maxBody);
   // Replies go out in more than one write; without this, Nagle's algorithm
   // and the client's delayed ACK hold each reply back by tens of milliseconds.
   svr.set_tcp_nodelay(true);
@@ -215,7 +220,6 @@ void FeeServer::Install() {
     return httplib::Server::HandlerResponse::Unhandled;
   });
 
-  const std::size_t maxBody = options_.maxBody;
   svr.set_error_handler(httplib::Server::HandlerWithResponse(
       [maxBody](const httplib::Request&, httplib::Response& res) {
         if (!res.body.empty()) return httplib::Server::HandlerResponse::Unhandled;
