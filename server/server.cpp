@@ -5,16 +5,15 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstdio>
 #include <ctime>
 #include <iostream>
 #include <mutex>
 #include <optional>
 #include <ostream>
-#include <sstream>
 
 #include "access.hpp"
 #include "form.hpp"
+#include "request_log.hpp"
 #include "statement.hpp"
 
 namespace harnolfees::server {
@@ -250,21 +249,24 @@ void FeeServer::Install() {
   if (options_.log) {
     std::ostream* log = options_.log;
     svr.set_logger([log](const httplib::Request& req, const httplib::Response& res) {
-      const double ms =
-          tNote.started
-              ? std::chrono::duration<double, std::milli>(Clock::now() - tNote.start).count()
-              : 0.0;
-      char msText[32];
-      std::snprintf(msText, sizeof msText, "%.2f", ms);
-      std::ostringstream line;
+      RequestLogEntry entry;
+      entry.ms = tNote.started
+                     ? std::chrono::duration<double, std::milli>(Clock::now() - tNote.start).count()
+                     : 0.0;
+      entry.time = LocalTimeStamp();
+      entry.peer = req.remote_addr + ':' + std::to_string(req.remote_port);
+      entry.user = tNote.user;
+      entry.center = tNote.center;
+      entry.kind = tNote.kind;
+      entry.outcome = tNote.outcome;
+      entry.status = res.status;
+      entry.method = req.method;
       // The path only: the statement values stay out of the log.
-      line << LocalTimeStamp() << ' ' << req.remote_addr << ':' << req.remote_port
-           << " user=" << tNote.user << " center=" << tNote.center << " kind=" << tNote.kind
-           << " outcome=" << tNote.outcome << " status=" << res.status << " ms=" << msText << ' '
-           << req.method << ' ' << req.path << '\n';
+      entry.path = req.path;
+      const std::string line = RequestLogLine(entry);
       {
         std::lock_guard lock(gLogMutex);
-        *log << line.str() << std::flush;
+        *log << line << std::flush;
       }
       tNote = RequestNote{};
     });
