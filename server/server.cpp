@@ -1,7 +1,10 @@
 #include "server.hpp"
 
+#include <arpa/inet.h>
 #include <httplib.h>
+#include <netinet/in.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -92,8 +95,17 @@ const char* const kUsage =
     "  --quiet            no request log\n"
     "  --hash-password    print a users-file line for the password on standard input\n";
 
-bool IsLoopbackHost(const std::string& host) {
-  return host == "localhost" || host == "::1" || host.rfind("127.", 0) == 0;
+bool IsLoopbackAddress(const sockaddr_storage& address) {
+  if (address.ss_family == AF_INET) {
+    const auto& v4 = reinterpret_cast<const sockaddr_in&>(address);
+    return (ntohl(v4.sin_addr.s_addr) >> 24) == 127;
+  }
+  if (address.ss_family == AF_INET6) {
+    const auto& v6 = reinterpret_cast<const sockaddr_in6&>(address);
+    if (IN6_IS_ADDR_LOOPBACK(&v6.sin6_addr)) return true;
+    return IN6_IS_ADDR_V4MAPPED(&v6.sin6_addr) && v6.sin6_addr.s6_addr[12] == 127;
+  }
+  return false;
 }
 
 std::variant<ServerOptions, std::string> ParseCommandLine(const std::vector<std::string>& args) {
@@ -164,10 +176,6 @@ std::variant<ServerOptions, std::string> ParseCommandLine(const std::vector<std:
 }
 
 FeeServer::FeeServer(ServerOptions options) : options_(std::move(options)) {
-  if (options_.usersFile.empty() && !IsLoopbackHost(options_.host)) {
-    throw std::runtime_error("without --users the server listens on loopback addresses only (" +
-                             options_.host + " is not one)");
-  }
   if (!options_.usersFile.empty()) users_ = UserDirectory::Load(options_.usersFile);
   DatabaseOptions dbo;
   dbo.path = options_.database;
@@ -401,6 +409,21 @@ int FeeServer::Bind() {
   // those clients wait a full second to retry; listening again on the bound
   // socket gives it the system's queue length.
   if (listenSocket_ >= 0) ::listen(listenSocket_, SOMAXCONN);
+  // Without users every client may change every center, so the address the
+  // name resolved to and the socket is bound to must be a loopback address;
+  // the name itself proves nothing.
+  if (options_.usersFile.empty()) {
+    sockaddr_storage bound{};
+    socklen_t size = sizeof bound;
+    if (listenSocket_ < 0 ||
+        getsockname(listenSocket_, reinterpret_cast<sockaddr*>(&bound), &size) != 0 ||
+        !IsLoopbackAddress(bound)) {
+      if (listenSocket_ >= 0) ::close(listenSocket_);
+      listenSocket_ = -1;
+      throw std::runtime_error("without --users the server listens on loopback addresses only (" +
+                               options_.host + " is not one)");
+    }
+  }
   return port;
 }
 

@@ -10,6 +10,8 @@
 
 #include "database.hpp"
 
+struct sockaddr_storage;
+
 namespace httplib {
 class Server;
 }
@@ -43,20 +45,22 @@ struct ServerOptions {
 std::variant<ServerOptions, std::string> ParseCommandLine(const std::vector<std::string>& args);
 extern const char* const kUsage;
 
-bool IsLoopbackHost(const std::string& host);
+// Whether a socket address is one of this machine's loopback addresses
+// (127.0.0.0/8, ::1, or 127.0.0.0/8 mapped into IPv6).
+bool IsLoopbackAddress(const sockaddr_storage& address);
 
 class FeeServer {
  public:
   // Opens the database (creating schema and lookup lists), adds the centers
   // of the options, fills the demonstration data and reads the users file.
-  // Throws std::runtime_error (DatabaseError among them) when any fails, and
-  // when there is no users file and the host is not a loopback address.
+  // Throws std::runtime_error (DatabaseError among them) when any fails.
   explicit FeeServer(ServerOptions options);
   ~FeeServer();
   FeeServer(const FeeServer&) = delete;
   FeeServer& operator=(const FeeServer&) = delete;
 
-  // Binds the listening socket and returns its port. Throws on failure.
+  // Binds the listening socket and returns its port. Throws on failure, and
+  // when there is no users file and the address bound is not a loopback one.
   int Bind();
   // Serves until Stop; returns false when the server could not listen.
   bool Serve();

@@ -1,11 +1,15 @@
 // What the fee server does against clients that try to mislead it: forged
-// request-log lines.
+// request-log lines, and a host name that looks like a loopback address.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <ifaddrs.h>
+#include <netinet/in.h>
 
 #include <fstream>
 #include <iterator>
 
 #include "server_test_util.hpp"
+#include "support/run_program.hpp"
 
 namespace harnolfees::server::testing {
 namespace {
@@ -47,6 +51,43 @@ TEST(RequestLog, EachRequestIsOneLineWhateverItsPathHolds) {
   EXPECT_NE(requests[1].find(" GET /\\x1b[2J\\xc3\\xa9\\x5cx0a\\x00/TermFeesAX.asp"),
             std::string::npos)
       << requests[1];
+}
+
+// A non-loopback IPv4 address of this machine, or "" when it has none.
+std::string OtherLocalAddress() {
+  ifaddrs* list = nullptr;
+  if (getifaddrs(&list) != 0) return "";
+  std::string found;
+  for (ifaddrs* a = list; a && found.empty(); a = a->ifa_next) {
+    if (!a->ifa_addr || a->ifa_addr->sa_family != AF_INET) continue;
+    const auto* v4 = reinterpret_cast<const sockaddr_in*>(a->ifa_addr);
+    if ((ntohl(v4->sin_addr.s_addr) >> 24) == 127) continue;
+    char text[INET_ADDRSTRLEN] = {};
+    if (inet_ntop(AF_INET, &v4->sin_addr, text, sizeof text)) found = text;
+  }
+  freeifaddrs(list);
+  return found;
+}
+
+TEST(LoopbackOnly, ANameThatLooksLikeLoopbackButResolvesElsewhereIsRefused) {
+  // The name is given an address of this machine's network card through a
+  // hosts file that only the server sees (a mount namespace of its own).
+  const std::string address = OtherLocalAddress();
+  if (address.empty()) GTEST_SKIP() << "this machine has no address beyond loopback";
+  if (harnolfees::testing::RunProgram("/usr/bin/unshare", {"-m", "true"}).status != 0) {
+    GTEST_SKIP() << "no mount namespace may be made here";
+  }
+  TempDir dir;
+  const std::string hosts = dir.File("hosts");
+  std::ofstream(hosts) << address << " 127.0.0.1.fees.test\n";
+  const std::string command = "mount --bind " + hosts + " /etc/hosts && exec " +
+                              HARNOLFEES_SERVER_PATH + " --db " + dir.File("fees.db") +
+                              " --listen 127.0.0.1.fees.test:0";
+  const auto run = harnolfees::testing::RunProgram("/usr/bin/unshare", {"-m", "sh", "-c", command},
+                                                   "", std::chrono::seconds(5));
+  EXPECT_EQ(run.status, 1) << run.out << run.err;
+  EXPECT_EQ(run.out.find("listening"), std::string::npos) << run.out;
+  EXPECT_NE(run.err.find("loopback addresses only"), std::string::npos) << run.err;
 }
 
 }  // namespace
