@@ -8,7 +8,9 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <ctime>
+#include <functional>
 #include <iostream>
 #include <mutex>
 #include <optional>
@@ -36,6 +38,30 @@ struct RequestNote {
   std::string outcome = "-";
 };
 thread_local RequestNote tNote;
+
+// When the connection this thread serves was accepted, and whether its first
+// request is still to come: the time a request waited for a free thread
+// counts towards its deadline.
+thread_local Clock::time_point tAccepted{};
+thread_local bool tFirstRequest = false;
+
+// The library's pool of request threads, with the time each connection was
+// queued handed to the thread that takes it up.
+class TimedPool final : public httplib::TaskQueue {
+ public:
+  explicit TimedPool(std::size_t threads) : pool_(threads) {}
+  void enqueue(std::function<void()> fn) override {
+    pool_.enqueue([fn = std::move(fn), queued = Clock::now()] {
+      tAccepted = queued;
+      tFirstRequest = true;
+      fn();
+    });
+  }
+  void shutdown() override { pool_.shutdown(); }
+
+ private:
+  httplib::ThreadPool pool_;
+};
 
 std::mutex gLogMutex;
 
@@ -196,7 +222,7 @@ FeeServer::~FeeServer() {
 void FeeServer::Install() {
   httplib::Server& svr = *http_;
   const int threads = options_.threads;
-  svr.new_task_queue = [threads] { return new httplib::ThreadPool(static_cast<size_t>(threads)); };
+  svr.new_task_queue = [threads] { return new TimedPool(static_cast<std::size_t>(threads)); };
   // The library refuses form-encoded bodies beyond its own limit with the
   // same status, so the limit in force, and the one the refusal names, is the
   // smaller of the two.
@@ -216,13 +242,19 @@ void FeeServer::Install() {
     listenSocket_ = sock;
   });
   svr.set_keep_alive_max_count(100000);
-  svr.set_keep_alive_timeout(3);
+  svr.set_keep_alive_timeout(options_.keepAliveSeconds);
   svr.set_read_timeout(10, 0);
   svr.set_write_timeout(10, 0);
 
-  svr.set_pre_routing_handler([](const httplib::Request&, httplib::Response&) {
+  svr.set_pre_routing_handler([](const httplib::Request& req, httplib::Response&) {
+    // The page is one small document: requests for parts of it are answered
+    // with the whole. (The library would otherwise build a reply of every
+    // range asked for, however many and however they overlap.) The request
+    // is the library's own, handed over read-only for no other reason.
+    const_cast<httplib::Request&>(req).ranges.clear();
     tNote = RequestNote{};
-    tNote.start = Clock::now();
+    tNote.start = tFirstRequest ? tAccepted : Clock::now();
+    tFirstRequest = false;
     tNote.started = true;
     return httplib::Server::HandlerResponse::Unhandled;
   });
@@ -334,14 +366,46 @@ void FeeServer::Install() {
     }
   });
 
-  svr.Post(".*", [this, authenticate](const httplib::Request& req, httplib::Response& res) {
+  // The body is read only once the request has proved to be a post of the
+  // fee page by a known user, and counted as it arrives, whatever its
+  // transfer encoding: a client that is refused, or that sends more than the
+  // limit, never makes the server hold its body. A refused request's
+  // connection is closed, since the rest of its body was never read.
+  svr.Post(".*", [this, authenticate, maxBody](const httplib::Request& req, httplib::Response& res,
+                                               const httplib::ContentReader& content) {
+    auto refuseEarly = [&res] { res.set_header("Connection", "close"); };
     if (!IsFeePage(req.path)) {
       Reply(res, 404, "not found: the fee page is TermFeesAX.asp", "notfound");
-      return;
+      return refuseEarly();
     }
     const User* user = nullptr;
-    if (!authenticate(req, res, user)) return;
-    auto decoded = DecodeStatementBody(req.body);
+    if (!authenticate(req, res, user)) return refuseEarly();
+    const std::string tooLarge =
+        "refused: the body is larger than " + std::to_string(maxBody) + " bytes";
+    if (req.has_header("Content-Length") &&
+        std::strtoull(req.get_header_value("Content-Length").c_str(), nullptr, 10) > maxBody) {
+      Reply(res, 413, tooLarge, "refused");
+      return refuseEarly();
+    }
+    std::string body;
+    bool overLimit = false;
+    const bool whole = content([&](const char* data, std::size_t size) {
+      if (size > maxBody - body.size()) {
+        overLimit = true;
+        return false;
+      }
+      body.append(data, size);
+      return true;
+    });
+    if (overLimit) {
+      Reply(res, 413, tooLarge, "refused");
+      return refuseEarly();
+    }
+    if (!whole) {
+      Reply(res, 400, "refused: the body did not arrive whole", "refused");
+      return refuseEarly();
+    }
+    auto decoded = DecodeStatementBody(body);
     if (const auto* err = std::get_if<FormError>(&decoded)) {
       Reply(res, 400, err->message, "refused");
       return;
@@ -372,6 +436,17 @@ void FeeServer::Install() {
             "forbidden");
         return;
       }
+    }
+    // The control gives up on a reply after its transfer time-out; a
+    // statement that has waited in the server longer than the shorter post
+    // deadline is not executed, so that a save reported as failed never runs
+    // later behind the operator's back.
+    if (Clock::now() - tNote.start > options_.postDeadline) {
+      Reply(res, 503,
+            "refused: the server was too busy; the statement waited longer than " +
+                std::to_string(options_.postDeadline.count()) + " ms and was not executed",
+            "late");
+      return;
     }
     const ExecOutcome outcome = db_->Execute(std::move(parsed.statements));
     switch (outcome.status) {

@@ -1,6 +1,7 @@
 // The fee page over HTTP: GET and POST of "TermFeesAX.asp".
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <iosfwd>
 #include <memory>
@@ -37,6 +38,13 @@ struct ServerOptions {
   // The largest request body read; a statement text of two statements is
   // under 3 KB even with every byte form-encoded.
   std::size_t maxBody = 8 * 1024;
+  // A post that has waited in the server longer than this (from the moment
+  // its connection was accepted) is refused without being executed. It is
+  // well under the control's transfer time-out (60 s), so that nothing runs
+  // after the control has reported the save as failed.
+  std::chrono::milliseconds postDeadline{20'000};
+  // How long a kept-alive connection may wait idle for its next request.
+  int keepAliveSeconds = 3;
   std::ostream* log = nullptr;  // one line per request; nullptr for none
 };
 

@@ -132,6 +132,10 @@ class DocumentFetcher {
 
 struct NetworkTimeouts {
   std::chrono::milliseconds connect{10'000};
+  // The whole transfer. The fee server refuses, without executing it, a
+  // statement that waited there longer than its post deadline (20 s by
+  // default), which must stay below this: a save the control reports as
+  // failed for want of a reply has then never run.
   std::chrono::milliseconds total{60'000};
 };
 
