@@ -107,7 +107,7 @@ std::string LocalTimeStamp() {
 const char* const kUsage =
     "usage: harnolfees-server --db FILE [--listen HOST:PORT] [--users FILE] [--demo]\n"
     "                         [--center ID[:travel]]... [--synchronous full|normal]\n"
-    "                         [--threads N] [--quiet]\n"
+    "                         [--threads N] [--max-failed-logins N] [--quiet]\n"
     "       harnolfees-server --hash-password NAME READ-CENTERS WRITE-CENTERS\n"
     "\n"
     "  --db FILE          SQLite database; created with its schema and lookup lists\n"
@@ -118,6 +118,8 @@ const char* const kUsage =
     "  --center ID[:travel] add a center (with the travel option shown)\n"
     "  --synchronous MODE full (default: a confirmed save survives power loss) or normal\n"
     "  --threads N        request threads (default 16)\n"
+    "  --max-failed-logins N  failed logins from one address within a minute before\n"
+    "                     it is refused for 60 s (default 10)\n"
     "  --quiet            no request log\n"
     "  --hash-password    print a users-file line for the password on standard input\n";
 
@@ -180,6 +182,13 @@ std::variant<ServerOptions, std::string> ParseCommandLine(const std::vector<std:
       auto n = ParseCenter(v);
       if (!n || *n < 2 || *n > 256) return "--threads needs a number from 2 to 256";
       o.threads = static_cast<int>(*n);
+    } else if (a == "--max-failed-logins") {
+      if (!value(v)) return "--max-failed-logins needs a number";
+      auto n = ParseCenter(v);
+      if (!n || *n < 1 || *n > 1000000) {
+        return "--max-failed-logins needs a number from 1 to 1000000";
+      }
+      o.maxFailedLogins = static_cast<int>(*n);
     } else if (a == "--center") {
       if (!value(v)) return "--center needs ID[:travel]";
       CenterOption c;
@@ -203,6 +212,7 @@ std::variant<ServerOptions, std::string> ParseCommandLine(const std::vector<std:
 
 FeeServer::FeeServer(ServerOptions options) : options_(std::move(options)) {
   if (!options_.usersFile.empty()) users_ = UserDirectory::Load(options_.usersFile);
+  brake_ = std::make_unique<LoginBrake>(options_.maxFailedLogins, options_.loginPause);
   DatabaseOptions dbo;
   dbo.path = options_.database;
   dbo.synchronous = options_.synchronous;
@@ -312,13 +322,30 @@ void FeeServer::Install() {
     });
   }
 
-  // Authenticates the request; false when it was answered with 401.
+  // Authenticates the request; false when it was answered with 401, or with
+  // 429 while its address is refused for failed logins.
   auto authenticate = [this](const httplib::Request& req, httplib::Response& res,
                              const User*& user) {
     user = nullptr;
     if (!users_) return true;
+    const auto now = LoginBrake::Clock::now();
+    const std::string pause = std::to_string(options_.loginPause.count());
+    if (brake_->Refuses(req.remote_addr, now)) {
+      res.set_header("Retry-After", pause);
+      Reply(res, 429, "refused: too many failed logins from this address; try again later",
+            "braked");
+      return false;
+    }
     user = users_->Authenticate(req.get_header_value("Authorization"));
     if (!user) {
+      if (brake_->Failed(req.remote_addr, now) && options_.log) {
+        const std::string line = "harnolfees-server: " + EscapeForLog(req.remote_addr) +
+                                 " refused for " + pause + " s after more than " +
+                                 std::to_string(options_.maxFailedLogins) +
+                                 " failed logins within a minute\n";
+        std::lock_guard lock(gLogMutex);
+        *options_.log << line << std::flush;
+      }
       res.set_header("WWW-Authenticate", "Basic realm=\"HarnolFeesCenter\", charset=\"UTF-8\"");
       Reply(res, 401, "unauthorized: this page needs a user name and password", "unauthorized");
       return false;

@@ -19,6 +19,7 @@ class Server;
 
 namespace harnolfees::server {
 
+class LoginBrake;
 class UserDirectory;
 
 struct CenterOption {
@@ -45,6 +46,10 @@ struct ServerOptions {
   std::chrono::milliseconds postDeadline{20'000};
   // How long a kept-alive connection may wait idle for its next request.
   int keepAliveSeconds = 3;
+  // More failed logins than this from one address within a minute refuse
+  // the address for loginPause.
+  int maxFailedLogins = 10;
+  std::chrono::seconds loginPause{60};
   std::ostream* log = nullptr;  // one line per request; nullptr for none
 };
 
@@ -83,6 +88,7 @@ class FeeServer {
   ServerOptions options_;
   std::unique_ptr<Database> db_;
   std::unique_ptr<UserDirectory> users_;
+  std::unique_ptr<LoginBrake> brake_;
   std::unique_ptr<httplib::Server> http_;
   int listenSocket_ = -1;  // once bound
 };
