@@ -54,8 +54,13 @@ std::size_t Receive(char* data, std::size_t size, std::size_t count, void* user)
         // status once the transfer ends.
         delivery->passOn = status == 200;
       }
+      // The length of a compressed body says nothing of what it unpacks to;
+      // reserving room for it would only make the sink grow in worse steps.
+      curl_header* encoding = nullptr;
+      const bool packed = curl_easy_header(delivery->handle, "Content-Encoding", 0, CURLH_HEADER,
+                                           -1, &encoding) == CURLHE_OK;
       curl_off_t length = -1;
-      if (delivery->passOn &&
+      if (delivery->passOn && !packed &&
           curl_easy_getinfo(delivery->handle, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) ==
               CURLE_OK &&
           length > 0 && static_cast<std::uint64_t>(length) <= delivery->limit) {
