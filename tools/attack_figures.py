@@ -132,6 +132,43 @@ def many_ranges(port, pid):
           f"{len(reply)} bytes in {took * 1000:.1f} ms; server peak RSS grew {grown >> 20} MB")
 
 
+def slow_headers(port, connections=16, seconds=15):
+    """Connections that send one header line every 5 s, for a bounded time."""
+    stop = time.monotonic() + seconds
+    socks = []
+    for _ in range(connections):
+        s = socket.create_connection((HOST, port), timeout=5)
+        s.sendall(b"GET /TermFeesAX.asp?Center=1 HTTP/1.1\r\n")
+        socks.append(s)
+
+    def drip():
+        n = 0
+        while time.monotonic() < stop:
+            time.sleep(5)
+            for s in socks:
+                try:
+                    s.sendall(f"X-Slow-{n}: 1\r\n".encode())
+                except OSError:
+                    pass
+            n += 1
+
+    t = threading.Thread(target=drip)
+    t.start()
+    time.sleep(1)
+    try:
+        code, _, took = request(port, f"GET /TermFeesAX.asp?Center=1 HTTP/1.1\r\nHost: x\r\n"
+                                      f"Authorization: Basic {basic('ann', 's3cret')}\r\n"
+                                      f"Connection: close\r\n\r\n", timeout=seconds + 10)
+        said = f"status {code} after {took * 1000:.0f} ms"
+    except OSError as e:
+        said = f"no answer ({e})"
+    t.join()
+    for s in socks:
+        s.close()
+    print(f"{connections} connections sending a header line every 5 s for {seconds} s: "
+          f"a normal GET got {said}")
+
+
 def refusal_times(port):
     unknown, wrong = [], []
     for i in range(30):
@@ -232,6 +269,7 @@ def main():
             chunked_bodies(port, proc.pid)
             many_ranges(port, proc.pid)
             refusal_times(port)
+            slow_headers(port)
         finally:
             proc.terminate()
             proc.wait()
