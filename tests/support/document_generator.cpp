@@ -1,5 +1,6 @@
 #include "support/document_generator.hpp"
 
+#include <algorithm>
 #include <cstdio>
 #include <random>
 
@@ -65,7 +66,9 @@ std::string Decimal(std::uint32_t value, int decimals) {
 
 }  // namespace
 
-GeneratedDocument GenerateLoadDocument(std::size_t records, std::uint32_t seed) {
+GeneratedDocument GenerateLoadDocument(std::size_t records, std::uint32_t seed,
+                                       std::size_t maxAccountTypes) {
+  maxAccountTypes = std::min(maxAccountTypes, kMaxAccountTypes);
   GeneratedDocument doc;
   std::mt19937 rng(seed);
   auto pick = [&](std::uint32_t n) { return static_cast<std::uint32_t>(rng() % n); };
@@ -112,7 +115,7 @@ GeneratedDocument GenerateLoadDocument(std::size_t records, std::uint32_t seed) 
     // An account's type is a 16-bit number: beyond that many types, the slot
     // of record set 15 goes to one more bank account.
     int set = i % 15 == 0 ? 15 : static_cast<int>(i % 15);
-    if (set == 15 && doc.records[15] >= kMaxAccountTypes) set = 9;
+    if (set == 15 && doc.records[15] >= maxAccountTypes) set = 9;
     const std::size_t nth = doc.records[static_cast<std::size_t>(set)]++;
     const std::string date = IsoDate(firstDay + static_cast<long>(nth));
     const std::string updated = IsoDate(firstDay + static_cast<long>(nth) + 1 + pick(30));
