@@ -4,8 +4,10 @@
 #include <openssl/evp.h>
 #include <openssl/rand.h>
 
+#include <algorithm>
 #include <cctype>
 #include <fstream>
+#include <iterator>
 #include <optional>
 #include <sstream>
 #include <stdexcept>
@@ -172,6 +174,13 @@ std::unique_ptr<UserDirectory> UserDirectory::Parse(std::string_view text,
     }
     dir->users_.push_back(std::move(u));
   }
+  // A name nobody has costs the hash of the dearest user, so that the time
+  // of a refusal does not tell which names exist.
+  dir->stranger_.iterations = 1000;
+  for (const User& u : dir->users_) {
+    dir->stranger_.iterations = std::max(dir->stranger_.iterations, u.iterations);
+  }
+  dir->stranger_.salt = std::string(16, '\x5a');
   return dir;
 }
 
@@ -196,16 +205,46 @@ const User* UserDirectory::Authenticate(std::string_view authorization) {
   if (colon == std::string::npos) return nullptr;
   const std::string name = decoded->substr(0, colon);
   const std::string password = decoded->substr(colon + 1);
+  const User* user = &stranger_;
   for (const User& u : users_) {
-    if (u.name != name) continue;
-    const std::string hash = Pbkdf2(password, u.salt, u.iterations);
-    if (CRYPTO_memcmp(hash.data(), u.hash.data(), kHashBytes) != 0) return nullptr;
-    std::lock_guard lock(cacheMutex_);
-    if (verified_.size() >= kMaxRemembered) verified_.clear();
-    verified_.emplace(key, &u);
-    return &u;
+    if (u.name == name) user = &u;
   }
-  return nullptr;
+  const std::string hash = Pbkdf2(password, user->salt, user->iterations);
+  hashes_.fetch_add(1, std::memory_order_relaxed);
+  if (user == &stranger_ || CRYPTO_memcmp(hash.data(), user->hash.data(), kHashBytes) != 0) {
+    return nullptr;
+  }
+  std::lock_guard lock(cacheMutex_);
+  if (verified_.size() >= kMaxRemembered) verified_.clear();
+  verified_.emplace(key, user);
+  return user;
+}
+
+bool LoginBrake::Refuses(const std::string& address, Clock::time_point now) {
+  std::lock_guard lock(mutex_);
+  auto it = addresses_.find(address);
+  return it != addresses_.end() && now < it->second.brakedUntil;
+}
+
+bool LoginBrake::Failed(const std::string& address, Clock::time_point now) {
+  std::lock_guard lock(mutex_);
+  if (addresses_.size() >= kMaxAddresses) {
+    // Forget the addresses that are neither braked nor within their minute.
+    for (auto it = addresses_.begin(); it != addresses_.end();) {
+      const bool quiet = now >= it->second.brakedUntil && now - it->second.minuteStart >= kMinute;
+      it = quiet ? addresses_.erase(it) : std::next(it);
+    }
+  }
+  Record& r = addresses_[address];
+  if (now - r.minuteStart >= kMinute) {
+    r.minuteStart = now;
+    r.failures = 0;
+  }
+  if (++r.failures <= limit_ || now < r.brakedUntil) return false;
+  r.brakedUntil = now + pause_;
+  r.failures = 0;
+  r.minuteStart = now;
+  return true;
 }
 
 std::string UserDirectory::MakeEntry(const std::string& name, const std::string& password,

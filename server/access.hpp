@@ -13,6 +13,8 @@
 // password read from standard input.
 #pragma once
 
+#include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -58,11 +60,42 @@ class UserDirectory {
                                int iterations = 100000);
 
   std::size_t size() const { return users_.size(); }
+  // Password hashes computed so far: one for every check of a name and
+  // password that was not remembered, known name or not.
+  std::uint64_t hashesComputed() const { return hashes_.load(); }
 
  private:
   std::vector<User> users_;
+  User stranger_;  // stands in for names nobody has
+  std::atomic<std::uint64_t> hashes_{0};
   std::mutex cacheMutex_;
   std::unordered_map<std::string, const User*> verified_;
+};
+
+// Failed logins per client address: beyond `limit` in one minute the address
+// is refused for `pause`, without its credentials being checked.
+class LoginBrake {
+ public:
+  using Clock = std::chrono::steady_clock;
+  LoginBrake(int limit, Clock::duration pause) : limit_(limit), pause_(pause) {}
+
+  // Whether requests from the address are refused now.
+  bool Refuses(const std::string& address, Clock::time_point now);
+  // Counts a failed login; true when it puts the brake on.
+  bool Failed(const std::string& address, Clock::time_point now);
+
+ private:
+  static constexpr Clock::duration kMinute = std::chrono::minutes(1);
+  static constexpr std::size_t kMaxAddresses = 65536;
+  struct Record {
+    Clock::time_point minuteStart{};
+    int failures = 0;
+    Clock::time_point brakedUntil{};
+  };
+  const int limit_;
+  const Clock::duration pause_;
+  std::mutex mutex_;
+  std::unordered_map<std::string, Record> addresses_;
 };
 
 }  // namespace harnolfees::server

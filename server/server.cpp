@@ -1,20 +1,24 @@
 #include "server.hpp"
 
+#include <arpa/inet.h>
 #include <httplib.h>
+#include <netinet/in.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
-#include <cstdio>
+#include <cstdlib>
 #include <ctime>
+#include <functional>
 #include <iostream>
 #include <mutex>
 #include <optional>
 #include <ostream>
-#include <sstream>
 
 #include "access.hpp"
 #include "form.hpp"
+#include "request_log.hpp"
 #include "statement.hpp"
 
 namespace harnolfees::server {
@@ -34,6 +38,30 @@ struct RequestNote {
   std::string outcome = "-";
 };
 thread_local RequestNote tNote;
+
+// When the connection this thread serves was accepted, and whether its first
+// request is still to come: the time a request waited for a free thread
+// counts towards its deadline.
+thread_local Clock::time_point tAccepted{};
+thread_local bool tFirstRequest = false;
+
+// The library's pool of request threads, with the time each connection was
+// queued handed to the thread that takes it up.
+class TimedPool final : public httplib::TaskQueue {
+ public:
+  explicit TimedPool(std::size_t threads) : pool_(threads) {}
+  void enqueue(std::function<void()> fn) override {
+    pool_.enqueue([fn = std::move(fn), queued = Clock::now()] {
+      tAccepted = queued;
+      tFirstRequest = true;
+      fn();
+    });
+  }
+  void shutdown() override { pool_.shutdown(); }
+
+ private:
+  httplib::ThreadPool pool_;
+};
 
 std::mutex gLogMutex;
 
@@ -79,7 +107,7 @@ std::string LocalTimeStamp() {
 const char* const kUsage =
     "usage: harnolfees-server --db FILE [--listen HOST:PORT] [--users FILE] [--demo]\n"
     "                         [--center ID[:travel]]... [--synchronous full|normal]\n"
-    "                         [--threads N] [--quiet]\n"
+    "                         [--threads N] [--max-failed-logins N] [--quiet]\n"
     "       harnolfees-server --hash-password NAME READ-CENTERS WRITE-CENTERS\n"
     "\n"
     "  --db FILE          SQLite database; created with its schema and lookup lists\n"
@@ -90,11 +118,22 @@ const char* const kUsage =
     "  --center ID[:travel] add a center (with the travel option shown)\n"
     "  --synchronous MODE full (default: a confirmed save survives power loss) or normal\n"
     "  --threads N        request threads (default 16)\n"
+    "  --max-failed-logins N  failed logins from one address within a minute before\n"
+    "                     it is refused for 60 s (default 10)\n"
     "  --quiet            no request log\n"
     "  --hash-password    print a users-file line for the password on standard input\n";
 
-bool IsLoopbackHost(const std::string& host) {
-  return host == "localhost" || host == "::1" || host.rfind("127.", 0) == 0;
+bool IsLoopbackAddress(const sockaddr_storage& address) {
+  if (address.ss_family == AF_INET) {
+    const auto& v4 = reinterpret_cast<const sockaddr_in&>(address);
+    return (ntohl(v4.sin_addr.s_addr) >> 24) == 127;
+  }
+  if (address.ss_family == AF_INET6) {
+    const auto& v6 = reinterpret_cast<const sockaddr_in6&>(address);
+    if (IN6_IS_ADDR_LOOPBACK(&v6.sin6_addr)) return true;
+    return IN6_IS_ADDR_V4MAPPED(&v6.sin6_addr) && v6.sin6_addr.s6_addr[12] == 127;
+  }
+  return false;
 }
 
 std::variant<ServerOptions, std::string> ParseCommandLine(const std::vector<std::string>& args) {
@@ -143,6 +182,13 @@ std::variant<ServerOptions, std::string> ParseCommandLine(const std::vector<std:
       auto n = ParseCenter(v);
       if (!n || *n < 2 || *n > 256) return "--threads needs a number from 2 to 256";
       o.threads = static_cast<int>(*n);
+    } else if (a == "--max-failed-logins") {
+      if (!value(v)) return "--max-failed-logins needs a number";
+      auto n = ParseCenter(v);
+      if (!n || *n < 1 || *n > 1000000) {
+        return "--max-failed-logins needs a number from 1 to 1000000";
+      }
+      o.maxFailedLogins = static_cast<int>(*n);
     } else if (a == "--center") {
       if (!value(v)) return "--center needs ID[:travel]";
       CenterOption c;
@@ -165,11 +211,8 @@ std::variant<ServerOptions, std::string> ParseCommandLine(const std::vector<std:
 }
 
 FeeServer::FeeServer(ServerOptions options) : options_(std::move(options)) {
-  if (options_.usersFile.empty() && !IsLoopbackHost(options_.host)) {
-    throw std::runtime_error("without --users the server listens on loopback addresses only (" +
-                             options_.host + " is not one)");
-  }
   if (!options_.usersFile.empty()) users_ = UserDirectory::Load(options_.usersFile);
+  brake_ = std::make_unique<LoginBrake>(options_.maxFailedLogins, options_.loginPause);
   DatabaseOptions dbo;
   dbo.path = options_.database;
   dbo.synchronous = options_.synchronous;
@@ -189,8 +232,13 @@ FeeServer::~FeeServer() {
 void FeeServer::Install() {
   httplib::Server& svr = *http_;
   const int threads = options_.threads;
-  svr.new_task_queue = [threads] { return new httplib::ThreadPool(static_cast<size_t>(threads)); };
-  svr.set_payload_max_length(options_.maxBody);
+  svr.new_task_queue = [threads] { return new TimedPool(static_cast<std::size_t>(threads)); };
+  // The library refuses form-encoded bodies beyond its own limit with the
+  // same status, so the limit in force, and the one the refusal names, is the
+  // smaller of the two.
+  const std::size_t maxBody =
+      std::min<std::size_t>(options_.maxBody, CPPHTTPLIB_FORM_URL_ENCODED_PAYLOAD_MAX_LENGTH);
+  svr.set_payload_max_length(maxBody);
   // Replies go out in more than one write; without this, Nagle's algorithm
   // and the client's delayed ACK hold each reply back by tens of milliseconds.
   svr.set_tcp_nodelay(true);
@@ -204,18 +252,23 @@ void FeeServer::Install() {
     listenSocket_ = sock;
   });
   svr.set_keep_alive_max_count(100000);
-  svr.set_keep_alive_timeout(3);
+  svr.set_keep_alive_timeout(options_.keepAliveSeconds);
   svr.set_read_timeout(10, 0);
   svr.set_write_timeout(10, 0);
 
-  svr.set_pre_routing_handler([](const httplib::Request&, httplib::Response&) {
+  svr.set_pre_routing_handler([](const httplib::Request& req, httplib::Response&) {
+    // The page is one small document: requests for parts of it are answered
+    // with the whole. (The library would otherwise build a reply of every
+    // range asked for, however many and however they overlap.) The request
+    // is the library's own, handed over read-only for no other reason.
+    const_cast<httplib::Request&>(req).ranges.clear();
     tNote = RequestNote{};
-    tNote.start = Clock::now();
+    tNote.start = tFirstRequest ? tAccepted : Clock::now();
+    tFirstRequest = false;
     tNote.started = true;
     return httplib::Server::HandlerResponse::Unhandled;
   });
 
-  const std::size_t maxBody = options_.maxBody;
   svr.set_error_handler(httplib::Server::HandlerWithResponse(
       [maxBody](const httplib::Request&, httplib::Response& res) {
         if (!res.body.empty()) return httplib::Server::HandlerResponse::Unhandled;
@@ -246,33 +299,53 @@ void FeeServer::Install() {
   if (options_.log) {
     std::ostream* log = options_.log;
     svr.set_logger([log](const httplib::Request& req, const httplib::Response& res) {
-      const double ms =
-          tNote.started
-              ? std::chrono::duration<double, std::milli>(Clock::now() - tNote.start).count()
-              : 0.0;
-      char msText[32];
-      std::snprintf(msText, sizeof msText, "%.2f", ms);
-      std::ostringstream line;
+      RequestLogEntry entry;
+      entry.ms = tNote.started
+                     ? std::chrono::duration<double, std::milli>(Clock::now() - tNote.start).count()
+                     : 0.0;
+      entry.time = LocalTimeStamp();
+      entry.peer = req.remote_addr + ':' + std::to_string(req.remote_port);
+      entry.user = tNote.user;
+      entry.center = tNote.center;
+      entry.kind = tNote.kind;
+      entry.outcome = tNote.outcome;
+      entry.status = res.status;
+      entry.method = req.method;
       // The path only: the statement values stay out of the log.
-      line << LocalTimeStamp() << ' ' << req.remote_addr << ':' << req.remote_port
-           << " user=" << tNote.user << " center=" << tNote.center << " kind=" << tNote.kind
-           << " outcome=" << tNote.outcome << " status=" << res.status << " ms=" << msText << ' '
-           << req.method << ' ' << req.path << '\n';
+      entry.path = req.path;
+      const std::string line = RequestLogLine(entry);
       {
         std::lock_guard lock(gLogMutex);
-        *log << line.str() << std::flush;
+        *log << line << std::flush;
       }
       tNote = RequestNote{};
     });
   }
 
-  // Authenticates the request; false when it was answered with 401.
+  // Authenticates the request; false when it was answered with 401, or with
+  // 429 while its address is refused for failed logins.
   auto authenticate = [this](const httplib::Request& req, httplib::Response& res,
                              const User*& user) {
     user = nullptr;
     if (!users_) return true;
+    const auto now = LoginBrake::Clock::now();
+    const std::string pause = std::to_string(options_.loginPause.count());
+    if (brake_->Refuses(req.remote_addr, now)) {
+      res.set_header("Retry-After", pause);
+      Reply(res, 429, "refused: too many failed logins from this address; try again later",
+            "braked");
+      return false;
+    }
     user = users_->Authenticate(req.get_header_value("Authorization"));
     if (!user) {
+      if (brake_->Failed(req.remote_addr, now) && options_.log) {
+        const std::string line = "harnolfees-server: " + EscapeForLog(req.remote_addr) +
+                                 " refused for " + pause + " s after more than " +
+                                 std::to_string(options_.maxFailedLogins) +
+                                 " failed logins within a minute\n";
+        std::lock_guard lock(gLogMutex);
+        *options_.log << line << std::flush;
+      }
       res.set_header("WWW-Authenticate", "Basic realm=\"HarnolFeesCenter\", charset=\"UTF-8\"");
       Reply(res, 401, "unauthorized: this page needs a user name and password", "unauthorized");
       return false;
@@ -320,14 +393,46 @@ void FeeServer::Install() {
     }
   });
 
-  svr.Post(".*", [this, authenticate](const httplib::Request& req, httplib::Response& res) {
+  // The body is read only once the request has proved to be a post of the
+  // fee page by a known user, and counted as it arrives, whatever its
+  // transfer encoding: a client that is refused, or that sends more than the
+  // limit, never makes the server hold its body. A refused request's
+  // connection is closed, since the rest of its body was never read.
+  svr.Post(".*", [this, authenticate, maxBody](const httplib::Request& req, httplib::Response& res,
+                                               const httplib::ContentReader& content) {
+    auto refuseEarly = [&res] { res.set_header("Connection", "close"); };
     if (!IsFeePage(req.path)) {
       Reply(res, 404, "not found: the fee page is TermFeesAX.asp", "notfound");
-      return;
+      return refuseEarly();
     }
     const User* user = nullptr;
-    if (!authenticate(req, res, user)) return;
-    auto decoded = DecodeStatementBody(req.body);
+    if (!authenticate(req, res, user)) return refuseEarly();
+    const std::string tooLarge =
+        "refused: the body is larger than " + std::to_string(maxBody) + " bytes";
+    if (req.has_header("Content-Length") &&
+        std::strtoull(req.get_header_value("Content-Length").c_str(), nullptr, 10) > maxBody) {
+      Reply(res, 413, tooLarge, "refused");
+      return refuseEarly();
+    }
+    std::string body;
+    bool overLimit = false;
+    const bool whole = content([&](const char* data, std::size_t size) {
+      if (size > maxBody - body.size()) {
+        overLimit = true;
+        return false;
+      }
+      body.append(data, size);
+      return true;
+    });
+    if (overLimit) {
+      Reply(res, 413, tooLarge, "refused");
+      return refuseEarly();
+    }
+    if (!whole) {
+      Reply(res, 400, "refused: the body did not arrive whole", "refused");
+      return refuseEarly();
+    }
+    auto decoded = DecodeStatementBody(body);
     if (const auto* err = std::get_if<FormError>(&decoded)) {
       Reply(res, 400, err->message, "refused");
       return;
@@ -358,6 +463,17 @@ void FeeServer::Install() {
             "forbidden");
         return;
       }
+    }
+    // The control gives up on a reply after its transfer time-out; a
+    // statement that has waited in the server longer than the shorter post
+    // deadline is not executed, so that a save reported as failed never runs
+    // later behind the operator's back.
+    if (Clock::now() - tNote.start > options_.postDeadline) {
+      Reply(res, 503,
+            "refused: the server was too busy; the statement waited longer than " +
+                std::to_string(options_.postDeadline.count()) + " ms and was not executed",
+            "late");
+      return;
     }
     const ExecOutcome outcome = db_->Execute(std::move(parsed.statements));
     switch (outcome.status) {
@@ -395,6 +511,21 @@ int FeeServer::Bind() {
   // those clients wait a full second to retry; listening again on the bound
   // socket gives it the system's queue length.
   if (listenSocket_ >= 0) ::listen(listenSocket_, SOMAXCONN);
+  // Without users every client may change every center, so the address the
+  // name resolved to and the socket is bound to must be a loopback address;
+  // the name itself proves nothing.
+  if (options_.usersFile.empty()) {
+    sockaddr_storage bound{};
+    socklen_t size = sizeof bound;
+    if (listenSocket_ < 0 ||
+        getsockname(listenSocket_, reinterpret_cast<sockaddr*>(&bound), &size) != 0 ||
+        !IsLoopbackAddress(bound)) {
+      if (listenSocket_ >= 0) ::close(listenSocket_);
+      listenSocket_ = -1;
+      throw std::runtime_error("without --users the server listens on loopback addresses only (" +
+                               options_.host + " is not one)");
+    }
+  }
   return port;
 }
 

@@ -1,6 +1,7 @@
 // The fee page over HTTP: GET and POST of "TermFeesAX.asp".
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <iosfwd>
 #include <memory>
@@ -10,12 +11,15 @@
 
 #include "database.hpp"
 
+struct sockaddr_storage;
+
 namespace httplib {
 class Server;
 }
 
 namespace harnolfees::server {
 
+class LoginBrake;
 class UserDirectory;
 
 struct CenterOption {
@@ -32,7 +36,20 @@ struct ServerOptions {
   Synchronous synchronous = Synchronous::Full;
   int threads = 16;
   std::vector<CenterOption> centers;
-  std::size_t maxBody = 64 * 1024;
+  // The largest request body read; a statement text of two statements is
+  // under 3 KB even with every byte form-encoded.
+  std::size_t maxBody = 8 * 1024;
+  // A post that has waited in the server longer than this (from the moment
+  // its connection was accepted) is refused without being executed. It is
+  // well under the control's transfer time-out (60 s), so that nothing runs
+  // after the control has reported the save as failed.
+  std::chrono::milliseconds postDeadline{20'000};
+  // How long a kept-alive connection may wait idle for its next request.
+  int keepAliveSeconds = 3;
+  // More failed logins than this from one address within a minute refuse
+  // the address for loginPause.
+  int maxFailedLogins = 10;
+  std::chrono::seconds loginPause{60};
   std::ostream* log = nullptr;  // one line per request; nullptr for none
 };
 
@@ -41,20 +58,22 @@ struct ServerOptions {
 std::variant<ServerOptions, std::string> ParseCommandLine(const std::vector<std::string>& args);
 extern const char* const kUsage;
 
-bool IsLoopbackHost(const std::string& host);
+// Whether a socket address is one of this machine's loopback addresses
+// (127.0.0.0/8, ::1, or 127.0.0.0/8 mapped into IPv6).
+bool IsLoopbackAddress(const sockaddr_storage& address);
 
 class FeeServer {
  public:
   // Opens the database (creating schema and lookup lists), adds the centers
   // of the options, fills the demonstration data and reads the users file.
-  // Throws std::runtime_error (DatabaseError among them) when any fails, and
-  // when there is no users file and the host is not a loopback address.
+  // Throws std::runtime_error (DatabaseError among them) when any fails.
   explicit FeeServer(ServerOptions options);
   ~FeeServer();
   FeeServer(const FeeServer&) = delete;
   FeeServer& operator=(const FeeServer&) = delete;
 
-  // Binds the listening socket and returns its port. Throws on failure.
+  // Binds the listening socket and returns its port. Throws on failure, and
+  // when there is no users file and the address bound is not a loopback one.
   int Bind();
   // Serves until Stop; returns false when the server could not listen.
   bool Serve();
@@ -69,6 +88,7 @@ class FeeServer {
   ServerOptions options_;
   std::unique_ptr<Database> db_;
   std::unique_ptr<UserDirectory> users_;
+  std::unique_ptr<LoginBrake> brake_;
   std::unique_ptr<httplib::Server> http_;
   int listenSocket_ = -1;  // once bound
 };

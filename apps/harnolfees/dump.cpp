@@ -4,6 +4,7 @@
 #include <type_traits>
 #include <variant>
 
+#include "harnolfees/host.hpp"
 #include "harnolfees/json.hpp"
 
 namespace harnolfees::driver {
@@ -60,7 +61,7 @@ void ControlJson(JsonBuilder& j, const ControlState& s) {
       .Field("CurrentTab", static_cast<int>(s.CurrentTab))
       .Field("ClubID", static_cast<int>(s.ClubID))
       .Field("ViewMode", s.ViewMode)
-      .Field("BaseURL", s.BaseURL)
+      .Field("BaseURL", AddressWithoutCredentials(s.BaseURL))
       .Field("ServerDate", s.ServerDate)
       .Field("LastStatement", s.LastStatement)
       .Field("DeletePending", s.DeletePending)

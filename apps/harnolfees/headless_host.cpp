@@ -85,7 +85,7 @@ LoggingFetcher::LoggingFetcher(EventOutput& events, FetcherFactory factory)
 
 void LoggingFetcher::Log(const std::string& url) {
   JsonBuilder j;
-  j.BeginObject().Field("event", "get").Field("url", url).EndObject();
+  j.BeginObject().Field("event", "get").Field("url", AddressWithoutCredentials(url)).EndObject();
   events_.Write(j.str());
   if (!inner_) inner_ = factory_();
 }
@@ -118,11 +118,11 @@ void LoggingTransfer::Execute(const std::string& url, const std::string& operati
                               const std::string& body, const std::string& headers) {
   JsonBuilder j;
   if (operation == "Get" || operation == "GET" || operation == "get") {
-    j.BeginObject().Field("event", "get").Field("url", url).EndObject();
+    j.BeginObject().Field("event", "get").Field("url", AddressWithoutCredentials(url)).EndObject();
   } else {
     j.BeginObject()
         .Field("event", "post")
-        .Field("url", url)
+        .Field("url", AddressWithoutCredentials(url))
         .Field("body", body)
         .Field("header", headers)
         .EndObject();

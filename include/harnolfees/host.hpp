@@ -155,11 +155,24 @@ class DocumentFetcher {
 
 struct NetworkTimeouts {
   std::chrono::milliseconds connect{10'000};
+  // The whole transfer. The fee server refuses, without executing it, a
+  // statement that waited there longer than its post deadline (20 s by
+  // default), which must stay below this: a save the control reports as
+  // failed for want of a reply has then never run.
   std::chrono::milliseconds total{60'000};
 };
 
+// The address as it may be shown or logged: without its "user:password@".
+std::string AddressWithoutCredentials(std::string_view url);
+
+// The largest load document a fetch takes, counted in the bytes it decodes
+// to, whatever the server says of its length or compresses it with; a
+// schedule of 100,000 records is about 20 MB.
+inline constexpr std::size_t kMaxDocumentBytes = std::size_t{1} << 30;
+
 // The libcurl implementations.
 std::unique_ptr<Transfer> MakeCurlTransfer(HostServices& host, NetworkTimeouts timeouts = {});
-std::unique_ptr<DocumentFetcher> MakeCurlFetcher(NetworkTimeouts timeouts = {});
+std::unique_ptr<DocumentFetcher> MakeCurlFetcher(NetworkTimeouts timeouts = {},
+                                                 std::size_t maxDocumentBytes = kMaxDocumentBytes);
 
 }  // namespace harnolfees

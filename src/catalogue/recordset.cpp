@@ -81,6 +81,11 @@ struct RecordSet::Impl {
 
   std::vector<Clause> filter;
   std::vector<SortKey> sort;
+  // The record set was emptied while a sort was in force: the records added
+  // since (a load's) are ordered by it at the next MoveFirst. Records added
+  // to a sorted set that was not emptied keep their places until the sort is
+  // set again, so that the n-th record stays the one a grid row shows.
+  bool unsorted = false;
 
   bool AtRecord() const { return pos >= 0 && static_cast<std::size_t>(pos) < view.size(); }
   bool OnLiveRecord() const { return AtRecord() && !store.Deleted(view[pos]); }
@@ -98,6 +103,7 @@ struct RecordSet::Impl {
     view.clear();
     visibleLive = 0;
     pos = kBeforeFirst;
+    unsorted = !sort.empty();
   }
 
   void Remove(RowId row) {
@@ -176,6 +182,7 @@ struct RecordSet::Impl {
       if (visible) view.push_back(row);
     }
     SortRows(view);
+    unsorted = false;
     visibleLive = view.size();
     pos = 0;
   }
@@ -294,7 +301,13 @@ void RecordSet::MoveFirst() {
   Impl& d = *impl_;
   // Dropping tombstones keeps the order of the live records, so the n-th
   // record from here is the one it was before.
-  if (d.store.Tombstones() * 2 > d.store.Size()) d.Compact();
+  if (d.unsorted) {
+    d.Compact();
+    d.SortRows(d.view);
+    d.unsorted = false;
+  } else if (d.store.Tombstones() * 2 > d.store.Size()) {
+    d.Compact();
+  }
   d.pos = 0;
   while (d.AtRecord() && d.store.Deleted(d.Current())) ++d.pos;
 }

@@ -339,7 +339,10 @@ void HarnolFeesCtlCenter::PrepareTabControls(EntryTurn turn, int row) {
         Open(s.cboBanckAccType);
         const int k = FindAccountTypeIndex(s.txtField[1].Text());
         editing::SelectPositionOrNothing(s.cboBanckAccType, k);
-        state_.EditOldType = std::to_string(k + 1);
+        // The record's key is the identifier of its type, kept with the item.
+        state_.EditOldType = k < s.cboBanckAccType.ListCount()
+                                 ? std::to_string(s.cboBanckAccType.ItemData(k))
+                                 : std::to_string(k + 1);
       } else if (closing) {
         Close(s.cboBanckAccType);
         Clear(s.cboBanckAccType);

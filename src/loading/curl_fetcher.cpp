@@ -18,10 +18,6 @@ namespace harnolfees {
 
 namespace {
 
-// A larger reply is refused rather than allowed to exhaust the memory of the
-// host; a schedule of 100,000 records is about 20 MB.
-constexpr curl_off_t kMaxDocumentBytes = curl_off_t{1} << 30;
-
 void EnsureCurlReady() {
   static std::once_flag once;
   std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
@@ -31,8 +27,10 @@ struct Delivery {
   CURL* handle = nullptr;
   DocumentFetcher::Sink* sink = nullptr;
   bool started = false;
-  bool passOn = true;  // a reply that is not the document is not handed on
-  std::size_t received = 0;
+  bool passOn = true;        // a reply that is not the document is not handed on
+  std::size_t received = 0;  // after decoding
+  std::size_t limit = 0;
+  bool tooLarge = false;
   std::exception_ptr failure;  // what the sink threw
 };
 
@@ -56,13 +54,24 @@ std::size_t Receive(char* data, std::size_t size, std::size_t count, void* user)
         // status once the transfer ends.
         delivery->passOn = status == 200;
       }
+      // The length of a compressed body says nothing of what it unpacks to;
+      // reserving room for it would only make the sink grow in worse steps.
+      curl_header* encoding = nullptr;
+      const bool packed = curl_easy_header(delivery->handle, "Content-Encoding", 0, CURLH_HEADER,
+                                           -1, &encoding) == CURLHE_OK;
       curl_off_t length = -1;
-      if (delivery->passOn &&
+      if (delivery->passOn && !packed &&
           curl_easy_getinfo(delivery->handle, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) ==
               CURLE_OK &&
-          length > 0 && length <= kMaxDocumentBytes) {
+          length > 0 && static_cast<std::uint64_t>(length) <= delivery->limit) {
         delivery->sink->Expect(static_cast<std::size_t>(length));
       }
+    }
+    // Counted after decoding: a small compressed reply, or one without a
+    // length, may still unfold into more than the host can hold.
+    if (bytes > delivery->limit - delivery->received) {
+      delivery->tooLarge = true;
+      return 0;  // ends the transfer with a write error
     }
     delivery->received += bytes;
     if (delivery->passOn) delivery->sink->Receive(std::string_view(data, bytes));
@@ -86,9 +95,17 @@ std::string Seconds(std::chrono::milliseconds ms) {
   return std::to_string(ms.count()) + " ms";
 }
 
+// 1073741824 gives "1024 MB", 1536 gives "1536 bytes".
+std::string Size(std::size_t bytes) {
+  constexpr std::size_t kMiB = 1024 * 1024;
+  if (bytes >= kMiB && bytes % kMiB == 0) return std::to_string(bytes / kMiB) + " MB";
+  return std::to_string(bytes) + " bytes";
+}
+
 class CurlFetcher final : public DocumentFetcher {
  public:
-  explicit CurlFetcher(NetworkTimeouts timeouts) : timeouts_(timeouts) {}
+  CurlFetcher(NetworkTimeouts timeouts, std::size_t maxDocumentBytes)
+      : timeouts_(timeouts), limit_(maxDocumentBytes) {}
 
   std::string Fetch(const std::string& url) override {
     Collector collector;
@@ -110,6 +127,7 @@ class CurlFetcher final : public DocumentFetcher {
     Delivery delivery;
     delivery.handle = h;
     delivery.sink = &sink;
+    delivery.limit = limit_;
     char detail[CURL_ERROR_SIZE] = {};
     curl_easy_setopt(h, CURLOPT_URL, url.c_str());
     curl_easy_setopt(h, CURLOPT_ERRORBUFFER, detail);
@@ -123,11 +141,14 @@ class CurlFetcher final : public DocumentFetcher {
     curl_easy_setopt(h, CURLOPT_MAXREDIRS, 5L);
     curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(h, CURLOPT_ACCEPT_ENCODING, "");
-    curl_easy_setopt(h, CURLOPT_MAXFILESIZE_LARGE, kMaxDocumentBytes);
+    curl_easy_setopt(h, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(limit_));
     curl_easy_setopt(h, CURLOPT_BUFFERSIZE, 256L * 1024L);
     curl_easy_setopt(h, CURLOPT_USERAGENT, "HarnolFeesCenter/2");
 
     const CURLcode rc = curl_easy_perform(h);
+    const std::string tooLarge = "the document is larger than " + Size(limit_) +
+                                 " (counted as it unpacks); the schedule shown is unchanged";
+    if (delivery.tooLarge) throw fail(tooLarge);
     if (rc == CURLE_WRITE_ERROR && delivery.failure) {
       try {
         std::rethrow_exception(delivery.failure);
@@ -147,8 +168,7 @@ class CurlFetcher final : public DocumentFetcher {
         case CURLE_COULDNT_RESOLVE_HOST:
           throw fail("the server's name is not known (" + said + ")");
         case CURLE_FILESIZE_EXCEEDED:
-          throw fail("the document is larger than " +
-                     std::to_string(kMaxDocumentBytes / (1024 * 1024)) + " MB");
+          throw fail(tooLarge);
         case CURLE_WRITE_ERROR:
           throw fail("there is not enough memory to receive the document");
         case CURLE_UNSUPPORTED_PROTOCOL:
@@ -173,12 +193,14 @@ class CurlFetcher final : public DocumentFetcher {
 
  private:
   NetworkTimeouts timeouts_;
+  std::size_t limit_;
 };
 
 }  // namespace
 
-std::unique_ptr<DocumentFetcher> MakeCurlFetcher(NetworkTimeouts timeouts) {
-  return std::make_unique<CurlFetcher>(timeouts);
+std::unique_ptr<DocumentFetcher> MakeCurlFetcher(NetworkTimeouts timeouts,
+                                                 std::size_t maxDocumentBytes) {
+  return std::make_unique<CurlFetcher>(timeouts, maxDocumentBytes);
 }
 
 }  // namespace harnolfees

@@ -18,6 +18,8 @@
 #include <thread>
 #include <utility>
 
+#include "harnolfees/host.hpp"
+
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -1083,3 +1085,11 @@ void LoadDocument::Read(const std::function<bool()>& ready,
 }
 
 }  // namespace harnolfees::loading
+
+namespace harnolfees {
+
+std::string AddressWithoutCredentials(std::string_view url) {
+  return loading::RedactCredentials(url);
+}
+
+}  // namespace harnolfees

@@ -1,5 +1,7 @@
 // The lookup lists behind the combo boxes that the load document does not
 // fill, and the one correspondence between list positions and identifiers.
+#include <cmath>
+#include <cstdint>
 #include <limits>
 #include <string>
 #include <string_view>
@@ -58,8 +60,16 @@ void HarnolFeesCtlCenter::FillBankAccountTypes() {
   if (types.RecordCount() == 0) return;
   types.MoveFirst();
   const int description = types.FieldIndex("Description");
+  const int id = types.FieldIndex("BankAccountTypeID");
   while (!types.IsEOF()) {
     box.AddItem(types.GetValue(description).ToText(*regional_));
+    // The identifier the type is stored under, which need not follow the
+    // item's position; one beyond 32 bits is left at 0 and refused on save.
+    const Value& identifier = types.GetValue(id);
+    const double number = identifier.IsNull() ? 0.0 : identifier.ToDouble(*regional_);
+    if (std::fabs(number) <= 2147483647.0) {
+      box.SetItemData(box.NewIndex(), static_cast<std::int32_t>(std::lround(number)));
+    }
     types.MoveNext();
   }
 }

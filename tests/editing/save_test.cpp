@@ -323,6 +323,31 @@ TEST_F(SaveRules, BankAccountChecksAndStatements) {
   EXPECT_EQ(Column(9, "Closed")[0].ToText(), "06/30/2004");
 }
 
+TEST_F(SaveRules, BankAccountEditKeysByTheTypesIdentifierNotItsPosition) {
+  // Checking 1 and Savings 2 come with the fixture; Payroll 5 stands third.
+  Load("<T15><BankAccountTypeID>5</BankAccountTypeID><Description>Payroll</Description></T15>");
+  Tab(9);
+  Add();
+  Date(2004, 3, 20);
+  S().cboBanckAccType.SetText("Payroll");
+  Type(2, "021000021");
+  Type(3, "987");
+  Type(4, "30");
+  Date(2004, 2, 1, 1);
+  Add();
+  ASSERT_NE(LastPosted().find("VALUES (12, 5, '03/20/2004'"), std::string::npos) << LastPosted();
+
+  Row(1);
+  Edit();
+  EXPECT_EQ(State().EditOldType, "5");
+  Type(3, "988");
+  host.ClearRecords();
+  Add();
+  EXPECT_TRUE(host.messages.empty()) << host.LastMessage().prompt;
+  EXPECT_NE(LastPosted().find("AccountNumber = '988'"), std::string::npos) << LastPosted();
+  EXPECT_NE(LastPosted().find("CenterID = 12 AND  Type = 5"), std::string::npos) << LastPosted();
+}
+
 TEST_F(SaveRules, SalesTaxesOfEveryLevel) {
   Load("");
   for (int tab = 10; tab <= 14; ++tab) {

@@ -2,10 +2,12 @@
 // credentials that are used but never shown.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <httplib.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -76,6 +78,14 @@ TEST(CurlFetch, ReadsHttpAndFileAddresses) {
             "<TermFees><HIDETravelOption/></TermFees>");
   EXPECT_EQ(server.RequestedPaths(),
             (std::vector<std::string>{"/TermFeesAX.asp?Center=12", "/TermFeesAX.asp?Center=7"}));
+  // The test server sends documents as they are, also to clients that accept
+  // compression: compressing large ones would dwarf the load being measured.
+  httplib::Client client("127.0.0.1", server.Port());
+  const auto res =
+      client.Get("/TermFeesAX.asp?Center=7", {{"Accept-Encoding", "br, gzip, deflate"}});
+  ASSERT_TRUE(res);
+  EXPECT_FALSE(res->has_header("Content-Encoding"));
+  EXPECT_EQ(res->body, "<TermFees><HIDETravelOption/></TermFees>");
 
   const std::string file = std::string(HARNOLFEES_TEST_DATA_DIR) + "/load_t16.xml";
   EXPECT_EQ(fetcher->Fetch("file://" + file), ReadTestData("load_t16.xml"));
@@ -172,6 +182,65 @@ TEST_F(LoadOverHttp, LoadsTheCentersDocumentFromTheServerPage) {
   EXPECT_EQ(server.RequestedPaths(), (std::vector<std::string>{"/TermFeesAX.asp?Center=12"}));
   EXPECT_EQ(control.surface().cboBanckAccType.ListCount(), 2);
   EXPECT_EQ(control.surface().grdFees.TextMatrix(2, 1), "1,399.99");
+}
+
+TEST(CurlFetch, TheDocumentIsCappedInTheBytesItUnpacksToWithOrWithoutALength) {
+  constexpr std::size_t kCap = 1024 * 1024;
+  const std::string big = "<TermFees>" + std::string(8 * kCap, ' ') + "</TermFees>";
+  std::string packed;
+  httplib::detail::gzip_compressor gzip;
+  ASSERT_TRUE(gzip.compress(big.data(), big.size(), true, [&](const char* data, std::size_t n) {
+    packed.append(data, n);
+    return true;
+  }));
+  ASSERT_LT(packed.size(), 64 * 1024u);
+  httplib::Server server;
+  // A small gzip reply with its length, and a large one without a length.
+  server.Get("/bomb/TermFeesAX.asp", [&](const httplib::Request&, httplib::Response& res) {
+    res.set_header("Content-Encoding", "gzip");
+    res.set_content(packed, "application/octet-stream");
+  });
+  server.Get("/long/TermFeesAX.asp", [&](const httplib::Request&, httplib::Response& res) {
+    res.set_chunked_content_provider(
+        "application/octet-stream", [&](std::size_t offset, httplib::DataSink& sink) {
+          const std::size_t n = std::min<std::size_t>(64 * 1024, big.size() - offset);
+          sink.write(big.data() + offset, n);
+          if (offset + n == big.size()) sink.done();
+          return true;
+        });
+  });
+  const int port = server.bind_to_any_port("127.0.0.1");
+  std::thread serving([&] { server.listen_after_bind(); });
+  while (!server.is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  const std::string base = "http://127.0.0.1:" + std::to_string(port) + "/";
+
+  for (const std::string kind : {"bomb", "long"}) {
+    std::string said;
+    try {
+      MakeCurlFetcher({}, kCap)->Fetch(base + kind + "/TermFeesAX.asp?Center=12");
+      ADD_FAILURE() << kind << ": the fetch did not fail";
+    } catch (const ControlError& e) {
+      said = e.description();
+    }
+    EXPECT_NE(said.find("the document is larger than 1 MB"), std::string::npos) << said;
+  }
+
+  // The control keeps the schedule it shows and says why.
+  FakeHost host;
+  TestHttpServer good;
+  good.SetDocument(ReadTestData("load_center12.xml"));
+  HarnolFeesCtlCenter control(host, std::make_unique<FakeTransfer>(), MakeCurlFetcher({}, kCap));
+  control.LoadData(good.BaseUrl(), 12, "2004-03-15");
+  const std::string shown = control.surface().grdFees.TextMatrix(2, 1);
+  ASSERT_EQ(shown, "1,399.99");
+  host.ClearRecords();
+  control.LoadData(base + "bomb/", 12, "2004-03-15");
+  ASSERT_EQ(host.messages.size(), 1u);
+  EXPECT_NE(host.LastMessage().prompt.find("larger than 1 MB"), std::string::npos)
+      << host.LastMessage().prompt;
+  EXPECT_EQ(control.surface().grdFees.TextMatrix(2, 1), shown);
+  server.stop();
+  serving.join();
 }
 
 TEST_F(LoadOverHttp, LoadsFromAFileAddress) {

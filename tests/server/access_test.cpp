@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <fstream>
+#include <sstream>
 
 #include "server_test_util.hpp"
 
@@ -95,6 +97,60 @@ TEST_F(AccessTest, UsersReachOnlyTheirCenters) {
             (std::vector<std::string>{"12", "20"}));
 }
 
+TEST(Access, AnUnknownNameCostsTheHashOfAWrongPassword) {
+  auto users =
+      UserDirectory::Parse(UserDirectory::MakeEntry("ann", "pw", "*", "*", 1000) + "\n" +
+                               UserDirectory::MakeEntry("ben", "pw", "*", "*", 3000) + "\n",
+                           "users");
+  EXPECT_EQ(users->Authenticate(Basic("ann", "wrong")), nullptr);
+  EXPECT_EQ(users->hashesComputed(), 1u);
+  EXPECT_EQ(users->Authenticate(Basic("nobody", "wrong")), nullptr);
+  EXPECT_EQ(users->hashesComputed(), 2u);
+  EXPECT_NE(users->Authenticate(Basic("ann", "pw")), nullptr);
+  EXPECT_NE(users->Authenticate(Basic("ann", "pw")), nullptr);  // remembered
+  EXPECT_EQ(users->hashesComputed(), 3u);
+}
+
+TEST(Access, FailedLoginsBeyondTheLimitBrakeTheirAddressForAWhile) {
+  using namespace std::chrono_literals;
+  LoginBrake brake(3, 60s);
+  const auto t = LoginBrake::Clock::now();
+  for (int i = 0; i < 3; ++i) EXPECT_FALSE(brake.Failed("10.0.0.1", t + i * 1s)) << i;
+  EXPECT_FALSE(brake.Refuses("10.0.0.1", t + 3s));
+  EXPECT_TRUE(brake.Failed("10.0.0.1", t + 4s));  // the fourth within the minute
+  EXPECT_TRUE(brake.Refuses("10.0.0.1", t + 5s));
+  EXPECT_FALSE(brake.Refuses("10.0.0.2", t + 5s));
+  EXPECT_FALSE(brake.Refuses("10.0.0.1", t + 64s));
+  // Failures spread over more than a minute do not add up.
+  for (int i = 0; i < 8; ++i) EXPECT_FALSE(brake.Failed("10.0.0.3", t + i * 25s)) << i;
+
+  // On the page: 429 for everyone from the address, the right password
+  // included, and one line in the log.
+  TempDir dir;
+  const std::string users = dir.File("users");
+  std::ofstream(users) << UserDirectory::MakeEntry("ann", "pw", "*", "*", 1000) << "\n";
+  std::ostringstream log;
+  {
+    ServerOptions o = OptionsFor(dir.File("fees.db"), {{12, false}});
+    o.usersFile = users;
+    o.maxFailedLogins = 2;
+    o.log = &log;
+    RunningServer server(o);
+    const std::string page = "/TermFeesAX.asp?Center=12";
+    for (int i = 0; i < 3; ++i) {
+      EXPECT_EQ(server.Get(page, {{"Authorization", Basic("ann", "no")}}).first, 401) << i;
+    }
+    for (int i = 0; i < 2; ++i) {
+      EXPECT_EQ(server.Get(page, {{"Authorization", Basic("ann", "pw")}}).first, 429) << i;
+      EXPECT_EQ(server.Post(kInsert12, {{"Authorization", Basic("ann", "pw")}}).first, 429) << i;
+    }
+  }
+  const std::string text = log.str();
+  const std::string braked = "127.0.0.1 refused for 60 s after more than 2 failed logins";
+  EXPECT_NE(text.find(braked), std::string::npos) << text;
+  EXPECT_EQ(text.find(braked), text.rfind(braked)) << text;
+}
+
 TEST(Access, UsersFileCommandLineAndLoopback) {
   const std::string good = UserDirectory::MakeEntry("dave", "pw", "*", "1,2", 1000);
   EXPECT_EQ(UserDirectory::Parse("# c\n" + good + "\n", "users")->size(), 1u);
@@ -114,13 +170,16 @@ TEST(Access, UsersFileCommandLineAndLoopback) {
   }
 
   auto parsed = ParseCommandLine({"--db", "f.db", "--listen", "127.0.0.1:0", "--users", "u",
-                                  "--demo", "--center", "7:travel", "--synchronous", "NORMAL"});
+                                  "--demo", "--center", "7:travel", "--synchronous", "NORMAL",
+                                  "--max-failed-logins", "25"});
   ASSERT_TRUE(std::holds_alternative<ServerOptions>(parsed)) << std::get<std::string>(parsed);
   const auto& o = std::get<ServerOptions>(parsed);
   EXPECT_EQ(o.port, 0);
   EXPECT_TRUE(o.demo && o.centers.at(0).showTravelOption && o.usersFile == "u");
   EXPECT_EQ(o.synchronous, Synchronous::Normal);
+  EXPECT_EQ(o.maxFailedLogins, 25);
   for (const std::vector<std::string>& bad : {std::vector<std::string>{},
+                                              {"--db", "f", "--max-failed-logins", "0"},
                                               {"--db", "f", "--listen", "127.0.0.1:70000"},
                                               {"--db", "f", "--synchronous", "off"},
                                               {"--db", "f", "--bogus"}}) {
@@ -131,9 +190,12 @@ TEST(Access, UsersFileCommandLineAndLoopback) {
   TempDir dir;
   ServerOptions open = OptionsFor(dir.File("fees.db"));
   open.host = "0.0.0.0";
-  EXPECT_THROW(FeeServer{open}, std::runtime_error);
-  EXPECT_TRUE(IsLoopbackHost("::1"));
-  EXPECT_FALSE(IsLoopbackHost("192.168.1.5"));
+  open.port = 0;
+  FeeServer everywhere(open);
+  EXPECT_THROW(everywhere.Bind(), std::runtime_error);
+  open.host = "127.0.0.2";
+  FeeServer loopback(open);
+  EXPECT_GT(loopback.Bind(), 0);
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "support/document_generator.hpp"
 
+#include <algorithm>
 #include <cstdio>
 #include <random>
 
@@ -65,7 +66,9 @@ std::string Decimal(std::uint32_t value, int decimals) {
 
 }  // namespace
 
-GeneratedDocument GenerateLoadDocument(std::size_t records, std::uint32_t seed, int onlySet) {
+GeneratedDocument GenerateLoadDocument(std::size_t records, std::uint32_t seed, int onlySet,
+                                       std::size_t maxAccountTypes) {
+  maxAccountTypes = std::min(maxAccountTypes, kMaxAccountTypes);
   GeneratedDocument doc;
   std::mt19937 rng(seed);
   auto pick = [&](std::uint32_t n) { return static_cast<std::uint32_t>(rng() % n); };
@@ -111,7 +114,10 @@ GeneratedDocument GenerateLoadDocument(std::size_t records, std::uint32_t seed, 
   const std::size_t count = oneSet && onlySet == 9 ? records + 1 : records;
   for (std::size_t i = 0; i < count; ++i) {
     // Record set 15 first, so that bank account types exist before accounts.
+    // An account's type is a 16-bit number: beyond that many types, the slot
+    // of record set 15 goes to one more bank account.
     int set = i % 15 == 0 ? 15 : static_cast<int>(i % 15);
+    if (set == 15 && doc.records[15] >= maxAccountTypes) set = 9;
     if (oneSet) set = onlySet == 9 && i == 0 ? 15 : onlySet;
     const std::size_t nth = doc.records[static_cast<std::size_t>(set)]++;
     const std::string date = IsoDate(firstDay + static_cast<long>(nth));

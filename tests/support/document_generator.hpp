@@ -16,15 +16,19 @@ struct GeneratedDocument {
   std::size_t terms = 0, contractTypes = 0, creditTypes = 0, aprTypes = 0, accessLevels = 0;
 };
 
+// Bank account types are numbered from 1 and stored as 16-bit numbers.
+inline constexpr std::size_t kMaxAccountTypes = 32767;
+
 // A load document of center 12 with the lookup lists and `records` records
 // spread evenly over the 15 record sets (a bank account type first, so that
-// every bank account's type exists). Values are realistic: ISO 8601 dates,
+// every bank account's type exists; past maxAccountTypes types, at most
+// kMaxAccountTypes, their share goes to the bank accounts). Values are realistic: ISO 8601 dates,
 // percentages as fractions, money as plain decimals. The same seed gives the
 // same document. About 200 bytes per record.
 //
 // With `onlySet` from 1 to 14, every record goes to that record set instead
 // (after one bank account type when it is 9): one tab of any length.
-GeneratedDocument GenerateLoadDocument(std::size_t records, std::uint32_t seed = 1,
-                                       int onlySet = 0);
+GeneratedDocument GenerateLoadDocument(std::size_t records, std::uint32_t seed = 1, int onlySet = 0,
+                                       std::size_t maxAccountTypes = kMaxAccountTypes);
 
 }  // namespace harnolfees::testing

@@ -1,0 +1,224 @@
+// What the fee server does against clients that try to mislead or exhaust
+// it: bodies from strangers or beyond the limit, requests for many ranges,
+// forged request-log lines, and a host name that looks like a loopback
+// address.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <ifaddrs.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+
+#include "access.hpp"
+#include "server_test_util.hpp"
+#include "support/run_program.hpp"
+
+namespace harnolfees::server::testing {
+namespace {
+
+TEST(RequestLog, EachRequestIsOneLineWhateverItsPathHolds) {
+  TempDir dir;
+  const std::string log = dir.File("server.log");
+  ServerProcess server(HARNOLFEES_SERVER_PATH,
+                       {"--db", dir.File("fees.db"), "--listen", "127.0.0.1:0"}, {log});
+  httplib::Client client("127.0.0.1", server.port());
+  const std::vector<std::string> paths = {
+      // A line break followed by a whole fake line of its own.
+      "/TermFeesAX.asp%0D%0A2001-01-01T00:00:00%20127.0.0.1:1%20user=admin%20center=1%20"
+      "kind=DELETE%20outcome=ok%20status=200%20ms=0.10%20POST%20/TermFeesAX.asp?Center=1",
+      // Terminal escapes, bytes beyond ASCII, a backslash and a NUL.
+      "/%1B[2J%C3%A9%5Cx0a%00/TermFeesAX.asp?Center=1",
+  };
+  for (const std::string& path : paths) ASSERT_TRUE(client.Get(path.c_str()));
+  EXPECT_EQ(server.Stop(), 0);
+
+  std::ifstream in(log);
+  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::vector<std::string> requests;
+  for (std::size_t start = 0; start < text.size();) {
+    const std::size_t end = text.find('\n', start);
+    ASSERT_NE(end, std::string::npos) << text;
+    const std::string line = text.substr(start, end - start);
+    start = end + 1;
+    for (const char c : line) {
+      EXPECT_TRUE(c >= 0x20 && c < 0x7F)
+          << "byte " << int(static_cast<unsigned char>(c)) << " in " << line;
+    }
+    if (line.rfind("harnolfees-server: ", 0) != 0) requests.push_back(line);
+  }
+  ASSERT_EQ(requests.size(), paths.size()) << text;
+  EXPECT_NE(requests[0].find(" GET /TermFeesAX.asp\\x0d\\x0a2001-01-01T00:00:00\\x20127.0.0.1:1"),
+            std::string::npos)
+      << requests[0];
+  EXPECT_NE(requests[1].find(" GET /\\x1b[2J\\xc3\\xa9\\x5cx0a\\x00/TermFeesAX.asp"),
+            std::string::npos)
+      << requests[1];
+}
+
+// A connection to 127.0.0.1:port; -1 when none could be made.
+int Connect(int port) {
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<std::uint16_t>(port));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (fd >= 0 && connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+// Sends the bytes, then collects what the server answers within the wait
+// (until it closes the connection or falls silent for the wait).
+std::string Exchange(int fd, const std::string& bytes, int waitMs = 2000) {
+  if (send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(bytes.size())) {
+    return "send failed";
+  }
+  std::string reply;
+  pollfd p{fd, POLLIN, 0};
+  while (poll(&p, 1, waitMs) == 1) {
+    char buf[4096];
+    const ssize_t n = recv(fd, buf, sizeof buf, 0);
+    if (n <= 0) break;
+    reply.append(buf, static_cast<std::size_t>(n));
+    if (reply.find("\r\n\r\n") != std::string::npos) waitMs = 200;  // the rest of a reply
+  }
+  return reply;
+}
+
+class BodyTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const std::string users = dir_.File("users");
+    std::ofstream(users) << UserDirectory::MakeEntry("ann", "pw", "*", "*", 1000) << "\n";
+    ServerOptions o = OptionsFor(dir_.File("fees.db"), {{12, false}});
+    o.usersFile = users;
+    server_ = std::make_unique<RunningServer>(o);
+  }
+  std::string Post(const std::string& credentials, const std::string& framing) {
+    return "POST /TermFeesAX.asp HTTP/1.1\r\nHost: 127.0.0.1\r\n" + credentials +
+           "Content-Type: application/x-www-form-urlencoded\r\n" + framing + "\r\n";
+  }
+  TempDir dir_;
+  std::unique_ptr<RunningServer> server_;
+  const std::string ann_ =
+      "Authorization: " + httplib::make_basic_authentication_header("ann", "pw").second + "\r\n";
+};
+
+TEST_F(BodyTest, ABodyIsReadOnlyForAKnownUserAndRefusedOnceItPassesTheLimit) {
+  // Without credentials the refusal comes before any of the body, chunked or
+  // with a length.
+  for (const std::string framing :
+       {"Transfer-Encoding: chunked\r\n", "Content-Length: 400000000\r\n"}) {
+    const int fd = Connect(server_->port());
+    const std::string reply = Exchange(fd, Post("", framing));
+    close(fd);
+    EXPECT_EQ(reply.rfind("HTTP/1.1 401", 0), 0u) << framing << reply;
+  }
+  // A known user's body is refused before any of it is read when its length
+  // is beyond the limit, and as soon as it has passed the limit when it comes
+  // in chunks.
+  int fd = Connect(server_->port());
+  std::string reply = Exchange(fd, Post(ann_, "Content-Length: 400000000\r\n"));
+  close(fd);
+  EXPECT_EQ(reply.rfind("HTTP/1.1 413", 0), 0u) << reply;
+  fd = Connect(server_->port());
+  reply = Exchange(fd, Post(ann_, "Transfer-Encoding: chunked\r\n"), 200);
+  EXPECT_EQ(reply, "");
+  const std::string chunk = "1000\r\n" + std::string(0x1000, 'A') + "\r\n";
+  for (int i = 0; i < 3 && reply.empty(); ++i) reply = Exchange(fd, chunk, i < 2 ? 200 : 2000);
+  close(fd);
+  EXPECT_EQ(reply.rfind("HTTP/1.1 413", 0), 0u) << reply;
+  EXPECT_NE(reply.find("larger than 8192 bytes"), std::string::npos) << reply;
+  // A whole chunked statement is read and executed.
+  const std::string body =
+      "SQL=" + FormEncode(
+                   " DELETE FROM RENEWALOPTIONFEE WHERE   EffectivityDate = '3/15/2004' "
+                   "AND CenterID = 12");
+  char size[16];
+  std::snprintf(size, sizeof size, "%zx", body.size());
+  fd = Connect(server_->port());
+  reply = Exchange(
+      fd, Post(ann_, "Transfer-Encoding: chunked\r\n") + size + "\r\n" + body + "\r\n0\r\n\r\n");
+  close(fd);
+  EXPECT_EQ(reply.rfind("HTTP/1.1 409", 0), 0u) << reply;  // nothing to delete: it ran
+}
+
+TEST_F(BodyTest, ARequestForRangesGetsTheWholeDocumentOnce) {
+  const auto auth = httplib::make_basic_authentication_header("ann", "pw");
+  const auto whole = server_->Get("/TermFeesAX.asp?Center=12", {auth});
+  ASSERT_EQ(whole.first, 200);
+  std::string ranges = "bytes=0-";
+  for (int i = 0; i < 2000; ++i) ranges += ",0-";
+  const auto ranged = server_->Get("/TermFeesAX.asp?Center=12", {auth, {"Range", ranges}});
+  EXPECT_EQ(ranged.first, 200);
+  EXPECT_EQ(ranged.second, whole.second);
+}
+
+TEST(PostDeadline, APostThatWaitedTooLongForAThreadIsNotExecuted) {
+  TempDir dir;
+  const std::string db = dir.File("fees.db");
+  ServerOptions o = OptionsFor(db, {{12, false}});
+  o.threads = 2;
+  o.postDeadline = std::chrono::milliseconds(300);
+  o.keepAliveSeconds = 1;
+  RunningServer server(o);
+  const std::string insert =
+      " INSERT INTO RenewalOptionFee ( CenterID, EffectivityDate, RenewalOptionFee, "
+      "RecordLastUpdated)  VALUES (12, '03/15/2004', 49,  GETDATE()) ";
+  // Two silent connections hold both threads until their idle second is up.
+  const int idle[2] = {Connect(server.port()), Connect(server.port())};
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  const auto late = server.Post(insert);
+  EXPECT_EQ(late.first, 503) << late.second;
+  EXPECT_NE(late.second.find("was not executed"), std::string::npos) << late.second;
+  EXPECT_TRUE(Query(db, "SELECT * FROM RenewalOptionFee").empty());
+  for (const int fd : idle) close(fd);
+  EXPECT_EQ(server.Post(insert).first, 200);
+}
+
+// A non-loopback IPv4 address of this machine, or "" when it has none.
+std::string OtherLocalAddress() {
+  ifaddrs* list = nullptr;
+  if (getifaddrs(&list) != 0) return "";
+  std::string found;
+  for (ifaddrs* a = list; a && found.empty(); a = a->ifa_next) {
+    if (!a->ifa_addr || a->ifa_addr->sa_family != AF_INET) continue;
+    const auto* v4 = reinterpret_cast<const sockaddr_in*>(a->ifa_addr);
+    if ((ntohl(v4->sin_addr.s_addr) >> 24) == 127) continue;
+    char text[INET_ADDRSTRLEN] = {};
+    if (inet_ntop(AF_INET, &v4->sin_addr, text, sizeof text)) found = text;
+  }
+  freeifaddrs(list);
+  return found;
+}
+
+TEST(LoopbackOnly, ANameThatLooksLikeLoopbackButResolvesElsewhereIsRefused) {
+  // The name is given an address of this machine's network card through a
+  // hosts file that only the server sees (a mount namespace of its own).
+  const std::string address = OtherLocalAddress();
+  if (address.empty()) GTEST_SKIP() << "this machine has no address beyond loopback";
+  if (harnolfees::testing::RunProgram("/usr/bin/unshare", {"-m", "true"}).status != 0) {
+    GTEST_SKIP() << "no mount namespace may be made here";
+  }
+  TempDir dir;
+  const std::string hosts = dir.File("hosts");
+  std::ofstream(hosts) << address << " 127.0.0.1.fees.test\n";
+  const std::string command = "mount --bind " + hosts + " /etc/hosts && exec " +
+                              HARNOLFEES_SERVER_PATH + " --db " + dir.File("fees.db") +
+                              " --listen 127.0.0.1.fees.test:0";
+  const auto run = harnolfees::testing::RunProgram("/usr/bin/unshare", {"-m", "sh", "-c", command},
+                                                   "", std::chrono::seconds(5));
+  EXPECT_EQ(run.status, 1) << run.out << run.err;
+  EXPECT_EQ(run.out.find("listening"), std::string::npos) << run.out;
+  EXPECT_NE(run.err.find("loopback addresses only"), std::string::npos) << run.err;
+}
+
+}  // namespace
+}  // namespace harnolfees::server::testing
