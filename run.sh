@@ -15,6 +15,7 @@ jobs="$(nproc 2>/dev/null || echo 2)"
 packages=(build-essential cmake ninja-build pkg-config git
   libgtest-dev libgmock-dev libbenchmark-dev
   libpugixml-dev libcurl4-openssl-dev libcpp-httplib-dev libsqlite3-dev libssl-dev
+  libpq-dev postgresql postgresql-common
   qt6-base-dev xvfb xauth
   clang libclang-rt-14-dev gcovr python3)
 

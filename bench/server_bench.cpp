@@ -31,6 +31,7 @@
 #include <vector>
 
 #include "database.hpp"
+#include "sqlite_database.hpp"
 #include "harnolfees/encoding.hpp"
 #include "server.hpp"
 #include "statement.hpp"
@@ -254,7 +255,7 @@ void BM_InProcessSqlite(benchmark::State& state) {
   BenchDir dir;
   const std::string path = dir.File("fees.db");
   {
-    Database db(DatabaseOptions{path});  // the page's own schema
+    SqliteDatabase db(DatabaseOptions{path});  // the page's own schema
     db.EnsureCenter(1, "bench", false);
   }
   sqlite3* db = nullptr;
