@@ -86,12 +86,13 @@ TEST(Durability, SigkillLosesNoConfirmedStatement) {
   EXPECT_NE(text.find("loopback"), std::string::npos);
 }
 
-TEST(Concurrency, ManyClientsLoseAndInterleaveNothing) {
-  TempDir dir;
-  const std::string db = dir.File("fees.db");
+class Concurrency : public ::testing::TestWithParam<Backend> {};
+
+TEST_P(Concurrency, ManyClientsLoseAndInterleaveNothing) {
+  const TestDatabase db(GetParam());
   std::vector<CenterOption> centers;
   for (int c = 1; c <= 8; ++c) centers.push_back({c, false});
-  RunningServer server(OptionsFor(db, centers));
+  RunningServer server(OptionsFor(db.target(), centers));
   constexpr int kSaves = 30;
   std::atomic<int> failures{0};
   std::vector<std::thread> clients;
@@ -117,10 +118,10 @@ TEST(Concurrency, ManyClientsLoseAndInterleaveNothing) {
   for (auto& c : clients) c.join();
   EXPECT_EQ(failures, 0);
   for (int t = 1; t <= 8; ++t) {
-    auto rows = Query(db,
-                      "SELECT EffectivityDate, ExpirationDate, MembershipRenewalFee FROM "
-                      "MembershipRenewalFee WHERE CenterID = " +
-                          std::to_string(t) + " ORDER BY EffectivityDate");
+    auto rows = db.Query(
+        "SELECT EffectivityDate, ExpirationDate, MembershipRenewalFee FROM "
+        "MembershipRenewalFee WHERE CenterID = " +
+        std::to_string(t) + " ORDER BY EffectivityDate");
     ASSERT_EQ(rows.size(), static_cast<std::size_t>(kSaves));
     for (int i = 0; i < kSaves; ++i) {
       const auto& r = rows[static_cast<std::size_t>(i)];
@@ -136,6 +137,8 @@ TEST(Concurrency, ManyClientsLoseAndInterleaveNothing) {
     }
   }
 }
+
+INSTANTIATE_TEST_SUITE_P(Backends, Concurrency, AllBackends(), BackendName);
 
 }  // namespace
 }  // namespace harnolfees::server::testing

@@ -24,8 +24,8 @@
 #include <vector>
 
 #include "database.hpp"
-#include "sqlite_database.hpp"
 #include "server_test_util.hpp"
+#include "sqlite_database.hpp"
 #include "statement.hpp"
 
 namespace harnolfees::server::testing {
