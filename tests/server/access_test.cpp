@@ -42,8 +42,8 @@ class AccessTest : public ::testing::TestWithParam<Backend> {
     } else {
       OpenDatabase(DatabaseOptionsFor(o));  // the schema, with its table Users
       for (const std::string& e : entries) {
-        db_.Query("INSERT INTO Users (Name, Entry) VALUES ('" + e.substr(0, e.find(':')) + "', '" +
-                  e + "')");
+        db_.Exec("INSERT INTO Users (Name, Entry) VALUES ('" + e.substr(0, e.find(':')) + "', '" +
+                 e + "')");
       }
       o.usersFile = "db";
     }

@@ -143,6 +143,21 @@ class TestDatabase {
     if (backend_ == Backend::SQLite) return testing::Query(target_, sql);
     return harnolfees::testing::PgCluster::Shared().Query(name_, sql);
   }
+  // Runs a statement that changes the database; fails the test on an error.
+  void Exec(const std::string& sql) const {
+    if (backend_ == Backend::PostgreSQL) {
+      const auto rows = Query(sql);
+      EXPECT_TRUE(rows.empty()) << sql << ": " << (rows.empty() ? "" : rows.front());
+      return;
+    }
+    sqlite3* db = nullptr;
+    sqlite3_open(target_.c_str(), &db);
+    char* error = nullptr;
+    EXPECT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &error), SQLITE_OK)
+        << sql << ": " << (error ? error : "");
+    sqlite3_free(error);
+    sqlite3_close(db);
+  }
   // Every row of every table, sorted: equal dumps mean an unchanged database.
   std::string Dump() const {
     if (backend_ == Backend::SQLite) return DumpDatabase(target_);
