@@ -1,6 +1,7 @@
 #include "pg_database.hpp"
 
 #include <libpq-fe.h>
+#include <poll.h>
 
 #include <algorithm>
 #include <cctype>
@@ -290,6 +291,15 @@ class PgConnection final : public Session {
     return PQstatus(conn_) == CONNECTION_OK && PQtransactionStatus(conn_) == PQTRANS_IDLE;
   }
   bool Lost() const { return PQstatus(conn_) != CONNECTION_OK; }
+  // Whether the server has left an idle connection alone, found without a
+  // round trip: an idle connection is sent nothing, so anything to read (an
+  // error of a terminated session, or the end of the stream of a stopped or
+  // restarted server) means it is gone.
+  bool StillOpen() const {
+    if (PQstatus(conn_) != CONNECTION_OK) return false;
+    pollfd p{PQsocket(conn_), POLLIN, 0};
+    return poll(&p, 1, 0) == 0;
+  }
 
   void Run(const std::string& sql, const std::vector<Cell>& cells, const EachRow& each) override {
     std::vector<std::string> texts(cells.size());
@@ -425,6 +435,17 @@ ExecOutcome Outcome(const PgError& e, const std::string& which) {
 
 const std::string kCenterExists = "SELECT 1 FROM Centers WHERE CenterID = ?1";
 
+bool CenterExists(PgConnection& c, std::int64_t center) {
+  bool found = false;
+  c.Run(kCenterExists, {center}, [&](const Row&) { found = true; });
+  return found;
+}
+
+ExecOutcome MissingCenter(const ParsedStatement& ps, const std::string& which) {
+  return {ExecOutcome::Status::Refused,
+          "refused: " + which + "center " + std::to_string(ps.center) + " does not exist"};
+}
+
 }  // namespace
 
 PgDatabase::PgDatabase(DatabaseOptions options) : Database(std::move(options)) {
@@ -442,10 +463,11 @@ std::unique_ptr<PgConnection> PgDatabase::Acquire() {
   const auto deadline = std::chrono::steady_clock::now() +
                         std::chrono::milliseconds(std::max(1000, options_.statementTimeoutMs));
   for (;;) {
-    if (!idle_.empty()) {
+    while (!idle_.empty()) {
       auto c = std::move(idle_.back());
       idle_.pop_back();
-      return c;
+      if (c->StillOpen()) return c;
+      --open_;
     }
     if (open_ < options_.pool) {
       ++open_;
@@ -488,7 +510,7 @@ void PgDatabase::Release(std::unique_ptr<PgConnection> connection) {
 
 ExecOutcome PgDatabase::Execute(std::vector<ParsedStatement> statements) {
   ExecOutcome outcome;
-  // A connection found lost before anything of the text ran is replaced
+  // A connection lost before any change of the text was sent is replaced
   // once: it broke while idle in the pool (a restart of the server).
   for (int attempt = 0; attempt < 2; ++attempt) {
     std::unique_ptr<PgConnection> connection;
@@ -522,15 +544,24 @@ ExecOutcome PgDatabase::RunOnce(PgConnection& c, const std::vector<ParsedStateme
     for (std::size_t k = 0; k < statements.size(); ++k) {
       const ParsedStatement& ps = statements[k];
       which = together ? "statement " + std::to_string(k + 1) + ": " : "";
-      bool found = false;
-      c.Run(kCenterExists, {ps.center}, [&](const Row&) { found = true; });
+      // The center is looked up only when the statement changed nothing or
+      // named something unknown: a save that works costs one round trip.
+      std::int64_t changed = 0;
+      // Once a change is sent, a lost connection leaves its outcome unknown:
+      // the text is answered as failed and not sent again.
       begun = true;
-      if (!found) {
+      try {
+        changed = c.RunShape(ps, now);
+      } catch (const PgError& e) {
+        if (e.state != "23503") throw;
         c.RollbackQuietly();
-        return {S::Refused,
-                "refused: " + which + "center " + std::to_string(ps.center) + " does not exist"};
+        if (!CenterExists(c, ps.center)) return MissingCenter(ps, which);
+        throw;
       }
-      const std::int64_t changed = c.RunShape(ps, now);
+      if (changed == 0 && !CenterExists(c, ps.center)) {
+        c.RollbackQuietly();
+        return MissingCenter(ps, which);
+      }
       if (ps.mustMatchRow && changed == 0) {
         c.RollbackQuietly();
         std::string message = "record not found: " + which + "the " +

@@ -164,6 +164,12 @@ TEST(PostgresOutage, ImmediateStopLosesNoConfirmedSaveAndTheServerReconnects) {
             std::make_pair(200, std::string()));
   EXPECT_EQ(GetFrom(server.port(), "/health"),
             std::make_pair(200, std::string("ok: the database answers")));
+  // A restart while the server's connections lie idle: they are found
+  // closed and replaced, and the next save is confirmed as well.
+  cluster->StopImmediately();
+  cluster->Start();
+  EXPECT_EQ(PostTo(server.port(), InsertRenewalOption(1, 20001)),
+            std::make_pair(200, std::string()));
   const std::string document = GetFrom(server.port(), "/TermFeesAX.asp?Center=1").second;
   std::size_t missing = 0;
   for (int day : confirmed) {
