@@ -374,8 +374,13 @@ std::int64_t Database::CopyFrom(Database& source) {
 }
 
 bool IsPostgresTarget(const std::string& target) {
-  return target.rfind("postgresql://", 0) == 0 || target.rfind("postgres://", 0) == 0 ||
-         target.find('=') != std::string::npos;
+  if (target.rfind("postgresql://", 0) == 0 || target.rfind("postgres://", 0) == 0) return true;
+  // libpq's key=value text names at least one of these.
+  for (const char* key : {"dbname=", "host=", "hostaddr=", "service="}) {
+    const std::size_t at = target.find(key);
+    if (at != std::string::npos && (at == 0 || target[at - 1] == ' ')) return true;
+  }
+  return false;
 }
 
 std::unique_ptr<Database> OpenDatabase(const DatabaseOptions& options) {
