@@ -92,7 +92,9 @@ TEST_P(Concurrency, ManyClientsLoseAndInterleaveNothing) {
   const TestDatabase db(GetParam());
   std::vector<CenterOption> centers;
   for (int c = 1; c <= 8; ++c) centers.push_back({c, false});
-  RunningServer server(OptionsFor(db.target(), centers));
+  ServerOptions options = OptionsFor(db.target(), centers);
+  options.pool = 3;  // PostgreSQL: fewer connections than clients; saves wait for one
+  RunningServer server(options);
   constexpr int kSaves = 30;
   std::atomic<int> failures{0};
   std::vector<std::thread> clients;
@@ -117,6 +119,12 @@ TEST_P(Concurrency, ManyClientsLoseAndInterleaveNothing) {
   }
   for (auto& c : clients) c.join();
   EXPECT_EQ(failures, 0);
+  if (GetParam() == Backend::PostgreSQL) {
+    const auto held = db.Query(
+        "SELECT count(*) BETWEEN 1 AND 3 FROM pg_stat_activity WHERE application_name = "
+        "'harnolfees-server'");
+    EXPECT_EQ(held, std::vector<std::string>{"t"});
+  }
   for (int t = 1; t <= 8; ++t) {
     auto rows = db.Query(
         "SELECT EffectivityDate, ExpirationDate, MembershipRenewalFee FROM "
