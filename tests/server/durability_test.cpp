@@ -10,6 +10,7 @@
 #include <mutex>
 #include <set>
 
+#include "database_session.hpp"
 #include "server_test_util.hpp"
 #include "values.hpp"
 
@@ -144,6 +145,25 @@ TEST_P(Concurrency, ManyClientsLoseAndInterleaveNothing) {
       }
     }
   }
+}
+
+// A load document is read from one snapshot: a save committed while it is
+// being read shows in the next document, not half in this one.
+TEST_P(Concurrency, ALoadReadsOneSnapshot) {
+  const TestDatabase db(GetParam());
+  auto database = OpenDatabase(DatabaseOptions{db.target()});
+  database->EnsureCenter(1, "center 1", false);
+  auto count = [](Session& s) {
+    std::int64_t n = -1;
+    s.Run("SELECT count(*) FROM RenewalOptionFee", [&](const Row& r) { n = r.Int(0); });
+    return n;
+  };
+  database->InTransaction(false, [&](Session& s) {
+    EXPECT_EQ(count(s), 0);
+    EXPECT_TRUE(database->Execute(ParseStatementText(InsertRenewalOption(1, 1)).statements).ok());
+    EXPECT_EQ(count(s), 0);
+  });
+  database->InTransaction(false, [&](Session& s) { EXPECT_EQ(count(s), 1); });
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, Concurrency, AllBackends(), BackendName);
