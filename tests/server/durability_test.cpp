@@ -123,7 +123,7 @@ TEST_P(Concurrency, ManyClientsLoseAndInterleaveNothing) {
   if (GetParam() == Backend::PostgreSQL) {
     const auto held = db.Query(
         "SELECT count(*) BETWEEN 1 AND 3 FROM pg_stat_activity WHERE application_name = "
-        "'harnolfees-server'");
+        "'harnolfees-server' AND datname = current_database()");
     EXPECT_EQ(held, std::vector<std::string>{"t"});
   }
   for (int t = 1; t <= 8; ++t) {
