@@ -460,8 +460,10 @@ PgDatabase::~PgDatabase() = default;
 
 std::unique_ptr<PgConnection> PgDatabase::Acquire() {
   std::unique_lock lock(mutex_);
+  // A request waits for a connection as long as for a statement, and at
+  // least ten seconds.
   const auto deadline = std::chrono::steady_clock::now() +
-                        std::chrono::milliseconds(std::max(1000, options_.statementTimeoutMs));
+                        std::chrono::milliseconds(std::max(10000, options_.statementTimeoutMs));
   for (;;) {
     while (!idle_.empty()) {
       auto c = std::move(idle_.back());
@@ -534,7 +536,7 @@ ExecOutcome PgDatabase::RunOnce(PgConnection& c, const std::vector<ParsedStateme
   const std::string now = Timestamp::Now().ToStorage();
   // One statement runs alone, in a transaction of its own; two share one.
   const bool together = statements.size() > 1;
-  bool begun = false;  // a command of this text has reached the server
+  bool begun = false;  // a command of this text may have reached the server
   std::string which;
   try {
     if (together) {
