@@ -1,29 +1,24 @@
-// The fee database behind the page: SQLite in WAL mode.
+// The fee database behind the page. Two backends share this interface:
 //
-// Writes go through the only writing connection. Statement texts that arrive
-// together are committed together (group commit): the request thread that
-// finds the connection idle runs every text waiting at that moment, each
-// inside its own savepoint so that a failing text is undone alone, and no
-// text is confirmed before the COMMIT that holds it has returned. With
-// synchronous FULL that COMMIT has reached the disk.
-// Reads (load documents) use a small pool of read-only connections, each
-// reading one consistent snapshot.
+//  - SQLite (a file path): one writing connection with group commit, a pool
+//    of read-only connections; see sqlite_database.hpp.
+//  - PostgreSQL (a postgresql:// or postgres:// URI, or a libpq key=value
+//    text): a pool of connections, so that several servers can share one
+//    database; see pg_database.hpp.
+//
+// The statement grammar, its bound parameters, the refusal of an UPDATE or
+// DELETE that matches no row, access control and the load document are the
+// same for both.
 #pragma once
 
-#include <condition_variable>
 #include <cstdint>
-#include <deque>
+#include <functional>
 #include <memory>
-#include <mutex>
 #include <stdexcept>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "statement.hpp"
-
-struct sqlite3;
-struct sqlite3_stmt;
 
 namespace harnolfees::server {
 
@@ -35,12 +30,17 @@ class DatabaseError : public std::runtime_error {
 enum class Synchronous { Full, Normal };
 
 struct DatabaseOptions {
-  std::string path;
+  std::string path;  // SQLite file, or PostgreSQL connection text
   Synchronous synchronous = Synchronous::Full;
   int busyTimeoutMs = 10000;
   int readers = 4;
-  // Most statement texts committed by one COMMIT.
+  // Most statement texts committed by one COMMIT (SQLite).
   std::size_t maxBatch = 64;
+  // PostgreSQL: most connections held, seconds allowed to connect, and
+  // milliseconds one statement may run (0: no limit).
+  int pool = 8;
+  int connectTimeoutS = 5;
+  int statementTimeoutMs = 10000;
 };
 
 struct ExecOutcome {
@@ -50,12 +50,14 @@ struct ExecOutcome {
   bool ok() const { return status == Status::Ok; }
 };
 
+// The schema version this server writes.
+inline constexpr int kSchemaVersion = 2;
+
+class Session;
+
 class Database {
  public:
-  // Opens (creating when needed) the database, its schema and lookup lists.
-  // Throws DatabaseError.
-  explicit Database(DatabaseOptions options);
-  ~Database();
+  virtual ~Database() = default;
   Database(const Database&) = delete;
   Database& operator=(const Database&) = delete;
 
@@ -66,48 +68,40 @@ class Database {
   void FillDemo();
 
   // Runs the statements of one posted text, all or nothing. Thread safe.
-  ExecOutcome Execute(std::vector<ParsedStatement> statements);
+  virtual ExecOutcome Execute(std::vector<ParsedStatement> statements) = 0;
 
-  // The load document of a center; an unknown center gives the lookup lists
-  // and no records. Thread safe.
+  // The load document of a center, read from one consistent snapshot; an
+  // unknown center gives the lookup lists and no records. Thread safe.
   std::string LoadDocument(std::int64_t center);
+
+  // Whether the database answers now; `why` says what went wrong.
+  virtual bool Answers(std::string& why) = 0;
+
+  // The users-file lines kept in the table Users. Throws DatabaseError.
+  std::vector<std::string> UserEntries();
+
+  // Copies every row of `source` into this database in one transaction and
+  // returns the number of rows copied. The centers and fee tables here must
+  // be empty; the lookup lists are replaced by those of the source.
+  std::int64_t CopyFrom(Database& source);
 
   const DatabaseOptions& options() const { return options_; }
 
- private:
-  struct Job {
-    std::vector<ParsedStatement> statements;
-    ExecOutcome outcome;
-    bool done = false;  // guarded by queueMutex_
-  };
-  struct Reader;
+  // Runs `work` on one connection inside one transaction: a consistent
+  // read-only snapshot, or a writing transaction. Commits when `work`
+  // returns, rolls back when it throws. Throws DatabaseError.
+  virtual void InTransaction(bool write, const std::function<void(Session&)>& work) = 0;
 
-  void RunBatch(std::vector<Job*>& batch);
-  ExecOutcome RunJob(const std::vector<ParsedStatement>& statements, const std::string& now);
-  sqlite3_stmt* WriterStatement(int shape);
-  // Runs one of the writer's transaction statements (BEGIN IMMEDIATE,
-  // SAVEPOINT, ...), prepared once: each save runs several of them, and
-  // compiling them every time would cost more than the save itself.
-  bool RunControl(const char* sql);
-  std::unique_ptr<Reader> AcquireReader();
-  void ReleaseReader(std::unique_ptr<Reader> reader);
-
+ protected:
+  explicit Database(DatabaseOptions options) : options_(std::move(options)) {}
   DatabaseOptions options_;
-  // The writing connection is opened without SQLite's own mutex; this one
-  // keeps the writer thread and the start-up work (centers, demo) apart.
-  std::mutex connectionMutex_;
-  sqlite3* writer_ = nullptr;
-  std::vector<sqlite3_stmt*> shapeStatements_;
-  sqlite3_stmt* centerExists_ = nullptr;
-  std::vector<std::pair<std::string, sqlite3_stmt*>> controlStatements_;
-
-  std::mutex queueMutex_;
-  std::condition_variable batchDone_;
-  std::deque<Job*> queue_;
-  bool writing_ = false;  // a request thread is running a batch
-
-  std::mutex readersMutex_;
-  std::vector<std::unique_ptr<Reader>> readers_;
 };
+
+// Whether the text names a PostgreSQL database rather than a SQLite file.
+bool IsPostgresTarget(const std::string& target);
+
+// Opens the database that options.path names (creating or upgrading its
+// schema and lookup lists). Throws DatabaseError.
+std::unique_ptr<Database> OpenDatabase(const DatabaseOptions& options);
 
 }  // namespace harnolfees::server

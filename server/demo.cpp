@@ -1,43 +1,15 @@
 // Demonstration schedules: three centers with a few years of history on
 // every tab, so that a fresh installation shows something real.
-#include <sqlite3.h>
-
 #include <array>
 #include <string>
 #include <variant>
 #include <vector>
 
 #include "database.hpp"
+#include "database_session.hpp"
 
 namespace harnolfees::server {
 namespace {
-
-using Cell = std::variant<std::monostate, std::int64_t, std::string>;
-
-class Inserter {
- public:
-  explicit Inserter(sqlite3* db) : db_(db) {}
-  void Run(const char* sql, const std::vector<Cell>& cells) {
-    sqlite3_stmt* st = nullptr;
-    if (sqlite3_prepare_v2(db_, sql, -1, &st, nullptr) != SQLITE_OK) {
-      throw DatabaseError(std::string("demo: ") + sqlite3_errmsg(db_));
-    }
-    for (std::size_t i = 0; i < cells.size(); ++i) {
-      const int index = static_cast<int>(i) + 1;
-      if (const auto* n = std::get_if<std::int64_t>(&cells[i])) {
-        sqlite3_bind_int64(st, index, *n);
-      } else if (const auto* s = std::get_if<std::string>(&cells[i])) {
-        sqlite3_bind_text(st, index, s->c_str(), -1, SQLITE_TRANSIENT);
-      }
-    }
-    const int rc = sqlite3_step(st);
-    sqlite3_finalize(st);
-    if (rc != SQLITE_DONE) throw DatabaseError(std::string("demo: ") + sqlite3_errmsg(db_));
-  }
-
- private:
-  sqlite3* db_;
-};
 
 // Dollars and cents to money units (ten-thousandths).
 std::int64_t Cents(std::int64_t cents) { return cents * 100; }
@@ -53,7 +25,7 @@ struct DemoCenter {
 
 }  // namespace
 
-void Database::FillDemo() {
+void FillDemoRows(Session& session) {
   static constexpr std::array<DemoCenter, 3> kCenters{{{1, "Harnol Downtown", true, 100},
                                                        {2, "Harnol Lakeside", false, 85},
                                                        {3, "Harnol Airport", true, 120}}};
@@ -63,59 +35,53 @@ void Database::FillDemo() {
                                                       "2005-06-30 23:59:59", ""};
   const std::string updated = "2005-06-15 10:30:00";
 
-  std::lock_guard lock(connectionMutex_);
-  sqlite3_stmt* probe = nullptr;
-  sqlite3_prepare_v2(writer_, "SELECT count(*) FROM Centers WHERE CenterID IN (1, 2, 3)", -1,
-                     &probe, nullptr);
-  const bool present = probe && sqlite3_step(probe) == SQLITE_ROW && sqlite3_column_int(probe, 0);
-  sqlite3_finalize(probe);
+  bool present = false;
+  session.Run("SELECT count(*) FROM Centers WHERE CenterID IN (1, 2, 3)",
+              [&](const Row& r) { present = r.Int(0) != 0; });
   if (present) return;
-
-  if (sqlite3_exec(writer_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK) {
-    throw DatabaseError(std::string("demo: ") + sqlite3_errmsg(writer_));
-  }
-  try {
-    Inserter ins(writer_);
+  {
+    auto ins = [&session](const char* sql, const std::vector<Cell>& cells) {
+      session.Run(sql, cells);
+    };
     for (const DemoCenter& c : kCenters) {
       auto price = [&c](std::int64_t cents) { return Cents(cents * c.percent / 100); };
-      ins.Run("INSERT INTO Centers (CenterID, Name, ShowTravelOption) VALUES (?1, ?2, ?3)",
-              {c.id, std::string(c.name), std::int64_t{c.travel ? 1 : 0}});
+      ins("INSERT INTO Centers (CenterID, Name, ShowTravelOption) VALUES (?1, ?2, ?3)",
+          {c.id, std::string(c.name), std::int64_t{c.travel ? 1 : 0}});
       for (std::size_t i = 0; i < kDates.size(); ++i) {
         const auto k = static_cast<std::int64_t>(i);
         const std::string date = Date(kDates[i]);
         static constexpr std::array<std::int64_t, 4> kTerms{12, 24, 36, 12};
         static constexpr std::array<const char*, 4> kRoyalty{"0.075", "0.08", "0.085", "0.09"};
         static constexpr std::array<const char*, 4> kReserve{"0.05", "0.05", "0.04", "0.045"};
-        ins.Run("INSERT INTO MembershipFee VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8)",
-                {c.id, date, price(39900 + 5000 * k), kTerms[i], std::string(kRoyalty[i]),
-                 price(25000 + 2500 * k), std::string(kReserve[i]), updated});
-        ins.Run("INSERT INTO ValuePlusFee VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7)",
-                {c.id, date, price(14900 + 1000 * k), price(6000 + 500 * k), price(4000),
-                 price(1500), updated});
-        ins.Run(
-            "INSERT INTO ValuePlusRenewalFee VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7)",
+        ins("INSERT INTO MembershipFee VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8)",
+            {c.id, date, price(39900 + 5000 * k), kTerms[i], std::string(kRoyalty[i]),
+             price(25000 + 2500 * k), std::string(kReserve[i]), updated});
+        ins("INSERT INTO ValuePlusFee VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7)",
+            {c.id, date, price(14900 + 1000 * k), price(6000 + 500 * k), price(4000), price(1500),
+             updated});
+        ins("INSERT INTO ValuePlusRenewalFee VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7)",
             {c.id, date, price(9900 + 500 * k), price(4000), price(2500), price(1000), updated});
-        ins.Run("INSERT INTO RenewalOptionFee VALUES (?1, ?2, ?3, ?4)",
-                {c.id, date, price(4900 + 500 * k), updated});
+        ins("INSERT INTO RenewalOptionFee VALUES (?1, ?2, ?3, ?4)",
+            {c.id, date, price(4900 + 500 * k), updated});
         static constexpr std::array<std::array<const char*, 3>, 4> kApr{
             {{"0.1299", "0.1499", "0.0999"},
              {"0.1249", "0.1449", "0.0899"},
              {"0.1199", "0.1399", "0.0799"},
              {"0.1299", "0.1525", "0"}}};
         for (std::int64_t type = 1; type <= 3; ++type) {
-          ins.Run("INSERT INTO BetaAPR VALUES (?1, ?2, ?3, ?4, ?5)",
-                  {c.id, date, std::string(kApr[i][static_cast<std::size_t>(type - 1)]), type,
-                   updated});
+          ins("INSERT INTO BetaAPR VALUES (?1, ?2, ?3, ?4, ?5)",
+              {c.id, date, std::string(kApr[i][static_cast<std::size_t>(type - 1)]), type,
+               updated});
         }
         for (std::int64_t type = 0; type <= 3; ++type) {
-          ins.Run("INSERT INTO BetaProcessingFee VALUES (?1, ?2, ?3, ?4, ?5)",
-                  {c.id, type, date, price(2500 + 500 * type + 250 * k), updated});
+          ins("INSERT INTO BetaProcessingFee VALUES (?1, ?2, ?3, ?4, ?5)",
+              {c.id, type, date, price(2500 + 500 * type + 250 * k), updated});
         }
         static constexpr std::array<const char*, 3> kBetaReserve{"0.1", "0.125", "0.15"};
         for (std::int64_t type = 0; type <= 2; ++type) {
-          ins.Run("INSERT INTO BetaReserve VALUES (?1, ?2, ?3, ?4, ?5, ?6)",
-                  {c.id, type, type + 1 + (k % 2), date,
-                   std::string(kBetaReserve[static_cast<std::size_t>(type)]), updated});
+          ins("INSERT INTO BetaReserve VALUES (?1, ?2, ?3, ?4, ?5, ?6)",
+              {c.id, type, type + 1 + (k % 2), date,
+               std::string(kBetaReserve[static_cast<std::size_t>(type)]), updated});
         }
         // Renewal fees keep their history: each record expires one second
         // before its successor takes effect.
@@ -129,23 +95,23 @@ void Database::FillDemo() {
             travels = {level == 4 ? 1 : 0};
           }
           for (std::int64_t t : travels) {
-            ins.Run("INSERT INTO MembershipRenewalFee VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8)",
-                    {c.id, date, price(19900 + 5000 * level + 2500 * t + 1000 * k),
-                     std::string(kShare[i]), level, t, updated, expiry});
+            ins("INSERT INTO MembershipRenewalFee VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8)",
+                {c.id, date, price(19900 + 5000 * level + 2500 * t + 1000 * k),
+                 std::string(kShare[i]), level, t, updated, expiry});
           }
         }
       }
       // Bank accounts: an operating account replaced in 2004, a payroll account.
-      ins.Run("INSERT INTO BankAccount VALUES (?1, 1, ?2, ?3, ?4, 30, ?5, ?6, ?7)",
-              {c.id, Date("2002-01-01"), std::string("021000021"),
-               std::string("4410") + std::to_string(c.id) + "7720", Date("2001-12-15"),
-               Date("2004-01-31"), updated});
-      ins.Run("INSERT INTO BankAccount VALUES (?1, 1, ?2, ?3, ?4, 15, ?5, NULL, ?6)",
-              {c.id, Date("2004-01-01"), std::string("026009593"),
-               std::string("8830") + std::to_string(c.id) + "1145", Date("2003-12-01"), updated});
-      ins.Run("INSERT INTO BankAccount VALUES (?1, 2, ?2, ?3, ?4, 7, ?5, NULL, ?6)",
-              {c.id, Date("2003-01-01"), std::string("021000021"),
-               std::string("5520") + std::to_string(c.id) + "3390", Date("2002-11-20"), updated});
+      ins("INSERT INTO BankAccount VALUES (?1, 1, ?2, ?3, ?4, 30, ?5, ?6, ?7)",
+          {c.id, Date("2002-01-01"), std::string("021000021"),
+           std::string("4410") + std::to_string(c.id) + "7720", Date("2001-12-15"),
+           Date("2004-01-31"), updated});
+      ins("INSERT INTO BankAccount VALUES (?1, 1, ?2, ?3, ?4, 15, ?5, NULL, ?6)",
+          {c.id, Date("2004-01-01"), std::string("026009593"),
+           std::string("8830") + std::to_string(c.id) + "1145", Date("2003-12-01"), updated});
+      ins("INSERT INTO BankAccount VALUES (?1, 2, ?2, ?3, ?4, 7, ?5, NULL, ?6)",
+          {c.id, Date("2003-01-01"), std::string("021000021"),
+           std::string("5520") + std::to_string(c.id) + "3390", Date("2002-11-20"), updated});
       // Sales taxes, five levels, two records each.
       static constexpr std::array<std::array<const char*, 2>, 5> kTax{{{"0", "0"},
                                                                        {"0.0625", "0.065"},
@@ -155,18 +121,12 @@ void Database::FillDemo() {
       for (std::int64_t type = 1; type <= 5; ++type) {
         for (std::size_t r = 0; r < 2; ++r) {
           const std::string rate = kTax[static_cast<std::size_t>(type - 1)][r];
-          ins.Run("INSERT INTO SalesTax VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7)",
-                  {c.id, type, Date(r == 0 ? "2002-01-01" : "2004-07-01"), rate,
-                   type == 2 ? std::string("0") : rate, rate, updated});
+          ins("INSERT INTO SalesTax VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7)",
+              {c.id, type, Date(r == 0 ? "2002-01-01" : "2004-07-01"), rate,
+               type == 2 ? std::string("0") : rate, rate, updated});
         }
       }
     }
-    if (sqlite3_exec(writer_, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK) {
-      throw DatabaseError(std::string("demo: ") + sqlite3_errmsg(writer_));
-    }
-  } catch (...) {
-    sqlite3_exec(writer_, "ROLLBACK", nullptr, nullptr, nullptr);
-    throw;
   }
 }
 

@@ -1,4 +1,5 @@
-// harnolfees-server: the fee page "TermFeesAX.asp" in front of SQLite.
+// harnolfees-server: the fee page "TermFeesAX.asp" in front of SQLite or
+// PostgreSQL.
 #include <pthread.h>
 
 #include <csignal>
@@ -32,6 +33,29 @@ int HashPassword(const std::vector<std::string>& args) {
   return 0;
 }
 
+// --init and --copy-from: database work without serving.
+int Prepare(const harnolfees::server::ServerOptions& options) {
+  using namespace harnolfees::server;
+  auto db = OpenDatabase(DatabaseOptionsFor(options));
+  for (const CenterOption& c : options.centers) {
+    db->EnsureCenter(c.id, "Center " + std::to_string(c.id), c.showTravelOption);
+  }
+  if (options.demo) db->FillDemo();
+  if (!options.copyFrom.empty()) {
+    if (IsPostgresTarget(options.copyFrom)) {
+      std::cerr << "harnolfees-server: --copy-from takes a SQLite file\n";
+      return 2;
+    }
+    DatabaseOptions from;
+    from.path = options.copyFrom;
+    auto source = OpenDatabase(from);
+    const std::int64_t rows = db->CopyFrom(*source);
+    std::cout << "copied " << rows << " rows from " << options.copyFrom << '\n';
+  }
+  std::cout << "the database holds schema version " << kSchemaVersion << '\n';
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -49,6 +73,7 @@ int main(int argc, char** argv) {
       return 2;
     }
     ServerOptions options = std::get<ServerOptions>(std::move(parsed));
+    if (options.init || !options.copyFrom.empty()) return Prepare(options);
 
     // SIGINT and SIGTERM stop the server in an orderly way; a thread waits
     // for them so that no handler runs inside the request threads.

@@ -105,14 +105,25 @@ std::string LocalTimeStamp() {
 }  // namespace
 
 const char* const kUsage =
-    "usage: harnolfees-server --db FILE [--listen HOST:PORT] [--users FILE] [--demo]\n"
+    "usage: harnolfees-server --db FILE|URI [--listen HOST:PORT] [--users FILE|db] [--demo]\n"
     "                         [--center ID[:travel]]... [--synchronous full|normal]\n"
-    "                         [--threads N] [--max-failed-logins N] [--quiet]\n"
+    "                         [--threads N] [--max-failed-logins N] [--pool N]\n"
+    "                         [--connect-timeout S] [--statement-timeout MS] [--quiet]\n"
+    "       harnolfees-server --db FILE|URI --init [--demo] [--center ID[:travel]]...\n"
+    "       harnolfees-server --db URI --copy-from FILE\n"
     "       harnolfees-server --hash-password NAME READ-CENTERS WRITE-CENTERS\n"
     "\n"
     "  --db FILE          SQLite database; created with its schema and lookup lists\n"
+    "  --db URI           PostgreSQL database (postgresql://user@host:port/name, or libpq\n"
+    "                     key=value text; PG* variables and ~/.pgpass apply)\n"
+    "  --init             create or upgrade the schema, add centers and demo data, and end\n"
+    "  --copy-from FILE   copy every row of a SQLite database into --db, and end\n"
+    "  --pool N           PostgreSQL connections at most (default 8)\n"
+    "  --connect-timeout S    seconds to connect to PostgreSQL (default 5)\n"
+    "  --statement-timeout MS milliseconds a statement may run (default 10000; 0: no limit)\n"
     "  --listen HOST:PORT address to listen on (default 127.0.0.1:8080; port 0 picks one)\n"
     "  --users FILE       require HTTP Basic credentials of the users in FILE\n"
+    "                     (\"db\": of the users in the database's table Users)\n"
     "                     (without it the server listens on loopback addresses only)\n"
     "  --demo             fill centers 1 to 3 with demonstration schedules\n"
     "  --center ID[:travel] add a center (with the travel option shown)\n"
@@ -202,6 +213,19 @@ std::variant<ServerOptions, std::string> ParseCommandLine(const std::vector<std:
       if (!id || *id > 2147483647) return "--center needs ID[:travel]";
       c.id = *id;
       o.centers.push_back(c);
+    } else if (a == "--pool" || a == "--connect-timeout" || a == "--statement-timeout") {
+      if (!value(v)) return a + " needs a number";
+      auto n = ParseCenter(v);
+      const std::int64_t least = a == "--statement-timeout" ? 0 : 1;
+      if (!n || *n < least || *n > 3600000) return a + " needs a number";
+      int& field = a == "--pool"              ? o.pool
+                   : a == "--connect-timeout" ? o.connectTimeoutS
+                                              : o.statementTimeoutMs;
+      field = static_cast<int>(*n);
+    } else if (a == "--init") {
+      o.init = true;
+    } else if (a == "--copy-from") {
+      if (!value(o.copyFrom)) return "--copy-from needs a file";
     } else {
       return "unknown option " + a;
     }
@@ -210,13 +234,27 @@ std::variant<ServerOptions, std::string> ParseCommandLine(const std::vector<std:
   return o;
 }
 
+DatabaseOptions DatabaseOptionsFor(const ServerOptions& options) {
+  DatabaseOptions d;
+  d.path = options.database;
+  d.synchronous = options.synchronous;
+  d.pool = options.pool;
+  d.connectTimeoutS = options.connectTimeoutS;
+  d.statementTimeoutMs = options.statementTimeoutMs;
+  return d;
+}
+
 FeeServer::FeeServer(ServerOptions options) : options_(std::move(options)) {
-  if (!options_.usersFile.empty()) users_ = UserDirectory::Load(options_.usersFile);
+  if (!options_.usersFile.empty() && options_.usersFile != "db") {
+    users_ = UserDirectory::Load(options_.usersFile);
+  }
   brake_ = std::make_unique<LoginBrake>(options_.maxFailedLogins, options_.loginPause);
-  DatabaseOptions dbo;
-  dbo.path = options_.database;
-  dbo.synchronous = options_.synchronous;
-  db_ = std::make_unique<Database>(dbo);
+  db_ = OpenDatabase(DatabaseOptionsFor(options_));
+  if (options_.usersFile == "db") {
+    std::string entries;
+    for (const std::string& e : db_->UserEntries()) entries += e + '\n';
+    users_ = UserDirectory::Parse(entries, "the table Users");
+  }
   for (const CenterOption& c : options_.centers) {
     db_->EnsureCenter(c.id, "Center " + std::to_string(c.id), c.showTravelOption);
   }
@@ -356,6 +394,16 @@ void FeeServer::Install() {
 
   svr.Get(".*", [this, authenticate](const httplib::Request& req, httplib::Response& res) {
     tNote.kind = "LOAD";
+    if (req.path == "/health") {
+      // The reason stays out of the reply: it may name the database's host.
+      std::string why;
+      if (db_->Answers(why)) {
+        Reply(res, 200, "ok: the database answers", "ok");
+      } else {
+        Reply(res, 503, "failed: the database does not answer", "failed");
+      }
+      return;
+    }
     if (!IsFeePage(req.path)) {
       Reply(res, 404, "not found: the fee page is TermFeesAX.asp", "notfound");
       return;

@@ -31,7 +31,7 @@ struct ServerOptions {
   std::string database;
   std::string host = "127.0.0.1";
   int port = 8080;        // 0 picks a free port
-  std::string usersFile;  // empty: no access control, loopback only
+  std::string usersFile;  // empty: no access control, loopback only; "db": the table Users
   bool demo = false;
   Synchronous synchronous = Synchronous::Full;
   int threads = 16;
@@ -51,7 +51,17 @@ struct ServerOptions {
   int maxFailedLogins = 10;
   std::chrono::seconds loginPause{60};
   std::ostream* log = nullptr;  // one line per request; nullptr for none
+  // PostgreSQL: connections held, seconds to connect, milliseconds a
+  // statement may run.
+  int pool = 8;
+  int connectTimeoutS = 5;
+  int statementTimeoutMs = 10000;
+  bool init = false;     // make or upgrade the schema (and centers, demo), then end
+  std::string copyFrom;  // copy this SQLite database's rows into --db, then end
 };
+
+// The database options that the server options give.
+DatabaseOptions DatabaseOptionsFor(const ServerOptions& options);
 
 // The command line of harnolfees-server. The text of the variant is an error
 // message for the user.

@@ -24,26 +24,38 @@ const std::string kInsert20 =
     " INSERT INTO RenewalOptionFee ( CenterID, EffectivityDate, RenewalOptionFee, "
     "RecordLastUpdated)  VALUES (20, '03/15/2004', 49,  GETDATE()) ";
 
-class AccessTest : public ::testing::Test {
+// The users come from a users file on SQLite and from the database's table
+// Users (--users db) on PostgreSQL, where several servers share them.
+class AccessTest : public ::testing::TestWithParam<Backend> {
  protected:
   void SetUp() override {
-    const std::string users = dir_.File("users");
-    std::ofstream f(users);
-    f << "# fee page users\n\n"
-      << UserDirectory::MakeEntry("alice", "s3cret", "12", "12", 1000) << "\n"
-      << UserDirectory::MakeEntry("bob", "pa:ss word", "*", "", 1000) << "\r\n"
-      << UserDirectory::MakeEntry("carol", "x", "", "20,21", 1000) << "\n";
-    f.close();
-    ServerOptions o = OptionsFor(db_, {{12, false}, {20, true}});
-    o.usersFile = users;
+    const std::vector<std::string> entries = {
+        UserDirectory::MakeEntry("alice", "s3cret", "12", "12", 1000),
+        UserDirectory::MakeEntry("bob", "pa:ss word", "*", "", 1000),
+        UserDirectory::MakeEntry("carol", "x", "", "20,21", 1000)};
+    ServerOptions o = OptionsFor(db_.target(), {{12, false}, {20, true}});
+    if (GetParam() == Backend::SQLite) {
+      o.usersFile = db_.dir().File("users");
+      std::ofstream f(o.usersFile);
+      f << "# fee page users\n\n"
+        << entries[0] << "\n"
+        << entries[1] << "\r\n"
+        << entries[2] << "\n";
+    } else {
+      OpenDatabase(DatabaseOptionsFor(o));  // the schema, with its table Users
+      for (const std::string& e : entries) {
+        db_.Exec("INSERT INTO Users (Name, Entry) VALUES ('" + e.substr(0, e.find(':')) + "', '" +
+                 e + "')");
+      }
+      o.usersFile = "db";
+    }
     server_ = std::make_unique<RunningServer>(o);
   }
-  TempDir dir_;
-  std::string db_ = dir_.File("fees.db");
+  TestDatabase db_{GetParam()};
   std::unique_ptr<RunningServer> server_;
 };
 
-TEST_F(AccessTest, RequestsNeedValidCredentials) {
+TEST_P(AccessTest, RequestsNeedValidCredentials) {
   auto c = server_->Client();
   auto res = c->Get("/TermFeesAX.asp?Center=12");
   ASSERT_TRUE(res);
@@ -55,10 +67,10 @@ TEST_F(AccessTest, RequestsNeedValidCredentials) {
     EXPECT_EQ(server_->Get("/TermFeesAX.asp?Center=12", {{"Authorization", header}}).first, 401)
         << header;
   }
-  const std::string before = DumpDatabase(db_);
+  const std::string before = db_.Dump();
   EXPECT_EQ(server_->Post(kInsert12).first, 401);
   EXPECT_EQ(server_->Post(kInsert12, {{"Authorization", Basic("alice", "S3CRET")}}).first, 401);
-  EXPECT_EQ(DumpDatabase(db_), before);
+  EXPECT_EQ(db_.Dump(), before);
   // The right password works, twice (the second time from the remembered check).
   for (int i = 0; i < 2; ++i) {
     EXPECT_EQ(
@@ -72,7 +84,7 @@ TEST_F(AccessTest, RequestsNeedValidCredentials) {
       200);
 }
 
-TEST_F(AccessTest, UsersReachOnlyTheirCenters) {
+TEST_P(AccessTest, UsersReachOnlyTheirCenters) {
   const httplib::Headers alice{{"Authorization", Basic("alice", "s3cret")}};
   const httplib::Headers bob{{"Authorization", Basic("bob", "pa:ss word")}};
   const httplib::Headers carol{{"Authorization", Basic("carol", "x")}};
@@ -80,22 +92,24 @@ TEST_F(AccessTest, UsersReachOnlyTheirCenters) {
   EXPECT_EQ(status, 403);
   EXPECT_NE(body.find("may not read center 20"), std::string::npos) << body;
 
-  const std::string before = DumpDatabase(db_);
+  const std::string before = db_.Dump();
   auto forbidden = server_->Post(kInsert20, alice);
   EXPECT_EQ(forbidden.first, 403);
   EXPECT_NE(forbidden.second.find("may not change center 20"), std::string::npos);
   EXPECT_EQ(server_->Post(kInsert12, bob).first, 403);  // bob reads only
   // A text whose second statement names another center is refused whole.
   EXPECT_EQ(server_->Post(kInsert12 + "\r\n" + kInsert20, alice).first, 403);
-  EXPECT_EQ(DumpDatabase(db_), before);
+  EXPECT_EQ(db_.Dump(), before);
 
   EXPECT_EQ(server_->Post(kInsert12, alice).first, 200);
   EXPECT_EQ(server_->Post(kInsert20, carol).first, 200);
   EXPECT_EQ(server_->Get("/TermFeesAX.asp?Center=20", carol).first,
             200);  // writing implies reading
-  EXPECT_EQ(Query(db_, "SELECT CenterID FROM RenewalOptionFee ORDER BY 1"),
+  EXPECT_EQ(db_.Query("SELECT CenterID FROM RenewalOptionFee ORDER BY 1"),
             (std::vector<std::string>{"12", "20"}));
 }
+
+INSTANTIATE_TEST_SUITE_P(Backends, AccessTest, AllBackends(), BackendName);
 
 TEST(Access, AnUnknownNameCostsTheHashOfAWrongPassword) {
   auto users =

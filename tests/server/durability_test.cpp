@@ -10,6 +10,7 @@
 #include <mutex>
 #include <set>
 
+#include "database_session.hpp"
 #include "server_test_util.hpp"
 #include "values.hpp"
 
@@ -86,12 +87,15 @@ TEST(Durability, SigkillLosesNoConfirmedStatement) {
   EXPECT_NE(text.find("loopback"), std::string::npos);
 }
 
-TEST(Concurrency, ManyClientsLoseAndInterleaveNothing) {
-  TempDir dir;
-  const std::string db = dir.File("fees.db");
+class Concurrency : public ::testing::TestWithParam<Backend> {};
+
+TEST_P(Concurrency, ManyClientsLoseAndInterleaveNothing) {
+  const TestDatabase db(GetParam());
   std::vector<CenterOption> centers;
   for (int c = 1; c <= 8; ++c) centers.push_back({c, false});
-  RunningServer server(OptionsFor(db, centers));
+  ServerOptions options = OptionsFor(db.target(), centers);
+  options.pool = 3;  // PostgreSQL: fewer connections than clients; saves wait for one
+  RunningServer server(options);
   constexpr int kSaves = 30;
   std::atomic<int> failures{0};
   std::vector<std::thread> clients;
@@ -116,11 +120,17 @@ TEST(Concurrency, ManyClientsLoseAndInterleaveNothing) {
   }
   for (auto& c : clients) c.join();
   EXPECT_EQ(failures, 0);
+  if (GetParam() == Backend::PostgreSQL) {
+    const auto held = db.Query(
+        "SELECT count(*) BETWEEN 1 AND 3 FROM pg_stat_activity WHERE application_name = "
+        "'harnolfees-server' AND datname = current_database()");
+    EXPECT_EQ(held, std::vector<std::string>{"t"});
+  }
   for (int t = 1; t <= 8; ++t) {
-    auto rows = Query(db,
-                      "SELECT EffectivityDate, ExpirationDate, MembershipRenewalFee FROM "
-                      "MembershipRenewalFee WHERE CenterID = " +
-                          std::to_string(t) + " ORDER BY EffectivityDate");
+    auto rows = db.Query(
+        "SELECT EffectivityDate, ExpirationDate, MembershipRenewalFee FROM "
+        "MembershipRenewalFee WHERE CenterID = " +
+        std::to_string(t) + " ORDER BY EffectivityDate");
     ASSERT_EQ(rows.size(), static_cast<std::size_t>(kSaves));
     for (int i = 0; i < kSaves; ++i) {
       const auto& r = rows[static_cast<std::size_t>(i)];
@@ -136,6 +146,27 @@ TEST(Concurrency, ManyClientsLoseAndInterleaveNothing) {
     }
   }
 }
+
+// A load document is read from one snapshot: a save committed while it is
+// being read shows in the next document, not half in this one.
+TEST_P(Concurrency, ALoadReadsOneSnapshot) {
+  const TestDatabase db(GetParam());
+  auto database = OpenDatabase(DatabaseOptions{db.target()});
+  database->EnsureCenter(1, "center 1", false);
+  auto count = [](Session& s) {
+    std::int64_t n = -1;
+    s.Run("SELECT count(*) FROM RenewalOptionFee", [&](const Row& r) { n = r.Int(0); });
+    return n;
+  };
+  database->InTransaction(false, [&](Session& s) {
+    EXPECT_EQ(count(s), 0);
+    EXPECT_TRUE(database->Execute(ParseStatementText(InsertRenewalOption(1, 1)).statements).ok());
+    EXPECT_EQ(count(s), 0);
+  });
+  database->InTransaction(false, [&](Session& s) { EXPECT_EQ(count(s), 1); });
+}
+
+INSTANTIATE_TEST_SUITE_P(Backends, Concurrency, AllBackends(), BackendName);
 
 }  // namespace
 }  // namespace harnolfees::server::testing

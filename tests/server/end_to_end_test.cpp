@@ -1,5 +1,6 @@
-// The control's driver against the built server on SQLite: add, edit and
-// delete on several tabs, reload, and the database holds what the grid shows.
+// The control's driver against the built server on each backend: add, edit
+// and delete on several tabs, reload, and the database holds what the grid
+// shows.
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -16,12 +17,15 @@ std::size_t Count(const std::string& text, const std::string& what) {
   return n;
 }
 
-TEST(EndToEnd, TheDatabaseHoldsWhatTheGridShows) {
-  TempDir dir;
-  const std::string db = dir.File("fees.db");
-  ServerProcess server(HARNOLFEES_SERVER_PATH,
-                       {"--db", db, "--listen", "127.0.0.1:0", "--center", "30:travel", "--quiet"},
-                       {dir.File("server.log")});
+class EndToEnd : public ::testing::TestWithParam<Backend> {};
+
+TEST_P(EndToEnd, TheDatabaseHoldsWhatTheGridShows) {
+  const TestDatabase db(GetParam());
+  const TempDir& dir = db.dir();
+  ServerProcess server(
+      HARNOLFEES_SERVER_PATH,
+      {"--db", db.target(), "--listen", "127.0.0.1:0", "--center", "30:travel", "--quiet"},
+      {dir.File("server.log")});
   const std::string url = "\"http://127.0.0.1:" + std::to_string(server.port()) + "/\"";
   const std::string script = dir.File("operator.script");
   std::ofstream(script) << "load " << url << R"( 30 "2006-01-15"
@@ -92,25 +96,21 @@ dump
   EXPECT_EQ(Count(out, "\"event\":\"post\""), 9u);
   EXPECT_EQ(out.find("ERROR"), std::string::npos) << out.substr(0, 4000);
 
-  EXPECT_EQ(Query(db,
-                  "SELECT EffectivityDate, MembershipFee, Term, MembershipRoyalty, "
-                  "MinimumRoyalty, RoyaltyReserve FROM MembershipFee"),
+  EXPECT_EQ(db.Query("SELECT EffectivityDate, MembershipFee, Term, MembershipRoyalty, "
+                     "MinimumRoyalty, RoyaltyReserve FROM MembershipFee"),
             std::vector<std::string>{"2006-02-01 00:00:00|1205000|24|0.075|250000|0.05"});
-  EXPECT_EQ(Query(db, "SELECT EffectivityDate, RenewalOptionFee FROM RenewalOptionFee"),
+  EXPECT_EQ(db.Query("SELECT EffectivityDate, RenewalOptionFee FROM RenewalOptionFee"),
             std::vector<std::string>{"2006-02-01 00:00:00|550000"});
-  EXPECT_EQ(Query(db, "SELECT BetaAPR, BetaAPRTypeID FROM BetaAPR"),
+  EXPECT_EQ(db.Query("SELECT BetaAPR, BetaAPRTypeID FROM BetaAPR"),
             std::vector<std::string>{"0.0725|2"});
-  EXPECT_EQ(Query(db,
-                  "SELECT MembershipRenewalFee, CenterPortion, MemberAccessLevelID, "
-                  "TravelMembership, ExpirationDate FROM MembershipRenewalFee"),
+  EXPECT_EQ(db.Query("SELECT MembershipRenewalFee, CenterPortion, MemberAccessLevelID, "
+                     "TravelMembership, ExpirationDate FROM MembershipRenewalFee"),
             std::vector<std::string>{"3000000|0.4|3|1|NULL"});
-  EXPECT_EQ(Query(db,
-                  "SELECT Type, RoutingNumber, AccountNumber, SweepSpan, Opened, Closed FROM "
-                  "BankAccount"),
+  EXPECT_EQ(db.Query("SELECT Type, RoutingNumber, AccountNumber, SweepSpan, Opened, Closed FROM "
+                     "BankAccount"),
             std::vector<std::string>{"1|021000021|5550|10|2006-01-01 00:00:00|NULL"});
-  EXPECT_EQ(Query(db,
-                  "SELECT Type, EffectivityDate, Membership, Renewal, Merchandise FROM "
-                  "SalesTax"),
+  EXPECT_EQ(db.Query("SELECT Type, EffectivityDate, Membership, Renewal, Merchandise FROM "
+                     "SalesTax"),
             std::vector<std::string>{"3|2006-03-01 00:00:00|0.02|0.02|0.02"});
 
   // The reloaded record sets show the same.
@@ -127,6 +127,8 @@ dump
   EXPECT_EQ(dump.find("\"Effectivity\":\"2006-02-01T00:00:00\",\"Membership\":"),
             std::string::npos);  // the deleted sales tax
 }
+
+INSTANTIATE_TEST_SUITE_P(Backends, EndToEnd, AllBackends(), BackendName);
 
 }  // namespace
 }  // namespace harnolfees::server::testing

@@ -25,6 +25,7 @@
 
 #include "database.hpp"
 #include "server_test_util.hpp"
+#include "sqlite_database.hpp"
 #include "statement.hpp"
 
 namespace harnolfees::server::testing {
@@ -295,7 +296,7 @@ TEST(StorageFaults, WriteLockOfAnotherProcessReportsBusyThenRecovers) {
   const std::string path = dir.File("fees.db");
   DatabaseOptions options{path};
   options.busyTimeoutMs = 300;
-  Database db(options);
+  SqliteDatabase db(options);
   db.EnsureCenter(1, "center 1", false);
 
   {
@@ -321,7 +322,7 @@ TEST(StorageFaults, WriteLockOfAnotherProcessReportsBusyThenRecovers) {
   // A lock let go while a save waits: the save goes through when it can.
   DatabaseOptions patient{path};
   patient.busyTimeoutMs = 10000;
-  Database db2(patient);
+  SqliteDatabase db2(patient);
   LockHolder holder(path);
   ASSERT_TRUE(holder.locked());
   ExecOutcome later;

@@ -1,6 +1,6 @@
-// The fee page over HTTP, in front of a real SQLite database: statements of
-// every tab, the load document, failures that must not pass for success and
-// the injection corpus.
+// The fee page over HTTP, in front of a real database of each backend:
+// statements of every tab, the load document, failures that must not pass
+// for success and the injection corpus.
 #include <gtest/gtest.h>
 
 #include <pugixml.hpp>
@@ -10,10 +10,10 @@
 namespace harnolfees::server::testing {
 namespace {
 
-class PageTest : public ::testing::Test {
+class PageTest : public ::testing::TestWithParam<Backend> {
  protected:
   void SetUp() override {
-    server_ = std::make_unique<RunningServer>(OptionsFor(db_, {{12, true}, {20, false}}));
+    server_ = std::make_unique<RunningServer>(OptionsFor(db_.target(), {{12, true}, {20, false}}));
   }
   std::string Doc(int center) {
     return server_->Get("/TermFeesAX.asp?Center=" + std::to_string(center)).second;
@@ -24,8 +24,7 @@ class PageTest : public ::testing::Test {
     EXPECT_EQ(body, "") << statement;
   }
 
-  TempDir dir_;
-  std::string db_ = dir_.File("fees.db");
+  TestDatabase db_{GetParam()};
   std::unique_ptr<RunningServer> server_;
 };
 
@@ -43,7 +42,7 @@ std::vector<std::string> Records(const std::string& xml, const std::string& elem
   return out;
 }
 
-TEST_F(PageTest, SavesEditsAndDeletesOnEveryTabAndLoadsWhatWasSaved) {
+TEST_P(PageTest, SavesEditsAndDeletesOnEveryTabAndLoadsWhatWasSaved) {
   // Tab 1.
   Ok(" INSERT INTO MembershipFee ( CenterID, EffectivityDate, MembershipFee,  Term, "
      "MembershipRoyalty, MinimumRoyalty, RoyaltyReserve, RecordLastUpdated)  VALUES (12, "
@@ -138,7 +137,7 @@ TEST_F(PageTest, SavesEditsAndDeletesOnEveryTabAndLoadsWhatWasSaved) {
   EXPECT_NE(t8[1].find("Effectivity=2004-01-01T00:00:00;MembershipRenewalFee=25;"),
             std::string::npos);
   EXPECT_EQ(
-      Query(db_, "SELECT EffectivityDate, ExpirationDate FROM MembershipRenewalFee ORDER BY 1"),
+      db_.Query("SELECT EffectivityDate, ExpirationDate FROM MembershipRenewalFee ORDER BY 1"),
       (std::vector<std::string>{"2004-01-01 00:00:00|2004-06-30 23:59:59",
                                 "2004-07-01 00:00:00|NULL"}));
   auto t9 = Records(xml, "T9");
@@ -154,11 +153,11 @@ TEST_F(PageTest, SavesEditsAndDeletesOnEveryTabAndLoadsWhatWasSaved) {
             std::string::npos);
   EXPECT_TRUE(Records(xml, "T14").empty());
   // Money stays exact in the database.
-  EXPECT_EQ(Query(db_, "SELECT MinimumRoyalty FROM MembershipFee"),
+  EXPECT_EQ(db_.Query("SELECT MinimumRoyalty FROM MembershipFee"),
             std::vector<std::string>{"302500"});
 }
 
-TEST_F(PageTest, LoadDocumentCarriesTheLookupListsInIdentifierOrder) {
+TEST_P(PageTest, LoadDocumentCarriesTheLookupListsInIdentifierOrder) {
   const std::string xml = Doc(999);  // unknown center: lookups, no records
   pugi::xml_document doc;
   ASSERT_TRUE(doc.load_string(xml.c_str()));
@@ -204,10 +203,10 @@ TEST_F(PageTest, LoadDocumentCarriesTheLookupListsInIdentifierOrder) {
   EXPECT_EQ(server_->Get("/fees/termfeesax.ASP?center=12").first, 200);
 }
 
-TEST_F(PageTest, AFailureIsNeverConfirmed) {
+TEST_P(PageTest, AFailureIsNeverConfirmed) {
   Ok(" INSERT INTO RenewalOptionFee ( CenterID, EffectivityDate, RenewalOptionFee, "
      "RecordLastUpdated)  VALUES (12, '03/15/2004', 49,  GETDATE()) ");
-  const std::string before = DumpDatabase(db_);
+  const std::string before = db_.Dump();
   struct Case {
     std::string text;
     int status;
@@ -238,7 +237,7 @@ TEST_F(PageTest, AFailureIsNeverConfirmed) {
     EXPECT_EQ(status, c.status) << c.text << "\n" << body;
     EXPECT_NE(body.find(c.says), std::string::npos) << body;
   }
-  EXPECT_EQ(DumpDatabase(db_), before);
+  EXPECT_EQ(db_.Dump(), before);
 
   // A text of two statements whose second fails leaves the first undone.
   Ok(" UPDATE MembershipRenewalFee SET ExpirationDate = DATEADD(ss, -1, '01/01/2004') WHERE "
@@ -246,7 +245,7 @@ TEST_F(PageTest, AFailureIsNeverConfirmed) {
      "NULL\r\n INSERT INTO MembershipRenewalFee ( CenterID, EffectivityDate, "
      "MembershipRenewalFee, CenterPortion, MemberAccessLevelID, TravelMembership, "
      "RecordLastUpdated)  VALUES (12, '01/01/2004', 25, 0.4,3,1,  GETDATE()) ");
-  const std::string withRenewal = DumpDatabase(db_);
+  const std::string withRenewal = db_.Dump();
   auto [status, body] = server_->Post(
       " UPDATE MembershipRenewalFee SET ExpirationDate = DATEADD(ss, -1, '07/01/2004') WHERE "
       "CenterID = 12 AND MEmberAccessLevelID = 3 AND TravelMembership = 1 AND ExpirationDate IS "
@@ -256,7 +255,7 @@ TEST_F(PageTest, AFailureIsNeverConfirmed) {
       "isnull(TravelMembership,0) = 1 AND MemberAccessLevelID = 3");
   EXPECT_EQ(status, 409);
   EXPECT_EQ(body.rfind("record not found: statement 2:", 0), 0u) << body;
-  EXPECT_EQ(DumpDatabase(db_), withRenewal);
+  EXPECT_EQ(db_.Dump(), withRenewal);
 
   // The expiry and the reopening may match nothing.
   Ok(" UPDATE MembershipRenewalFee SET ExpirationDate = DATEADD(ss, -1, '07/01/2004') WHERE "
@@ -271,7 +270,7 @@ TEST_F(PageTest, AFailureIsNeverConfirmed) {
      "MemberAccessLevelID = 3)");
 }
 
-TEST_F(PageTest, RenewalFeeEditSparesItselfAndDeletionReopens) {
+TEST_P(PageTest, RenewalFeeEditSparesItselfAndDeletionReopens) {
   auto add = [&](const std::string& date, int level, const std::string& fee) {
     Ok(" UPDATE MembershipRenewalFee SET ExpirationDate = DATEADD(ss, -1, '" + date +
        "') WHERE CenterID = 12 AND MEmberAccessLevelID = " + std::to_string(level) +
@@ -290,9 +289,8 @@ TEST_F(PageTest, RenewalFeeEditSparesItselfAndDeletionReopens) {
      "='2/1/2005', MembershipRenewalFee = 23, CenterPortion = 0.5, MEmberAccessLevelID = 3, "
      "RecordLastUpdated = GETDATE()   WHERE  EffectivityDate = '1/1/2005' AND CenterID = 12 AND "
      "isnull(TravelMembership,0) = 0 AND MemberAccessLevelID = 3");
-  EXPECT_EQ(Query(db_,
-                  "SELECT EffectivityDate, MembershipRenewalFee, ExpirationDate FROM "
-                  "MembershipRenewalFee ORDER BY 1"),
+  EXPECT_EQ(db_.Query("SELECT EffectivityDate, MembershipRenewalFee, ExpirationDate FROM "
+                      "MembershipRenewalFee ORDER BY 1"),
             (std::vector<std::string>{"2004-01-01 00:00:00|200000|2004-12-31 23:59:59",
                                       "2005-02-01 00:00:00|230000|NULL"}));
   // Deleting the record in force, then reopening, puts its predecessor back in force.
@@ -305,14 +303,14 @@ TEST_F(PageTest, RenewalFeeEditSparesItselfAndDeletionReopens) {
      "dbo.MembershipRenewalFee.ExpirationDate = (SELECT MAX(ExpirationDate) FROM "
      "dbo.MembershipRenewalFee WHERE CenterID = 12 AND ExpirationDate IS NOT NULL AND "
      "MemberAccessLevelID = 3)");
-  EXPECT_EQ(Query(db_, "SELECT EffectivityDate, ExpirationDate FROM MembershipRenewalFee"),
+  EXPECT_EQ(db_.Query("SELECT EffectivityDate, ExpirationDate FROM MembershipRenewalFee"),
             std::vector<std::string>{"2004-01-01 00:00:00|NULL"});
 }
 
-TEST_F(PageTest, InjectionCorpusIsRefusedWithTheDatabaseUnchanged) {
+TEST_P(PageTest, InjectionCorpusIsRefusedWithTheDatabaseUnchanged) {
   Ok(" INSERT INTO RenewalOptionFee ( CenterID, EffectivityDate, RenewalOptionFee, "
      "RecordLastUpdated)  VALUES (12, '03/15/2004', 49,  GETDATE()) ");
-  const std::string before = DumpDatabase(db_);
+  const std::string before = db_.Dump();
   const std::string del =
       " DELETE FROM RENEWALOPTIONFEE WHERE   EffectivityDate = '3/15/2004' AND CenterID = 12";
   for (const RefusalCase& c : RefusalCorpus()) {
@@ -348,12 +346,12 @@ TEST_F(PageTest, InjectionCorpusIsRefusedWithTheDatabaseUnchanged) {
                          "application/x-www-form-urlencoded");
   ASSERT_TRUE(atLimit);
   EXPECT_EQ(atLimit->status, 400) << atLimit->body;
-  EXPECT_EQ(DumpDatabase(db_), before);
+  EXPECT_EQ(db_.Dump(), before);
   // The page still works afterwards.
   Ok(del);
 }
 
-TEST_F(PageTest, DecodesWindows1252) {
+TEST_P(PageTest, DecodesWindows1252) {
   // The control encodes byte by byte in Windows-1252: %E9 is "é".
   auto c = server_->Client();
   const std::string statement =
@@ -364,13 +362,15 @@ TEST_F(PageTest, DecodesWindows1252) {
                      "application/x-www-form-urlencoded");
   ASSERT_TRUE(res);
   EXPECT_EQ(res->status, 200) << res->body;
-  EXPECT_EQ(Query(db_, "SELECT AccountNumber FROM BankAccount"),
+  EXPECT_EQ(db_.Query("SELECT AccountNumber FROM BankAccount"),
             std::vector<std::string>{"N\xC2\xB0"
                                      "12\xC3\xA9"});
   EXPECT_NE(Doc(12).find("<AccountNumber>N\xC2\xB0"
                          "12\xC3\xA9</AccountNumber>"),
             std::string::npos);
 }
+
+INSTANTIATE_TEST_SUITE_P(Backends, PageTest, AllBackends(), BackendName);
 
 }  // namespace
 }  // namespace harnolfees::server::testing

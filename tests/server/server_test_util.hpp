@@ -23,8 +23,8 @@
 #include <vector>
 
 #include "server.hpp"
+#include "support/pg_cluster.hpp"
 #include "support/server_process.hpp"
-
 
 namespace harnolfees::server::testing {
 
@@ -99,6 +99,86 @@ inline std::string DumpDatabase(const std::string& path) {
   }
   return out;
 }
+
+// The database backends the server tests run on.
+enum class Backend { SQLite, PostgreSQL };
+
+inline std::string BackendName(const ::testing::TestParamInfo<Backend>& info) {
+  return info.param == Backend::SQLite ? "SQLite" : "PostgreSQL";
+}
+
+inline void PrintTo(Backend backend, std::ostream* os) {
+  *os << (backend == Backend::SQLite ? "SQLite" : "PostgreSQL");
+}
+
+inline auto AllBackends() { return ::testing::Values(Backend::SQLite, Backend::PostgreSQL); }
+
+// A new, empty fee database of one backend for one test: a file in a
+// temporary folder, or a database of its own in the shared PostgreSQL
+// cluster.
+class TestDatabase {
+ public:
+  explicit TestDatabase(Backend backend) : backend_(backend) {
+    if (backend == Backend::SQLite) {
+      target_ = dir_.File("fees.db");
+    } else {
+      auto& cluster = harnolfees::testing::PgCluster::Shared();
+      name_ = cluster.NewDatabase();
+      target_ = cluster.Uri(name_);
+    }
+  }
+  // A PostgreSQL database stays until its cluster goes: dropping one costs
+  // the cluster a checkpoint.
+  TestDatabase(const TestDatabase&) = delete;
+  TestDatabase& operator=(const TestDatabase&) = delete;
+
+  Backend backend() const { return backend_; }
+  // What --db takes.
+  const std::string& target() const { return target_; }
+  const TempDir& dir() const { return dir_; }
+
+  // The rows of a query, columns joined by "|", NULL as "NULL"; dates as
+  // "yyyy-mm-dd hh:mm:ss" on both backends.
+  std::vector<std::string> Query(const std::string& sql) const {
+    if (backend_ == Backend::SQLite) return testing::Query(target_, sql);
+    return harnolfees::testing::PgCluster::Shared().Query(name_, sql);
+  }
+  // Runs a statement that changes the database; fails the test on an error.
+  void Exec(const std::string& sql) const {
+    if (backend_ == Backend::PostgreSQL) {
+      const auto rows = Query(sql);
+      EXPECT_TRUE(rows.empty()) << sql << ": " << (rows.empty() ? "" : rows.front());
+      return;
+    }
+    sqlite3* db = nullptr;
+    sqlite3_open(target_.c_str(), &db);
+    char* error = nullptr;
+    EXPECT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &error), SQLITE_OK)
+        << sql << ": " << (error ? error : "");
+    sqlite3_free(error);
+    sqlite3_close(db);
+  }
+  // Every row of every table, sorted: equal dumps mean an unchanged database.
+  std::string Dump() const {
+    if (backend_ == Backend::SQLite) return DumpDatabase(target_);
+    std::string out;
+    for (const std::string& table :
+         Query("SELECT table_name FROM information_schema.tables WHERE table_schema = 'public' "
+               "ORDER BY 1")) {
+      out += "[" + table + "]\n";
+      for (const std::string& row : Query("SELECT * FROM " + table + " AS t ORDER BY t::text")) {
+        out += row + "\n";
+      }
+    }
+    return out;
+  }
+
+ private:
+  Backend backend_;
+  TempDir dir_;
+  std::string target_;
+  std::string name_;  // PostgreSQL: the database's name
+};
 
 // A fee server in the test process, on a free loopback port.
 class RunningServer {

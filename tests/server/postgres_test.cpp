@@ -1,0 +1,271 @@
+// What only a shared database server brings: two fee servers on one
+// database, an outage of PostgreSQL in the middle of a stream of saves,
+// statement time-outs; and the schema steps and the move of a SQLite
+// database's rows to PostgreSQL.
+#include <gtest/gtest.h>
+#include <libpq-fe.h>
+
+#include <atomic>
+#include <chrono>
+#include <latch>
+#include <mutex>
+#include <set>
+
+#include "server_test_util.hpp"
+#include "support/run_program.hpp"
+#include "values.hpp"
+
+namespace harnolfees::server::testing {
+namespace {
+
+using harnolfees::testing::PgCluster;
+using harnolfees::testing::RunProgram;
+using Clock = std::chrono::steady_clock;
+
+std::pair<int, std::string> PostTo(int port, const std::string& statement) {
+  httplib::Client c("127.0.0.1", port);
+  c.set_read_timeout(20, 0);
+  auto res = c.Post("/TermFeesAX.asp", "SQL=" + FormEncode(statement),
+                    "application/x-www-form-urlencoded");
+  if (!res) return {0, "no reply"};
+  return {res->status, res->body};
+}
+
+std::pair<int, std::string> GetFrom(int port, const std::string& target) {
+  httplib::Client c("127.0.0.1", port);
+  c.set_read_timeout(20, 0);
+  auto res = c.Get(target.c_str());
+  if (!res) return {0, "no reply"};
+  return {res->status, res->body};
+}
+
+// Day n of 2005 in the control's date text, and as the load document has it.
+std::string Day(int n) {
+  const auto t = Timestamp::FromParts(2005, 1, 1)->AddSeconds(std::int64_t{n} * 86400);
+  const std::string s = t->ToStorage();
+  return s.substr(5, 2) + "/" + s.substr(8, 2) + "/" + s.substr(0, 4);
+}
+std::string IsoDay(int n) {
+  return Timestamp::FromParts(2005, 1, 1)->AddSeconds(std::int64_t{n} * 86400)->ToIso();
+}
+
+std::string InsertRenewalOption(int center, int day) {
+  return " INSERT INTO RenewalOptionFee ( CenterID, EffectivityDate, RenewalOptionFee, "
+         "RecordLastUpdated)  VALUES (" +
+         std::to_string(center) + ", '" + Day(day) + "', " + std::to_string(day % 900) +
+         ".5,  GETDATE()) ";
+}
+
+TEST(TwoServers, OfTwoEditsOfOneRecordAtOnceExactlyOneIsConfirmed) {
+  const TestDatabase db(Backend::PostgreSQL);
+  const std::vector<std::string> args = {"--db",     db.target(), "--listen", "127.0.0.1:0",
+                                         "--center", "5",         "--quiet"};
+  ServerProcess first(HARNOLFEES_SERVER_PATH, args);
+  ServerProcess second(HARNOLFEES_SERVER_PATH, args);
+  ASSERT_EQ(PostTo(first.port(), InsertRenewalOption(5, 0)).first, 200);
+  int current = 0;
+  for (int round = 1; round <= 10; ++round) {
+    // Both operators hold the record with its date of now and move it to a
+    // date of their own, each through another server.
+    const std::array<int, 2> target{round * 2, round * 2 + 1};
+    const std::array<int, 2> ports{first.port(), second.port()};
+    std::array<std::pair<int, std::string>, 2> replies;
+    std::latch start(2);
+    std::vector<std::thread> operators;
+    for (int k = 0; k < 2; ++k) {
+      operators.emplace_back([&, k] {
+        const std::string update = " UPDATE RENEWALOPTIONFEE SET EffectivityDate = '" +
+                                   Day(target[k]) +
+                                   "', RenewalOptionFee = " + std::to_string(target[k]) +
+                                   ", RecordLastUpdated = GETDATE()   WHERE  EffectivityDate = '" +
+                                   Day(current) + "' AND CenterID = 5";
+        start.arrive_and_wait();
+        replies[k] = PostTo(ports[k], update);
+      });
+    }
+    for (auto& t : operators) t.join();
+    int confirmed = -1;
+    for (int k = 0; k < 2; ++k) {
+      if (replies[k].first == 200 && replies[k].second.empty()) {
+        EXPECT_EQ(confirmed, -1) << "round " << round << ": both edits were confirmed";
+        confirmed = k;
+      } else {
+        EXPECT_EQ(replies[k].first, 409) << replies[k].second;
+        EXPECT_EQ(replies[k].second.rfind("record not found", 0), 0u) << replies[k].second;
+      }
+    }
+    ASSERT_NE(confirmed, -1) << "round " << round << ": no edit was confirmed";
+    current = target[static_cast<std::size_t>(confirmed)];
+    EXPECT_EQ(db.Query("SELECT EffectivityDate, RenewalOptionFee FROM RenewalOptionFee"),
+              std::vector<std::string>{Timestamp::Parse(Day(current))->ToStorage() + "|" +
+                                       std::to_string(current * 10000)});
+  }
+  // Each server loads what the other saved.
+  for (int port : {first.port(), second.port()}) {
+    EXPECT_NE(GetFrom(port, "/TermFeesAX.asp?Center=5")
+                  .second.find("<Effectivity>" + IsoDay(current) + "</Effectivity>"),
+              std::string::npos);
+  }
+}
+
+TEST(PostgresOutage, ImmediateStopLosesNoConfirmedSaveAndTheServerReconnects) {
+  auto cluster = PgCluster::Create();  // its own: this test stops it
+  const std::string uri = cluster->Uri(cluster->NewDatabase());
+  ServerProcess server(HARNOLFEES_SERVER_PATH, {"--db", uri, "--listen", "127.0.0.1:0", "--center",
+                                                "1", "--quiet", "--connect-timeout", "2"});
+  std::mutex m;
+  std::set<int> confirmed;
+  std::atomic<int> failedAfterStop{0};
+  std::atomic<bool> stopped{false}, enough{false};
+  std::vector<std::thread> clients;
+  for (int t = 0; t < 4; ++t) {
+    clients.emplace_back([&, t] {
+      const auto deadline = Clock::now() + std::chrono::seconds(30);
+      for (int i = 0; i < 3000 && !enough && Clock::now() < deadline; ++i) {
+        const int day = t * 3000 + i;
+        auto [status, body] = PostTo(server.port(), InsertRenewalOption(1, day));
+        if (status == 200 && body.empty()) {
+          std::lock_guard lock(m);
+          confirmed.insert(day);
+        } else {
+          EXPECT_TRUE(status == 500 && body.rfind("failed: ", 0) == 0) << status << " " << body;
+          if (stopped) ++failedAfterStop;
+        }
+      }
+    });
+  }
+  const auto deadline = Clock::now() + std::chrono::seconds(20);
+  auto count = [&] {
+    std::lock_guard lock(m);
+    return confirmed.size();
+  };
+  while (count() < 200 && Clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  cluster->StopImmediately();  // in the middle of the stream
+  stopped = true;
+  while (failedAfterStop < 20 && Clock::now() < deadline + std::chrono::seconds(5)) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  enough = true;
+  for (auto& c : clients) c.join();
+  ASSERT_GE(count(), 200u);
+  ASSERT_GE(failedAfterStop, 20);
+
+  // During the outage: saves fail and /health says so.
+  auto [status, body] = PostTo(server.port(), InsertRenewalOption(2, 1));
+  EXPECT_EQ(status, 500);
+  EXPECT_EQ(body.rfind("failed: ", 0), 0u) << body;
+  EXPECT_EQ(GetFrom(server.port(), "/health").first, 503);
+
+  cluster->Start();
+  // The same server process reconnects by itself: the next save is confirmed.
+  EXPECT_EQ(PostTo(server.port(), InsertRenewalOption(1, 20000)),
+            std::make_pair(200, std::string()));
+  EXPECT_EQ(GetFrom(server.port(), "/health"),
+            std::make_pair(200, std::string("ok: the database answers")));
+  // A restart while the server's connections lie idle: they are found
+  // closed and replaced, and the next save is confirmed as well.
+  cluster->StopImmediately();
+  cluster->Start();
+  EXPECT_EQ(PostTo(server.port(), InsertRenewalOption(1, 20001)),
+            std::make_pair(200, std::string()));
+  const std::string document = GetFrom(server.port(), "/TermFeesAX.asp?Center=1").second;
+  std::size_t missing = 0;
+  for (int day : confirmed) {
+    if (document.find("<Effectivity>" + IsoDay(day) + "</Effectivity>") == std::string::npos) {
+      ++missing;
+    }
+  }
+  EXPECT_EQ(missing, 0u) << "of " << confirmed.size() << " confirmed saves";
+}
+
+TEST(PostgresTimeouts, AStatementWaitingPastItsTimeOutFailsAndConnectingFailsFast) {
+  const TestDatabase db(Backend::PostgreSQL);
+  ServerOptions options = OptionsFor(db.target(), {{1, false}});
+  options.statementTimeoutMs = 300;
+  RunningServer server(options);
+  // Another session holds the table.
+  PGconn* holder = PQconnectdb(db.target().c_str());
+  ASSERT_EQ(PQstatus(holder), CONNECTION_OK);
+  PQclear(PQexec(holder, "BEGIN; LOCK TABLE RenewalOptionFee IN ACCESS EXCLUSIVE MODE"));
+  auto [status, body] = server.Post(InsertRenewalOption(1, 1));
+  EXPECT_EQ(status, 500);
+  EXPECT_NE(body.find("time-out"), std::string::npos) << body;
+  PQclear(PQexec(holder, "ROLLBACK"));
+  PQfinish(holder);
+  EXPECT_EQ(server.Post(InsertRenewalOption(1, 1)), std::make_pair(200, std::string()));
+  EXPECT_EQ(db.Query("SELECT count(*) FROM RenewalOptionFee"), std::vector<std::string>{"1"});
+
+  // Nothing listens on port 1.
+  DatabaseOptions unreachable{"postgresql://postgres@127.0.0.1:1/fees"};
+  unreachable.connectTimeoutS = 2;
+  const auto start = Clock::now();
+  EXPECT_THROW(OpenDatabase(unreachable), DatabaseError);
+  EXPECT_LT(Clock::now() - start, std::chrono::seconds(5));
+}
+
+class Schema : public ::testing::TestWithParam<Backend> {};
+
+TEST_P(Schema, InitIsIdempotentRecordsItsVersionAndUpgradesAnOlderDatabase) {
+  const TestDatabase db(GetParam());
+  auto init = [&] {
+    return RunProgram(HARNOLFEES_SERVER_PATH, {"--db", db.target(), "--init", "--demo"});
+  };
+  auto run = init();
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.out.find("schema version 2"), std::string::npos) << run.out;
+  const std::string filled = db.Dump();
+  EXPECT_NE(filled.find("Harnol Airport"), std::string::npos);
+  run = init();
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(db.Dump(), filled);
+  EXPECT_EQ(db.Query("SELECT Version FROM SchemaVersion"), std::vector<std::string>{"2"});
+
+  // Version 1 had no table Users.
+  db.Exec("DROP TABLE Users");
+  db.Exec("UPDATE SchemaVersion SET Version = 1");
+  run = init();
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(db.Query("SELECT count(*) FROM Users"), std::vector<std::string>{"0"});
+  EXPECT_EQ(db.Query("SELECT Version FROM SchemaVersion"), std::vector<std::string>{"2"});
+
+  // A database of a later version than this server knows is left alone.
+  db.Exec("UPDATE SchemaVersion SET Version = 3");
+  run = init();
+  EXPECT_NE(run.status, 0);
+  EXPECT_NE(run.err.find("schema version 3"), std::string::npos) << run.err;
+}
+
+INSTANTIATE_TEST_SUITE_P(Backends, Schema, AllBackends(), BackendName);
+
+TEST(CopyFrom, ASqliteDatabaseMovesToPostgresWhole) {
+  TempDir dir;
+  const std::string file = dir.File("fees.db");
+  auto run = RunProgram(HARNOLFEES_SERVER_PATH,
+                        {"--db", file, "--init", "--demo", "--center", "12:travel"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  ServerProcess before(HARNOLFEES_SERVER_PATH,
+                       {"--db", file, "--listen", "127.0.0.1:0", "--quiet"});
+  ASSERT_EQ(PostTo(before.port(), InsertRenewalOption(12, 3)).first, 200);
+
+  const TestDatabase db(Backend::PostgreSQL);
+  run = RunProgram(HARNOLFEES_SERVER_PATH, {"--db", db.target(), "--copy-from", file});
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.out.find("copied "), std::string::npos) << run.out;
+  ServerProcess after(HARNOLFEES_SERVER_PATH,
+                      {"--db", db.target(), "--listen", "127.0.0.1:0", "--quiet"});
+  for (int center : {1, 2, 3, 12}) {
+    const std::string target = "/TermFeesAX.asp?Center=" + std::to_string(center);
+    EXPECT_EQ(GetFrom(after.port(), target), GetFrom(before.port(), target)) << center;
+  }
+  // Copying again would mix two databases: refused, nothing changed.
+  const std::string copied = db.Dump();
+  run = RunProgram(HARNOLFEES_SERVER_PATH, {"--db", db.target(), "--copy-from", file});
+  EXPECT_NE(run.status, 0);
+  EXPECT_NE(run.err.find("already holds rows"), std::string::npos) << run.err;
+  EXPECT_EQ(db.Dump(), copied);
+}
+
+}  // namespace
+}  // namespace harnolfees::server::testing
