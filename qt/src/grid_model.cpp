@@ -34,7 +34,8 @@ QVariant GridModel::data(const QModelIndex& index, int role) const {
   if (role == Qt::DisplayRole || role == Qt::ToolTipRole)
     return QString::fromStdString(grid_.TextMatrix(index.row() + 1, index.column()));
   if (role == Qt::TextAlignmentRole) {
-    const bool numeric = LooksNumeric(grid_.TextMatrix(index.row() + 1, index.column()));
+    const auto column = static_cast<std::size_t>(index.column());
+    const bool numeric = column < numeric_.size() && numeric_[column];
     return QVariant::fromValue(Qt::AlignVCenter | (numeric ? Qt::AlignRight : Qt::AlignLeft));
   }
   return {};
@@ -49,6 +50,13 @@ QVariant GridModel::headerData(int section, Qt::Orientation orientation, int rol
 
 void GridModel::Refresh() {
   beginResetModel();
+  // A column reads as its first record does: the values of one column are
+  // all of one kind.
+  numeric_.assign(static_cast<std::size_t>(std::max(0, grid_.Cols())), false);
+  if (grid_.Rows() > 1) {
+    for (int c = 0; c < grid_.Cols(); ++c)
+      numeric_[static_cast<std::size_t>(c)] = LooksNumeric(grid_.TextMatrix(1, c));
+  }
   endResetModel();
 }
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QAbstractTableModel>
+#include <vector>
 
 #include "harnolfees/surface.hpp"
 
@@ -23,6 +24,7 @@ class GridModel : public QAbstractTableModel {
 
  private:
   const Grid& grid_;
+  std::vector<bool> numeric_;  // per column: right-aligned
 };
 
 }  // namespace harnolfees::qt
