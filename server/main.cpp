@@ -90,7 +90,8 @@ int main(int argc, char** argv) {
       std::cerr << "harnolfees-server: no --users file: every request may read and change every "
                    "center; listening on the loopback address only\n";
     }
-    std::cout << "listening on " << options.host << ':' << port << std::endl;
+    std::cout << "listening on " << options.host << ':' << port
+              << (options.tlsCert.empty() ? "" : " (https)") << std::endl;
 
     std::thread waiter([&server, stopSignals] {
       int signal = 0;

@@ -109,6 +109,7 @@ const char* const kUsage =
     "                         [--center ID[:travel]]... [--synchronous full|normal]\n"
     "                         [--threads N] [--max-failed-logins N] [--pool N]\n"
     "                         [--connect-timeout S] [--statement-timeout MS] [--quiet]\n"
+    "                         [--tls-cert FILE --tls-key FILE]\n"
     "       harnolfees-server --db FILE|URI --init [--demo] [--center ID[:travel]]...\n"
     "       harnolfees-server --db URI --copy-from FILE\n"
     "       harnolfees-server --hash-password NAME READ-CENTERS WRITE-CENTERS\n"
@@ -131,6 +132,8 @@ const char* const kUsage =
     "  --threads N        request threads (default 16)\n"
     "  --max-failed-logins N  failed logins from one address within a minute before\n"
     "                     it is refused for 60 s (default 10)\n"
+    "  --tls-cert FILE    serve HTTPS with this PEM certificate (chain) ...\n"
+    "  --tls-key FILE     ... and this PEM private key\n"
     "  --quiet            no request log\n"
     "  --hash-password    print a users-file line for the password on standard input\n";
 
@@ -178,6 +181,10 @@ std::variant<ServerOptions, std::string> ParseCommandLine(const std::vector<std:
       o.demo = true;
     } else if (a == "--quiet") {
       o.log = nullptr;
+    } else if (a == "--tls-cert") {
+      if (!value(o.tlsCert)) return "--tls-cert needs a PEM file";
+    } else if (a == "--tls-key") {
+      if (!value(o.tlsKey)) return "--tls-key needs a PEM file";
     } else if (a == "--synchronous") {
       if (!value(v)) return "--synchronous needs full or normal";
       v = Lower(v);
@@ -259,7 +266,20 @@ FeeServer::FeeServer(ServerOptions options) : options_(std::move(options)) {
     db_->EnsureCenter(c.id, "Center " + std::to_string(c.id), c.showTravelOption);
   }
   if (options_.demo) db_->FillDemo();
-  http_ = std::make_unique<httplib::Server>();
+  if (options_.tlsCert.empty() != options_.tlsKey.empty()) {
+    throw std::runtime_error("--tls-cert and --tls-key go together");
+  }
+  if (options_.tlsCert.empty()) {
+    http_ = std::make_unique<httplib::Server>();
+  } else {
+    auto tls =
+        std::make_unique<httplib::SSLServer>(options_.tlsCert.c_str(), options_.tlsKey.c_str());
+    if (!tls->is_valid()) {
+      throw std::runtime_error("the TLS certificate " + options_.tlsCert + " or its key " +
+                               options_.tlsKey + " could not be read");
+    }
+    http_ = std::move(tls);
+  }
   Install();
 }
 

@@ -56,6 +56,8 @@ struct ServerOptions {
   int pool = 8;
   int connectTimeoutS = 5;
   int statementTimeoutMs = 10000;
+  // HTTPS: a PEM certificate (chain) and its private key; both empty: HTTP.
+  std::string tlsCert, tlsKey;
   bool init = false;     // make or upgrade the schema (and centers, demo), then end
   std::string copyFrom;  // copy this SQLite database's rows into --db, then end
 };

@@ -162,6 +162,12 @@ struct NetworkTimeouts {
   std::chrono::milliseconds total{60'000};
 };
 
+// The PEM file of the certificate authorities that https addresses are
+// checked against: `caFile` when given, else the file named by the
+// environment's HARNOLFEES_CA_FILE; empty for the system's. A server that
+// fails the check fails the transfer.
+std::string TrustedCaFile(const std::string& caFile = {});
+
 // The address as it may be shown or logged: without its "user:password@".
 std::string AddressWithoutCredentials(std::string_view url);
 
@@ -171,8 +177,10 @@ std::string AddressWithoutCredentials(std::string_view url);
 inline constexpr std::size_t kMaxDocumentBytes = std::size_t{1} << 30;
 
 // The libcurl implementations.
-std::unique_ptr<Transfer> MakeCurlTransfer(HostServices& host, NetworkTimeouts timeouts = {});
+std::unique_ptr<Transfer> MakeCurlTransfer(HostServices& host, NetworkTimeouts timeouts = {},
+                                           std::string caFile = {});
 std::unique_ptr<DocumentFetcher> MakeCurlFetcher(NetworkTimeouts timeouts = {},
-                                                 std::size_t maxDocumentBytes = kMaxDocumentBytes);
+                                                 std::size_t maxDocumentBytes = kMaxDocumentBytes,
+                                                 std::string caFile = {});
 
 }  // namespace harnolfees

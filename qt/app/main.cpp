@@ -4,6 +4,7 @@
 #include <QSettings>
 #include <QTimer>
 #include <cstdio>
+#include <cstdlib>
 
 #include "main_window.hpp"
 
@@ -14,6 +15,8 @@ struct Options {
   QCommandLineOption center{"center", "The center to load.", "N"};
   QCommandLineOption serverDate{"server-date", "The server's date (default: today).", "DATE"};
   QCommandLineOption viewMode{"view-mode", "Read-only presentation."};
+  QCommandLineOption caFile{"ca-file",
+                            "PEM file of the certificate authorities for https addresses.", "FILE"};
   QCommandLineOption screenshot{
       "screenshot", "Load, save a PNG of the window (1280x800) to FILE and exit.", "FILE"};
 };
@@ -34,7 +37,7 @@ int main(int argc, char** argv) {
   parser.setApplicationDescription("Maintain the fee schedule of one franchise center.");
   const QCommandLineOption help = parser.addHelpOption();
   Options o;
-  parser.addOptions({o.url, o.center, o.serverDate, o.viewMode, o.screenshot});
+  parser.addOptions({o.url, o.center, o.serverDate, o.viewMode, o.caFile, o.screenshot});
   if (!parser.parse(arguments)) {
     std::fprintf(stderr, "harnolfees-gui: %s\n\n%s", qPrintable(parser.errorText()),
                  qPrintable(Usage(parser)));
@@ -50,6 +53,9 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "harnolfees-gui: --center takes a number from 0 to 32767\n");
     return 2;
   }
+
+  // The transfers read the authorities from here (see NetworkTimeouts).
+  if (parser.isSet(o.caFile)) setenv("HARNOLFEES_CA_FILE", qPrintable(parser.value(o.caFile)), 1);
 
   QApplication app(argc, argv);
   QApplication::setOrganizationName("Harnol");

@@ -9,9 +9,11 @@
 #include <cctype>
 #include <condition_variable>
 #include <cstdint>
+#include <cstdlib>
 #include <mutex>
 #include <optional>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "exchange/encoding_detail.hpp"
@@ -131,8 +133,11 @@ bool SameWord(std::string_view a, std::string_view b) {
 
 class CurlTransfer final : public Transfer {
  public:
-  CurlTransfer(HostServices& host, NetworkTimeouts timeouts)
-      : host_(host), timeouts_(timeouts), shared_(std::make_shared<Shared>()) {
+  CurlTransfer(HostServices& host, NetworkTimeouts timeouts, std::string caFile)
+      : host_(host),
+        timeouts_(timeouts),
+        caFile_(TrustedCaFile(caFile)),
+        shared_(std::make_shared<Shared>()) {
     GlobalInit();
     multi_ = curl_multi_init();
     easy_ = curl_easy_init();
@@ -273,6 +278,7 @@ class CurlTransfer final : public Transfer {
     headerList = curl_slist_append(headerList, "Expect:");
 
     curl_easy_setopt(easy_, CURLOPT_URL, job.url.c_str());
+    curl_easy_setopt(easy_, CURLOPT_CAINFO, caFile_.empty() ? nullptr : caFile_.c_str());
     if (job.post) {
       curl_easy_setopt(easy_, CURLOPT_POST, 1L);
       curl_easy_setopt(easy_, CURLOPT_POSTFIELDS, job.body.data());
@@ -362,6 +368,7 @@ class CurlTransfer final : public Transfer {
 
   HostServices& host_;
   NetworkTimeouts timeouts_;
+  std::string caFile_;
   std::shared_ptr<Shared> shared_;
   CURLM* multi_ = nullptr;
   CURL* easy_ = nullptr;
@@ -375,8 +382,15 @@ class CurlTransfer final : public Transfer {
 
 }  // namespace
 
-std::unique_ptr<Transfer> MakeCurlTransfer(HostServices& host, NetworkTimeouts timeouts) {
-  return std::make_unique<CurlTransfer>(host, timeouts);
+std::string TrustedCaFile(const std::string& caFile) {
+  if (!caFile.empty()) return caFile;
+  const char* named = std::getenv("HARNOLFEES_CA_FILE");
+  return named ? std::string(named) : std::string();
+}
+
+std::unique_ptr<Transfer> MakeCurlTransfer(HostServices& host, NetworkTimeouts timeouts,
+                                           std::string caFile) {
+  return std::make_unique<CurlTransfer>(host, timeouts, std::move(caFile));
 }
 
 }  // namespace harnolfees

@@ -8,6 +8,7 @@
 #include <mutex>
 #include <new>
 #include <string>
+#include <utility>
 #include <string_view>
 
 #include "harnolfees/host.hpp"
@@ -104,8 +105,8 @@ std::string Size(std::size_t bytes) {
 
 class CurlFetcher final : public DocumentFetcher {
  public:
-  CurlFetcher(NetworkTimeouts timeouts, std::size_t maxDocumentBytes)
-      : timeouts_(timeouts), limit_(maxDocumentBytes) {}
+  CurlFetcher(NetworkTimeouts timeouts, std::size_t maxDocumentBytes, std::string caFile)
+      : timeouts_(timeouts), limit_(maxDocumentBytes), caFile_(TrustedCaFile(caFile)) {}
 
   std::string Fetch(const std::string& url) override {
     Collector collector;
@@ -137,6 +138,7 @@ class CurlFetcher final : public DocumentFetcher {
     curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(timeouts_.connect.count()));
     curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, static_cast<long>(timeouts_.total.count()));
     curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https,file");
+    if (!caFile_.empty()) curl_easy_setopt(h, CURLOPT_CAINFO, caFile_.c_str());
     curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L);
     curl_easy_setopt(h, CURLOPT_MAXREDIRS, 5L);
     curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
@@ -194,13 +196,14 @@ class CurlFetcher final : public DocumentFetcher {
  private:
   NetworkTimeouts timeouts_;
   std::size_t limit_;
+  std::string caFile_;
 };
 
 }  // namespace
 
 std::unique_ptr<DocumentFetcher> MakeCurlFetcher(NetworkTimeouts timeouts,
-                                                 std::size_t maxDocumentBytes) {
-  return std::make_unique<CurlFetcher>(timeouts, maxDocumentBytes);
+                                                 std::size_t maxDocumentBytes, std::string caFile) {
+  return std::make_unique<CurlFetcher>(timeouts, maxDocumentBytes, std::move(caFile));
 }
 
 }  // namespace harnolfees
