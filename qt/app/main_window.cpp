@@ -15,7 +15,6 @@
 #include <QSaveFile>
 #include <QSettings>
 #include <QStatusBar>
-#include <QUrl>
 #include <QVBoxLayout>
 #include <algorithm>
 
@@ -24,7 +23,7 @@
 namespace harnolfees::qt {
 
 QString AddressWithoutCredentials(const QString& url) {
-  return QUrl(url).toDisplayString(QUrl::RemoveUserInfo);
+  return QString::fromStdString(harnolfees::AddressWithoutCredentials(url.toStdString()));
 }
 
 namespace {
@@ -138,7 +137,6 @@ void MainWindow::Load() {
   }
   const QString date = settings_.serverDate.isEmpty() ? QDate::currentDate().toString("M/d/yyyy")
                                                       : settings_.serverDate;
-  loading_ = true;
   lastMessage_.clear();
   // The load adds the lists' items to what the combo boxes hold; emptied
   // first, a reload shows each item once. A failed load leaves the form
@@ -147,7 +145,6 @@ void MainWindow::Load() {
   ShowOutcome(tr("Loading center %1…").arg(settings_.center));
   const bool ok = fees_->LoadData(settings_.url.toStdString(),
                                   static_cast<std::int16_t>(settings_.center), date.toStdString());
-  loading_ = false;
   if (ok) {
     SetLoaded(true, {});
     ShowOutcome(tr("Center %1 loaded").arg(settings_.center));

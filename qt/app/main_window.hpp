@@ -64,7 +64,6 @@ class MainWindow : public QMainWindow {
   QLabel* centerLabel_;
   QLabel* outcomeLabel_;
   bool loaded_ = false;
-  bool loading_ = false;
   QString lastMessage_;
 };
 

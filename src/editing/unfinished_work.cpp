@@ -1,8 +1,6 @@
 // Unfinished adds and edits, as hosts see them: which tabs hold one, whether
 // the operator typed anything, and ending them all at once by saving or by
 // cancelling.
-#include <exception>
-
 #include "harnolfees/control.hpp"
 
 namespace harnolfees {
@@ -54,48 +52,32 @@ bool HarnolFeesCtlCenter::EntryModified() const {
 
 bool HarnolFeesCtlCenter::SaveUnfinishedWork() {
   if (state_.Submitting) return UnfinishedTabs().empty();
-  bool allSaved = true;
-  ++dispatchDepth_;
-  try {
+  // One operator action: an error ends it in a message box.
+  Dispatch([this] {
     for (int tab : UnfinishedTabs()) {
       if (tab != state_.CurrentTab) {
         surface_.tabFees.SetSelectedIndex(tab);
         tabFees_Click();
       }
-      if (state_.CurrentTab != tab) {
-        allSaved = false;
-        break;
-      }
-      if (IsEntryMode(surface_.tabFees.Tag())) cmdAdd_Click();
-      if (IsEntryMode(surface_.tabFees.Tag())) {
-        allSaved = false;
-        break;
-      }
+      if (state_.CurrentTab != tab) return;
+      if (!IsEntryMode(surface_.tabFees.Tag())) continue;
+      cmdAdd_Click();
+      if (IsEntryMode(surface_.tabFees.Tag())) return;  // refused: this tab stays shown
     }
-  } catch (const std::exception& e) {
-    allSaved = false;
-    host_.MsgBox(e.what(), msgbox::kOk, "");
-  }
-  --dispatchDepth_;
-  NoteUnfinishedWork();
-  return allSaved && UnfinishedTabs().empty();
+  });
+  return UnfinishedTabs().empty();
 }
 
 void HarnolFeesCtlCenter::DiscardUnfinishedWork() {
   if (state_.Submitting) return;
-  ++dispatchDepth_;
-  try {
+  Dispatch([this] {
     for (int tab = 1; tab <= kTabCount; ++tab) state_.TabEntryMode[At(tab)] = 0;
     if (IsEntryMode(surface_.tabFees.Tag())) {
       CancelEntry();
     } else {
       DiscardRefusedChange();
     }
-  } catch (const std::exception& e) {
-    host_.MsgBox(e.what(), msgbox::kOk, "");
-  }
-  --dispatchDepth_;
-  NoteUnfinishedWork();
+  });
 }
 
 void HarnolFeesCtlCenter::NoteUnfinishedWork() {
