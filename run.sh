@@ -19,7 +19,7 @@ build_dir="${HARNOLFEES_BUILD_DIR:-build}"
 
 packages=(build-essential cmake ninja-build pkg-config git
   libgtest-dev libgmock-dev libbenchmark-dev
-  libpugixml-dev libcurl4-openssl-dev libcpp-httplib-dev libsqlite3-dev libssl-dev
+  libpugixml-dev libcurl4-openssl-dev libcpp-httplib-dev libboost-dev libsqlite3-dev libssl-dev
   libpq-dev postgresql postgresql-common openssl
   qt6-base-dev xvfb xauth
   clang libclang-rt-14-dev gcovr python3)

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "statement.hpp"
+#include "values.hpp"
 
 namespace harnolfees::server {
 
@@ -41,10 +42,14 @@ struct DatabaseOptions {
   int pool = 8;
   int connectTimeoutS = 5;
   int statementTimeoutMs = 10000;
+  // The local time that GETDATE() stands for; empty: the system clock.
+  std::function<Timestamp()> clock{};
+  Timestamp Now() const { return clock ? clock() : Timestamp::Now(); }
 };
 
 struct ExecOutcome {
-  enum class Status { Ok, Refused, NotFound, Conflict, Failed };
+  // Abandoned: not executed, since its client had gone.
+  enum class Status { Ok, Refused, NotFound, Conflict, Failed, Abandoned };
   Status status = Status::Ok;
   std::string message;  // empty when Ok
   bool ok() const { return status == Status::Ok; }
@@ -68,7 +73,14 @@ class Database {
   void FillDemo();
 
   // Runs the statements of one posted text, all or nothing. Thread safe.
-  virtual ExecOutcome Execute(std::vector<ParsedStatement> statements) = 0;
+  // When `wanted` is given and says no once the statements' turn has come
+  // (the database is theirs, just before they would run), they are not run
+  // and the outcome is Abandoned.
+  virtual ExecOutcome Execute(std::vector<ParsedStatement> statements,
+                              const std::function<bool()>& wanted) = 0;
+  ExecOutcome Execute(std::vector<ParsedStatement> statements) {
+    return Execute(std::move(statements), {});
+  }
 
   // The load document of a center, read from one consistent snapshot; an
   // unknown center gives the lookup lists and no records. Thread safe.

@@ -1,6 +1,7 @@
 // harnolfees-server: the fee page "TermFeesAX.asp" in front of SQLite or
 // PostgreSQL.
 #include <pthread.h>
+#include <sys/resource.h>
 
 #include <csignal>
 #include <cstdio>
@@ -83,6 +84,14 @@ int main(int argc, char** argv) {
     sigaddset(&stopSignals, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
+
+    // A descriptor per connection: the soft limit is raised as far as the
+    // system allows, so that --max-connections is what limits them.
+    rlimit files{};
+    if (getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
+      files.rlim_cur = files.rlim_max;
+      setrlimit(RLIMIT_NOFILE, &files);
+    }
 
     FeeServer server(options);
     const int port = server.Bind();

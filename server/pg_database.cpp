@@ -510,7 +510,8 @@ void PgDatabase::Release(std::unique_ptr<PgConnection> connection) {
   }
 }
 
-ExecOutcome PgDatabase::Execute(std::vector<ParsedStatement> statements) {
+ExecOutcome PgDatabase::Execute(std::vector<ParsedStatement> statements,
+                                const std::function<bool()>& wanted) {
   ExecOutcome outcome;
   // A connection lost before any change of the text was sent is replaced
   // once: it broke while idle in the pool (a restart of the server).
@@ -521,6 +522,13 @@ ExecOutcome PgDatabase::Execute(std::vector<ParsedStatement> statements) {
     } catch (const DatabaseError& e) {
       return {ExecOutcome::Status::Failed,
               std::string("failed: the database is not available: ") + e.what()};
+    }
+    // A connection is this text's now: one whose client left while it
+    // waited for it is not run.
+    if (wanted && !wanted()) {
+      Release(std::move(connection));
+      return {ExecOutcome::Status::Abandoned,
+              "refused: the client had gone; the statement was not executed"};
     }
     bool retry = false;
     outcome = RunOnce(*connection, statements, retry);
@@ -533,7 +541,7 @@ ExecOutcome PgDatabase::Execute(std::vector<ParsedStatement> statements) {
 ExecOutcome PgDatabase::RunOnce(PgConnection& c, const std::vector<ParsedStatement>& statements,
                                 bool& retry) {
   using S = ExecOutcome::Status;
-  const std::string now = Timestamp::Now().ToStorage();
+  const std::string now = options_.Now().ToStorage();
   // One statement runs alone, in a transaction of its own; two share one.
   const bool together = statements.size() > 1;
   bool begun = false;  // a command of this text may have reached the server

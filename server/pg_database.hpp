@@ -33,7 +33,9 @@ class PgDatabase final : public Database {
   explicit PgDatabase(DatabaseOptions options);
   ~PgDatabase() override;
 
-  ExecOutcome Execute(std::vector<ParsedStatement> statements) override;
+  using Database::Execute;
+  ExecOutcome Execute(std::vector<ParsedStatement> statements,
+                      const std::function<bool()>& wanted) override;
   bool Answers(std::string& why) override;
   void InTransaction(bool write, const std::function<void(Session&)>& work) override;
 

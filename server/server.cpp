@@ -1,7 +1,6 @@
 #include "server.hpp"
 
 #include <arpa/inet.h>
-#include <httplib.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -18,52 +17,12 @@
 
 #include "access.hpp"
 #include "form.hpp"
+#include "http_layer.hpp"
 #include "request_log.hpp"
 #include "statement.hpp"
 
 namespace harnolfees::server {
 namespace {
-
-using Clock = std::chrono::steady_clock;
-
-// What the request log says of the request being handled on this thread.
-// httplib runs the pre-routing handler, the route handler and the logger of
-// one request on the same thread, one after the other.
-struct RequestNote {
-  Clock::time_point start{};
-  bool started = false;
-  std::string user = "-";
-  std::string center = "-";
-  std::string kind = "-";
-  std::string outcome = "-";
-};
-thread_local RequestNote tNote;
-
-// When the connection this thread serves was accepted, and whether its first
-// request is still to come: the time a request waited for a free thread
-// counts towards its deadline.
-thread_local Clock::time_point tAccepted{};
-thread_local bool tFirstRequest = false;
-
-// The library's pool of request threads, with the time each connection was
-// queued handed to the thread that takes it up.
-class TimedPool final : public httplib::TaskQueue {
- public:
-  explicit TimedPool(std::size_t threads) : pool_(threads) {}
-  void enqueue(std::function<void()> fn) override {
-    pool_.enqueue([fn = std::move(fn), queued = Clock::now()] {
-      tAccepted = queued;
-      tFirstRequest = true;
-      fn();
-    });
-  }
-  void shutdown() override { pool_.shutdown(); }
-
- private:
-  httplib::ThreadPool pool_;
-};
-
-std::mutex gLogMutex;
 
 std::string Lower(std::string s) {
   for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -86,28 +45,13 @@ std::optional<std::int64_t> ParseCenter(const std::string& text) {
   return v;
 }
 
-void Reply(httplib::Response& res, int status, const std::string& text,
-           const std::string& outcome) {
-  res.status = status;
-  res.set_content(text, "text/plain; charset=utf-8");
-  tNote.outcome = outcome;
-}
-
-std::string LocalTimeStamp() {
-  const std::time_t t = std::time(nullptr);
-  std::tm tm{};
-  localtime_r(&t, &tm);
-  char buf[32];
-  std::strftime(buf, sizeof buf, "%Y-%m-%dT%H:%M:%S", &tm);
-  return buf;
-}
-
 }  // namespace
 
 const char* const kUsage =
     "usage: harnolfees-server --db FILE|URI [--listen HOST:PORT] [--users FILE|db] [--demo]\n"
     "                         [--center ID[:travel]]... [--synchronous full|normal]\n"
     "                         [--threads N] [--max-failed-logins N] [--pool N]\n"
+    "                         [--max-connections N] [--max-connections-per-address N]\n"
     "                         [--connect-timeout S] [--statement-timeout MS] [--quiet]\n"
     "                         [--tls-cert FILE --tls-key FILE]\n"
     "       harnolfees-server --db FILE|URI --init [--demo] [--center ID[:travel]]...\n"
@@ -129,7 +73,10 @@ const char* const kUsage =
     "  --demo             fill centers 1 to 3 with demonstration schedules\n"
     "  --center ID[:travel] add a center (with the travel option shown)\n"
     "  --synchronous MODE full (default: a confirmed save survives power loss) or normal\n"
-    "  --threads N        request threads (default 16)\n"
+    "  --threads N        threads for password checks and the database (default 16)\n"
+    "  --max-connections N    connections at most (default 1024); beyond it the\n"
+    "                     longest idle connection is closed, or the new one\n"
+    "  --max-connections-per-address N  the same, from one client address (default 256)\n"
     "  --max-failed-logins N  failed logins from one address within a minute before\n"
     "                     it is refused for 60 s (default 10)\n"
     "  --tls-cert FILE    serve HTTPS with this PEM certificate (chain) ...\n"
@@ -200,6 +147,12 @@ std::variant<ServerOptions, std::string> ParseCommandLine(const std::vector<std:
       auto n = ParseCenter(v);
       if (!n || *n < 2 || *n > 256) return "--threads needs a number from 2 to 256";
       o.threads = static_cast<int>(*n);
+    } else if (a == "--max-connections" || a == "--max-connections-per-address") {
+      if (!value(v)) return a + " needs a number";
+      auto n = ParseCenter(v);
+      if (!n || *n < 1 || *n > 1000000) return a + " needs a number from 1 to 1000000";
+      (a == "--max-connections" ? o.maxConnections : o.maxConnectionsPerAddress) =
+          static_cast<int>(*n);
     } else if (a == "--max-failed-logins") {
       if (!value(v)) return "--max-failed-logins needs a number";
       auto n = ParseCenter(v);
@@ -248,10 +201,197 @@ DatabaseOptions DatabaseOptionsFor(const ServerOptions& options) {
   d.pool = options.pool;
   d.connectTimeoutS = options.connectTimeoutS;
   d.statementTimeoutMs = options.statementTimeoutMs;
+  d.clock = options.clock;
   return d;
 }
 
+// The fee page's handling of requests. Every call runs on the HTTP layer's
+// pool; nothing here sees a socket.
+class FeeServer::Page final : public HttpHandler {
+ public:
+  Page(const ServerOptions& options, Database& db, UserDirectory* users, LoginBrake& brake)
+      : options_(options), db_(db), users_(users), brake_(brake) {}
+  void Attach(HttpLayer& http) { http_ = &http; }
+
+  void Head(HttpExchange& ex) override {
+    if (ex.method == "GET" || ex.method == "HEAD") return Get(ex);
+    if (ex.method == "POST") return AcceptPost(ex);
+    ex.Reply(405, "refused: the fee page takes GET and POST", "refused");
+    ex.headers.emplace_back("Allow", "GET, HEAD, POST");
+  }
+
+  void Body(HttpExchange& ex) override { ExecutePost(ex); }
+
+ private:
+  void Get(HttpExchange& ex) {
+    ex.log.kind = "LOAD";
+    if (ex.path == "/health") return Health(ex);
+    if (!IsFeePage(ex.path)) {
+      return ex.Reply(404, "not found: the fee page is TermFeesAX.asp", "notfound");
+    }
+    const User* user = nullptr;
+    if (!Authenticate(ex, user)) return;
+    Load(ex, user);
+  }
+
+  // Whether the database answers. The reason stays out of the reply: it may
+  // name the database's host.
+  void Health(HttpExchange& ex) {
+    std::string why;
+    if (db_.Answers(why)) {
+      ex.Reply(200, "ok: the database answers", "ok");
+    } else {
+      ex.Reply(503, "failed: the database does not answer", "failed");
+    }
+  }
+
+  // The load document of the center the query names.
+  void Load(HttpExchange& ex, const User* user) {
+    std::string centerText;
+    bool haveCenter = false;
+    for (const auto& [key, value] : ex.params) {
+      if (Lower(key) == "center") {
+        centerText = value;
+        haveCenter = true;
+      }
+    }
+    const auto center = ParseCenter(centerText);
+    if (!haveCenter || !center) {
+      return ex.Reply(400, "refused: Center must be a whole number", "refused");
+    }
+    ex.log.center = std::to_string(*center);
+    if (user && !user->MayRead(*center)) {
+      return ex.Reply(403,
+                      "forbidden: user " + user->name + " may not read center " + ex.log.center,
+                      "forbidden");
+    }
+    try {
+      ex.replyBody = db_.LoadDocument(*center);
+      ex.contentType = "application/xml; charset=utf-8";
+      ex.status = 200;
+      ex.log.outcome = "ok";
+    } catch (const std::exception& e) {
+      ex.Reply(500, std::string("failed: ") + e.what(), "failed");
+    }
+  }
+
+  // A post's header: the body is read only once the request has proved to be
+  // a post of the fee page by a known user, so that a client that is refused
+  // never makes the server hold its body. A refused request's connection is
+  // closed, since the rest of its body is never read.
+  void AcceptPost(HttpExchange& ex) {
+    ex.close = true;
+    if (!IsFeePage(ex.path)) {
+      return ex.Reply(404, "not found: the fee page is TermFeesAX.asp", "notfound");
+    }
+    const User* user = nullptr;
+    if (!Authenticate(ex, user)) return;
+    ex.close = false;
+    ex.readBody = true;
+    ex.handlerState = user;
+  }
+
+  // A post's body, arrived whole and within the limit.
+  void ExecutePost(HttpExchange& ex) {
+    const User* user = static_cast<const User*>(ex.handlerState);
+    auto decoded = DecodeStatementBody(ex.body);
+    if (const auto* err = std::get_if<FormError>(&decoded)) {
+      return ex.Reply(400, err->message, "refused");
+    }
+    ParseOutcome parsed = ParseStatementText(std::get<std::string>(decoded));
+    if (!parsed.ok()) return ex.Reply(400, parsed.error, "refused");
+    std::string kinds, centers;
+    for (const ParsedStatement& st : parsed.statements) {
+      if (!kinds.empty()) kinds += '+';
+      kinds += KindName(st.kind);
+      const std::string c = std::to_string(st.center);
+      if (centers.empty()) {
+        centers = c;
+      } else if (centers != c) {
+        centers += "," + c;
+      }
+    }
+    ex.log.kind = kinds;
+    ex.log.center = centers;
+    for (const ParsedStatement& st : parsed.statements) {
+      if (user && !user->MayWrite(st.center)) {
+        return ex.Reply(
+            403,
+            "forbidden: user " + user->name + " may not change center " + std::to_string(st.center),
+            "forbidden");
+      }
+    }
+    // The control gives up on a reply after its transfer time-out; a
+    // statement that has waited in the server longer than the shorter post
+    // deadline is not executed, so that a save reported as failed never runs
+    // later behind the operator's back. Nor is one whose client has gone.
+    if (std::chrono::steady_clock::now() - ex.start > options_.postDeadline) {
+      return ex.Reply(503,
+                      "refused: the server was too busy; the statement waited longer than " +
+                          std::to_string(options_.postDeadline.count()) +
+                          " ms and was not executed",
+                      "late");
+    }
+    Answer(ex, db_.Execute(std::move(parsed.statements), ex.clientWaiting));
+  }
+
+  static void Answer(HttpExchange& ex, const ExecOutcome& outcome) {
+    switch (outcome.status) {
+      case ExecOutcome::Status::Ok:
+        return ex.Reply(200, "", "ok");
+      case ExecOutcome::Status::Refused:
+        return ex.Reply(400, outcome.message, "refused");
+      case ExecOutcome::Status::NotFound:
+        return ex.Reply(409, outcome.message, "notfound");
+      case ExecOutcome::Status::Conflict:
+        return ex.Reply(409, outcome.message, "conflict");
+      case ExecOutcome::Status::Failed:
+        return ex.Reply(500, outcome.message, "failed");
+      case ExecOutcome::Status::Abandoned:
+        ex.close = true;
+        return ex.Reply(503, outcome.message, "abandoned");
+    }
+  }
+
+  // Authenticates the request; false when it was answered with 401, or with
+  // 429 while its address is refused for failed logins.
+  bool Authenticate(HttpExchange& ex, const User*& user) {
+    user = nullptr;
+    if (!users_) return true;
+    const auto now = LoginBrake::Clock::now();
+    const std::string pause = std::to_string(options_.loginPause.count());
+    if (brake_.Refuses(ex.peerAddress, now)) {
+      ex.headers.emplace_back("Retry-After", pause);
+      ex.Reply(429, "refused: too many failed logins from this address; try again later", "braked");
+      return false;
+    }
+    user = users_->Authenticate(ex.authorization);
+    if (!user) {
+      if (brake_.Failed(ex.peerAddress, now) && http_) {
+        http_->LogLine("harnolfees-server: " + EscapeForLog(ex.peerAddress) + " refused for " +
+                       pause + " s after more than " + std::to_string(options_.maxFailedLogins) +
+                       " failed logins within a minute\n");
+      }
+      ex.headers.emplace_back("WWW-Authenticate",
+                              "Basic realm=\"HarnolFeesCenter\", charset=\"UTF-8\"");
+      ex.Reply(401, "unauthorized: this page needs a user name and password", "unauthorized");
+      return false;
+    }
+    ex.log.user = user->name;
+    return true;
+  }
+
+  const ServerOptions& options_;
+  Database& db_;
+  UserDirectory* users_;
+  LoginBrake& brake_;
+  HttpLayer* http_ = nullptr;
+};
+
 FeeServer::FeeServer(ServerOptions options) : options_(std::move(options)) {
+  if (options_.tlsCert.empty() != options_.tlsKey.empty()) {
+    throw std::runtime_error("--tls-cert and --tls-key go together");
+  }
   if (!options_.usersFile.empty() && options_.usersFile != "db") {
     users_ = UserDirectory::Load(options_.usersFile);
   }
@@ -266,339 +406,42 @@ FeeServer::FeeServer(ServerOptions options) : options_(std::move(options)) {
     db_->EnsureCenter(c.id, "Center " + std::to_string(c.id), c.showTravelOption);
   }
   if (options_.demo) db_->FillDemo();
-  if (options_.tlsCert.empty() != options_.tlsKey.empty()) {
-    throw std::runtime_error("--tls-cert and --tls-key go together");
-  }
-  if (options_.tlsCert.empty()) {
-    http_ = std::make_unique<httplib::Server>();
-  } else {
-    auto tls =
-        std::make_unique<httplib::SSLServer>(options_.tlsCert.c_str(), options_.tlsKey.c_str());
-    if (!tls->is_valid()) {
-      throw std::runtime_error("the TLS certificate " + options_.tlsCert + " or its key " +
-                               options_.tlsKey + " could not be read");
-    }
-    http_ = std::move(tls);
-  }
-  Install();
+  page_ = std::make_unique<Page>(options_, *db_, users_.get(), *brake_);
+  HttpLimits limits;
+  limits.maxBodyBytes = options_.maxBody;
+  limits.maxConnections = options_.maxConnections;
+  limits.maxConnectionsPerAddress = options_.maxConnectionsPerAddress;
+  limits.idleTimeout = std::chrono::seconds(options_.keepAliveSeconds);
+  limits.headerTimeout = options_.headerTimeout;
+  limits.requestTimeout = options_.requestTimeout;
+  limits.threads = options_.threads;
+  http_ = std::make_unique<HttpLayer>(*page_, limits, TlsFiles{options_.tlsCert, options_.tlsKey},
+                                      options_.log);
+  page_->Attach(*http_);
 }
 
-FeeServer::~FeeServer() {
-  if (http_) http_->stop();
-}
-
-void FeeServer::Install() {
-  httplib::Server& svr = *http_;
-  const int threads = options_.threads;
-  svr.new_task_queue = [threads] { return new TimedPool(static_cast<std::size_t>(threads)); };
-  // The library refuses form-encoded bodies beyond its own limit with the
-  // same status, so the limit in force, and the one the refusal names, is the
-  // smaller of the two.
-  const std::size_t maxBody =
-      std::min<std::size_t>(options_.maxBody, CPPHTTPLIB_FORM_URL_ENCODED_PAYLOAD_MAX_LENGTH);
-  svr.set_payload_max_length(maxBody);
-  // Replies go out in more than one write; without this, Nagle's algorithm
-  // and the client's delayed ACK hold each reply back by tens of milliseconds.
-  svr.set_tcp_nodelay(true);
-  // The listening socket: remembered so that Bind can lengthen its queue of
-  // pending connections, and bound with SO_REUSEADDR only. (The library's
-  // default also sets SO_REUSEPORT, which would let a second server start on
-  // the same port and take part of the connections unnoticed.)
-  svr.set_socket_options([this](int sock) {
-    const int yes = 1;
-    setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-    listenSocket_ = sock;
-  });
-  svr.set_keep_alive_max_count(100000);
-  svr.set_keep_alive_timeout(options_.keepAliveSeconds);
-  svr.set_read_timeout(10, 0);
-  svr.set_write_timeout(10, 0);
-
-  svr.set_pre_routing_handler([](const httplib::Request& req, httplib::Response&) {
-    // The page is one small document: requests for parts of it are answered
-    // with the whole. (The library would otherwise build a reply of every
-    // range asked for, however many and however they overlap.) The request
-    // is the library's own, handed over read-only for no other reason.
-    const_cast<httplib::Request&>(req).ranges.clear();
-    tNote = RequestNote{};
-    tNote.start = tFirstRequest ? tAccepted : Clock::now();
-    tFirstRequest = false;
-    tNote.started = true;
-    return httplib::Server::HandlerResponse::Unhandled;
-  });
-
-  svr.set_error_handler(httplib::Server::HandlerWithResponse(
-      [maxBody](const httplib::Request&, httplib::Response& res) {
-        if (!res.body.empty()) return httplib::Server::HandlerResponse::Unhandled;
-        std::string text;
-        switch (res.status) {
-          case 413:
-            text = "refused: the body is larger than " + std::to_string(maxBody) + " bytes";
-            tNote.outcome = "refused";
-            break;
-          case 404:
-            text = "not found: the fee page is TermFeesAX.asp";
-            break;
-          default:
-            text = "refused: bad request";
-            break;
-        }
-        res.set_content(text, "text/plain; charset=utf-8");
-        return httplib::Server::HandlerResponse::Handled;
-      }));
-
-  // Nothing a request brings may end the server; an unexpected failure is
-  // answered as one, without details of the server's inside.
-  svr.set_exception_handler(
-      [](const httplib::Request&, httplib::Response& res, std::exception_ptr) {
-        Reply(res, 500, "failed: the server could not handle the request", "failed");
-      });
-
-  if (options_.log) {
-    std::ostream* log = options_.log;
-    svr.set_logger([log](const httplib::Request& req, const httplib::Response& res) {
-      RequestLogEntry entry;
-      entry.ms = tNote.started
-                     ? std::chrono::duration<double, std::milli>(Clock::now() - tNote.start).count()
-                     : 0.0;
-      entry.time = LocalTimeStamp();
-      entry.peer = req.remote_addr + ':' + std::to_string(req.remote_port);
-      entry.user = tNote.user;
-      entry.center = tNote.center;
-      entry.kind = tNote.kind;
-      entry.outcome = tNote.outcome;
-      entry.status = res.status;
-      entry.method = req.method;
-      // The path only: the statement values stay out of the log.
-      entry.path = req.path;
-      const std::string line = RequestLogLine(entry);
-      {
-        std::lock_guard lock(gLogMutex);
-        *log << line << std::flush;
-      }
-      tNote = RequestNote{};
-    });
-  }
-
-  // Authenticates the request; false when it was answered with 401, or with
-  // 429 while its address is refused for failed logins.
-  auto authenticate = [this](const httplib::Request& req, httplib::Response& res,
-                             const User*& user) {
-    user = nullptr;
-    if (!users_) return true;
-    const auto now = LoginBrake::Clock::now();
-    const std::string pause = std::to_string(options_.loginPause.count());
-    if (brake_->Refuses(req.remote_addr, now)) {
-      res.set_header("Retry-After", pause);
-      Reply(res, 429, "refused: too many failed logins from this address; try again later",
-            "braked");
-      return false;
-    }
-    user = users_->Authenticate(req.get_header_value("Authorization"));
-    if (!user) {
-      if (brake_->Failed(req.remote_addr, now) && options_.log) {
-        const std::string line = "harnolfees-server: " + EscapeForLog(req.remote_addr) +
-                                 " refused for " + pause + " s after more than " +
-                                 std::to_string(options_.maxFailedLogins) +
-                                 " failed logins within a minute\n";
-        std::lock_guard lock(gLogMutex);
-        *options_.log << line << std::flush;
-      }
-      res.set_header("WWW-Authenticate", "Basic realm=\"HarnolFeesCenter\", charset=\"UTF-8\"");
-      Reply(res, 401, "unauthorized: this page needs a user name and password", "unauthorized");
-      return false;
-    }
-    tNote.user = user->name;
-    return true;
-  };
-
-  svr.Get(".*", [this, authenticate](const httplib::Request& req, httplib::Response& res) {
-    tNote.kind = "LOAD";
-    if (req.path == "/health") {
-      // The reason stays out of the reply: it may name the database's host.
-      std::string why;
-      if (db_->Answers(why)) {
-        Reply(res, 200, "ok: the database answers", "ok");
-      } else {
-        Reply(res, 503, "failed: the database does not answer", "failed");
-      }
-      return;
-    }
-    if (!IsFeePage(req.path)) {
-      Reply(res, 404, "not found: the fee page is TermFeesAX.asp", "notfound");
-      return;
-    }
-    const User* user = nullptr;
-    if (!authenticate(req, res, user)) return;
-    std::string centerText;
-    bool haveCenter = false;
-    for (const auto& [key, value] : req.params) {
-      if (Lower(key) == "center") {
-        centerText = value;
-        haveCenter = true;
-      }
-    }
-    auto center = ParseCenter(centerText);
-    if (!haveCenter || !center) {
-      Reply(res, 400, "refused: Center must be a whole number", "refused");
-      return;
-    }
-    tNote.center = std::to_string(*center);
-    if (user && !user->MayRead(*center)) {
-      Reply(res, 403, "forbidden: user " + user->name + " may not read center " + tNote.center,
-            "forbidden");
-      return;
-    }
-    try {
-      // httplib compresses text/* and bare application/xml replies for clients
-      // that accept it, with brotli at its slowest setting: a large schedule
-      // would take seconds. This media type with its charset is left alone.
-      res.set_content(db_->LoadDocument(*center), "application/xml; charset=utf-8");
-      res.status = 200;
-      tNote.outcome = "ok";
-    } catch (const std::exception& e) {
-      Reply(res, 500, std::string("failed: ") + e.what(), "failed");
-    }
-  });
-
-  // The body is read only once the request has proved to be a post of the
-  // fee page by a known user, and counted as it arrives, whatever its
-  // transfer encoding: a client that is refused, or that sends more than the
-  // limit, never makes the server hold its body. A refused request's
-  // connection is closed, since the rest of its body was never read.
-  svr.Post(".*", [this, authenticate, maxBody](const httplib::Request& req, httplib::Response& res,
-                                               const httplib::ContentReader& content) {
-    auto refuseEarly = [&res] { res.set_header("Connection", "close"); };
-    if (!IsFeePage(req.path)) {
-      Reply(res, 404, "not found: the fee page is TermFeesAX.asp", "notfound");
-      return refuseEarly();
-    }
-    const User* user = nullptr;
-    if (!authenticate(req, res, user)) return refuseEarly();
-    const std::string tooLarge =
-        "refused: the body is larger than " + std::to_string(maxBody) + " bytes";
-    if (req.has_header("Content-Length") &&
-        std::strtoull(req.get_header_value("Content-Length").c_str(), nullptr, 10) > maxBody) {
-      Reply(res, 413, tooLarge, "refused");
-      return refuseEarly();
-    }
-    std::string body;
-    bool overLimit = false;
-    const bool whole = content([&](const char* data, std::size_t size) {
-      if (size > maxBody - body.size()) {
-        overLimit = true;
-        return false;
-      }
-      body.append(data, size);
-      return true;
-    });
-    if (overLimit) {
-      Reply(res, 413, tooLarge, "refused");
-      return refuseEarly();
-    }
-    if (!whole) {
-      Reply(res, 400, "refused: the body did not arrive whole", "refused");
-      return refuseEarly();
-    }
-    auto decoded = DecodeStatementBody(body);
-    if (const auto* err = std::get_if<FormError>(&decoded)) {
-      Reply(res, 400, err->message, "refused");
-      return;
-    }
-    ParseOutcome parsed = ParseStatementText(std::get<std::string>(decoded));
-    if (!parsed.ok()) {
-      Reply(res, 400, parsed.error, "refused");
-      return;
-    }
-    std::string kinds, centers;
-    for (const ParsedStatement& st : parsed.statements) {
-      if (!kinds.empty()) kinds += '+';
-      kinds += KindName(st.kind);
-      const std::string c = std::to_string(st.center);
-      if (centers.empty()) {
-        centers = c;
-      } else if (centers != c) {
-        centers += "," + c;
-      }
-    }
-    tNote.kind = kinds;
-    tNote.center = centers;
-    for (const ParsedStatement& st : parsed.statements) {
-      if (user && !user->MayWrite(st.center)) {
-        Reply(
-            res, 403,
-            "forbidden: user " + user->name + " may not change center " + std::to_string(st.center),
-            "forbidden");
-        return;
-      }
-    }
-    // The control gives up on a reply after its transfer time-out; a
-    // statement that has waited in the server longer than the shorter post
-    // deadline is not executed, so that a save reported as failed never runs
-    // later behind the operator's back.
-    if (Clock::now() - tNote.start > options_.postDeadline) {
-      Reply(res, 503,
-            "refused: the server was too busy; the statement waited longer than " +
-                std::to_string(options_.postDeadline.count()) + " ms and was not executed",
-            "late");
-      return;
-    }
-    const ExecOutcome outcome = db_->Execute(std::move(parsed.statements));
-    switch (outcome.status) {
-      case ExecOutcome::Status::Ok:
-        res.status = 200;
-        res.set_content("", "text/plain; charset=utf-8");
-        tNote.outcome = "ok";
-        break;
-      case ExecOutcome::Status::Refused:
-        Reply(res, 400, outcome.message, "refused");
-        break;
-      case ExecOutcome::Status::NotFound:
-        Reply(res, 409, outcome.message, "notfound");
-        break;
-      case ExecOutcome::Status::Conflict:
-        Reply(res, 409, outcome.message, "conflict");
-        break;
-      case ExecOutcome::Status::Failed:
-        Reply(res, 500, outcome.message, "failed");
-        break;
-    }
-  });
-}
+FeeServer::~FeeServer() = default;
 
 int FeeServer::Bind() {
-  int port = options_.port;
-  if (port == 0) {
-    port = http_->bind_to_any_port(options_.host);
-    if (port <= 0) throw std::runtime_error("cannot listen on " + options_.host);
-  } else if (!http_->bind_to_port(options_.host, port)) {
-    throw std::runtime_error("cannot listen on " + options_.host + ":" + std::to_string(port));
-  }
-  // The library listens with a queue of 5 pending connections. When more
-  // clients than that connect at once, the kernel drops the surplus SYNs and
-  // those clients wait a full second to retry; listening again on the bound
-  // socket gives it the system's queue length.
-  if (listenSocket_ >= 0) ::listen(listenSocket_, SOMAXCONN);
+  const sockaddr_storage bound = http_->Bind(options_.host, options_.port);
   // Without users every client may change every center, so the address the
   // name resolved to and the socket is bound to must be a loopback address;
   // the name itself proves nothing.
-  if (options_.usersFile.empty()) {
-    sockaddr_storage bound{};
-    socklen_t size = sizeof bound;
-    if (listenSocket_ < 0 ||
-        getsockname(listenSocket_, reinterpret_cast<sockaddr*>(&bound), &size) != 0 ||
-        !IsLoopbackAddress(bound)) {
-      if (listenSocket_ >= 0) ::close(listenSocket_);
-      listenSocket_ = -1;
-      throw std::runtime_error("without --users the server listens on loopback addresses only (" +
-                               options_.host + " is not one)");
-    }
+  if (options_.usersFile.empty() && !IsLoopbackAddress(bound)) {
+    http_.reset();
+    throw std::runtime_error("without --users the server listens on loopback addresses only (" +
+                             options_.host + " is not one)");
   }
-  return port;
+  if (bound.ss_family == AF_INET6) {
+    return ntohs(reinterpret_cast<const sockaddr_in6&>(bound).sin6_port);
+  }
+  return ntohs(reinterpret_cast<const sockaddr_in&>(bound).sin_port);
 }
 
-bool FeeServer::Serve() { return http_->listen_after_bind(); }
+bool FeeServer::Serve() { return http_ && http_->Serve(); }
 
-void FeeServer::Stop() { http_->stop(); }
+void FeeServer::Stop() {
+  if (http_) http_->Stop();
+}
 
 }  // namespace harnolfees::server

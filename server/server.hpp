@@ -3,6 +3,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <iosfwd>
 #include <memory>
 #include <string>
@@ -13,12 +14,9 @@
 
 struct sockaddr_storage;
 
-namespace httplib {
-class Server;
-}
-
 namespace harnolfees::server {
 
+class HttpLayer;
 class LoginBrake;
 class UserDirectory;
 
@@ -34,7 +32,14 @@ struct ServerOptions {
   std::string usersFile;  // empty: no access control, loopback only; "db": the table Users
   bool demo = false;
   Synchronous synchronous = Synchronous::Full;
+  // Threads for the work that may block: password checks and the database.
+  // Connections are held by one I/O thread besides these.
   int threads = 16;
+  // Connections at most, in all and from one client address. A connection
+  // beyond a limit closes the one that has waited longest without a request
+  // under way, or is closed at once when every one has a request under way.
+  int maxConnections = 1024;
+  int maxConnectionsPerAddress = 256;
   std::vector<CenterOption> centers;
   // The largest request body read; a statement text of two statements is
   // under 3 KB even with every byte form-encoded.
@@ -44,8 +49,14 @@ struct ServerOptions {
   // well under the control's transfer time-out (60 s), so that nothing runs
   // after the control has reported the save as failed.
   std::chrono::milliseconds postDeadline{20'000};
-  // How long a kept-alive connection may wait idle for its next request.
+  // How long a connection may wait without a request under way, new or
+  // kept alive.
   int keepAliveSeconds = 3;
+  // A request's header must be complete this long after its first byte (for
+  // the first request of a connection: after the connection was accepted),
+  // and its body this long after its first byte.
+  std::chrono::milliseconds headerTimeout{10'000};
+  std::chrono::milliseconds requestTimeout{15'000};
   // More failed logins than this from one address within a minute refuse
   // the address for loginPause.
   int maxFailedLogins = 10;
@@ -58,6 +69,8 @@ struct ServerOptions {
   int statementTimeoutMs = 10000;
   // HTTPS: a PEM certificate (chain) and its private key; both empty: HTTP.
   std::string tlsCert, tlsKey;
+  // The local time that GETDATE() stands for; empty: the system clock.
+  std::function<Timestamp()> clock{};
   bool init = false;     // make or upgrade the schema (and centers, demo), then end
   std::string copyFrom;  // copy this SQLite database's rows into --db, then end
 };
@@ -95,14 +108,14 @@ class FeeServer {
   const ServerOptions& options() const { return options_; }
 
  private:
-  void Install();
+  class Page;
 
   ServerOptions options_;
   std::unique_ptr<Database> db_;
   std::unique_ptr<UserDirectory> users_;
   std::unique_ptr<LoginBrake> brake_;
-  std::unique_ptr<httplib::Server> http_;
-  int listenSocket_ = -1;  // once bound
+  std::unique_ptr<Page> page_;
+  std::unique_ptr<HttpLayer> http_;
 };
 
 }  // namespace harnolfees::server

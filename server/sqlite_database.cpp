@@ -338,9 +338,11 @@ SqliteDatabase::~SqliteDatabase() {
   sqlite3_close(writer_);
 }
 
-ExecOutcome SqliteDatabase::Execute(std::vector<ParsedStatement> statements) {
+ExecOutcome SqliteDatabase::Execute(std::vector<ParsedStatement> statements,
+                                    const std::function<bool()>& wanted) {
   Job job;
   job.statements = std::move(statements);
+  if (wanted) job.wanted = &wanted;
   std::unique_lock lock(queueMutex_);
   queue_.push_back(&job);
   while (!job.done) {
@@ -376,21 +378,33 @@ void SqliteDatabase::RunBatch(std::vector<Job*>& batch) {
   if (!RunControl("BEGIN IMMEDIATE")) {
     failAll(std::string("failed: the database is not available: ") + sqlite3_errmsg(writer_));
   } else {
-    const std::string now = Timestamp::Now().ToStorage();
+    // The write lock is this batch's now: a text whose client left while it
+    // waited for it is not run.
+    std::vector<std::size_t> live;
+    for (std::size_t j = 0; j < batch.size(); ++j) {
+      if (batch[j]->wanted && !(*batch[j]->wanted)()) {
+        outcomes[j] = {ExecOutcome::Status::Abandoned,
+                       "refused: the client had gone; the statement was not executed"};
+      } else {
+        live.push_back(j);
+      }
+    }
+    const std::string now = options_.Now().ToStorage();
     bool broken = false;
-    if (batch.size() == 1) {
+    if (live.size() <= 1) {
       // A text alone needs no savepoint: its failure undoes the transaction.
-      outcomes[0] = RunJob(batch[0]->statements, now);
-      if (!outcomes[0].ok()) {
+      if (!live.empty()) outcomes[live[0]] = RunJob(batch[live[0]]->statements, now);
+      if (live.empty() || !outcomes[live[0]].ok()) {
         if (!RunControl("ROLLBACK") && !sqlite3_get_autocommit(writer_)) {
           TryExec(writer_, "ROLLBACK");
         }
-        batch[0]->outcome = std::move(outcomes[0]);
+        for (std::size_t j = 0; j < batch.size(); ++j) batch[j]->outcome = std::move(outcomes[j]);
         return;
       }
       if (sqlite3_get_autocommit(writer_)) broken = true;  // the transaction is gone
     } else {
-      for (std::size_t j = 0; j < batch.size() && !broken; ++j) {
+      for (std::size_t k = 0; k < live.size() && !broken; ++k) {
+        const std::size_t j = live[k];
         if (!RunControl("SAVEPOINT posted_text")) {
           broken = true;
           break;

@@ -34,13 +34,16 @@ class SqliteDatabase final : public Database {
   explicit SqliteDatabase(DatabaseOptions options);
   ~SqliteDatabase() override;
 
-  ExecOutcome Execute(std::vector<ParsedStatement> statements) override;
+  using Database::Execute;
+  ExecOutcome Execute(std::vector<ParsedStatement> statements,
+                      const std::function<bool()>& wanted) override;
   bool Answers(std::string& why) override;
   void InTransaction(bool write, const std::function<void(Session&)>& work) override;
 
  private:
   struct Job {
     std::vector<ParsedStatement> statements;
+    const std::function<bool()>* wanted = nullptr;
     ExecOutcome outcome;
     bool done = false;  // guarded by queueMutex_
   };

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Measures how the fee server and the driver hold up under hostile clients.
 
-    tools/attack_figures.py BUILD_DIR
+    tools/attack_figures.py BUILD_DIR [--server-only]
 
 Starts its own harnolfees-server (with a users file and demonstration data)
 and its own hostile HTTP servers, all on 127.0.0.1, and prints one line per
@@ -132,7 +132,7 @@ def many_ranges(port, pid):
           f"{len(reply)} bytes in {took * 1000:.1f} ms; server peak RSS grew {grown >> 20} MB")
 
 
-def slow_headers(port, connections=16, seconds=15):
+def slow_headers(port, connections=16, seconds=30):
     """Connections that send one header line every 5 s, for a bounded time."""
     stop = time.monotonic() + seconds
     socks = []
@@ -167,6 +167,68 @@ def slow_headers(port, connections=16, seconds=15):
         s.close()
     print(f"{connections} connections sending a header line every 5 s for {seconds} s: "
           f"a normal GET got {said}")
+
+
+def idle_connections(port, connections=1000, wait=60):
+    """Connections that send nothing; then one normal GET, waited for at most `wait` s."""
+    socks = []
+    for _ in range(connections):
+        try:
+            socks.append(socket.create_connection((HOST, port), timeout=5))
+        except OSError:
+            break
+    time.sleep(0.5)
+    try:
+        code, _, took = request(port, f"GET /TermFeesAX.asp?Center=1 HTTP/1.1\r\nHost: x\r\n"
+                                      f"Authorization: Basic {basic('ann', 's3cret')}\r\n"
+                                      f"Connection: close\r\n\r\n", timeout=wait)
+        said = f"status {code} after {took * 1000:.0f} ms"
+    except OSError as e:
+        said = f"no answer within {wait} s ({e})"
+    for s in socks:
+        s.close()
+    print(f"{len(socks)} idle connections that send nothing: the first normal GET got {said}")
+
+
+def kept_alive_savers(port, clients=32, seconds=20):
+    """Clients that post once a second over one kept-alive connection each."""
+    import http.client
+    stop = time.monotonic() + seconds
+    latencies, unanswered = [], [0]
+    lock = threading.Lock()
+    body = ("SQL=" + " DELETE FROM RENEWALOPTIONFEE WHERE EffectivityDate = '1/1/1990' AND "
+            "CenterID = 1".replace(" ", "+").replace("'", "%27").replace("/", "%2F")
+            .replace("=", "%3D"))
+    headers = {"Authorization": f"Basic {basic('ann', 's3cret')}",
+               "Content-Type": "application/x-www-form-urlencoded"}
+
+    def saver():
+        conn = http.client.HTTPConnection(HOST, port, timeout=5)
+        while time.monotonic() < stop:
+            begun = time.monotonic()
+            try:
+                conn.request("POST", "/TermFeesAX.asp", body=body, headers=headers)
+                conn.getresponse().read()
+                with lock:
+                    latencies.append(time.monotonic() - begun)
+            except (OSError, http.client.HTTPException):
+                with lock:
+                    unanswered[0] += 1
+                conn.close()
+                conn = http.client.HTTPConnection(HOST, port, timeout=5)
+            time.sleep(max(0.0, 1.0 - (time.monotonic() - begun)))
+        conn.close()
+
+    threads = [threading.Thread(target=saver) for _ in range(clients)]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
+    latencies.sort()
+    p99 = latencies[int(len(latencies) * 0.99) - 1] if latencies else 0
+    print(f"{clients} clients posting once a second over kept-alive connections for {seconds} s: "
+          f"{len(latencies)} answered, {unanswered[0]} unanswered (5 s time-out); latency p99 "
+          f"{p99 * 1000:.0f} ms, worst {max(latencies, default=0) * 1000:.0f} ms")
 
 
 def refusal_times(port):
@@ -262,7 +324,8 @@ def driver(build):
 
 
 def main():
-    build = sys.argv[1] if len(sys.argv) > 1 else "build"
+    args = [a for a in sys.argv[1:] if a != "--server-only"]
+    build = args[0] if args else "build"
     with tempfile.TemporaryDirectory() as tmp:
         proc, port = start_server(build, tmp, ["--max-failed-logins", "1000000"])
         try:
@@ -270,6 +333,8 @@ def main():
             many_ranges(port, proc.pid)
             refusal_times(port)
             slow_headers(port)
+            idle_connections(port)
+            kept_alive_savers(port)
         finally:
             proc.terminate()
             proc.wait()
@@ -282,7 +347,8 @@ def main():
         with open(os.path.join(tmp, "log")) as f:
             braked = [l for l in f if "failed logins" in l]
         print(f"brake lines in the log: {len(braked)}: {braked[0].strip() if braked else ''}")
-    driver(build)
+    if "--server-only" not in sys.argv:
+        driver(build)
 
 
 if __name__ == "__main__":

@@ -1,7 +1,7 @@
 // What the fee server does against clients that try to mislead or exhaust
 // it: bodies from strangers or beyond the limit, requests for many ranges,
-// forged request-log lines, and a host name that looks like a loopback
-// address.
+// slow and silent connections, clients that give up, forged request-log
+// lines, and a host name that looks like a loopback address.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <ifaddrs.h>
@@ -161,26 +161,111 @@ TEST_F(BodyTest, ARequestForRangesGetsTheWholeDocumentOnce) {
   EXPECT_EQ(ranged.second, whole.second);
 }
 
-TEST(PostDeadline, APostThatWaitedTooLongForAThreadIsNotExecuted) {
+// Whether the server closed the connection within the wait (reading and
+// dropping whatever it sent before).
+bool ClosedWithin(int fd, int waitMs) {
+  const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
+  pollfd p{fd, POLLIN, 0};
+  while (std::chrono::steady_clock::now() < until) {
+    if (poll(&p, 1, 50) == 1) {
+      char buf[4096];
+      if (recv(fd, buf, sizeof buf, 0) <= 0) return true;
+    }
+  }
+  return false;
+}
+
+TEST(SlowClients, NeitherSlowNorSilentConnectionsShutOthersOut) {
+  TempDir dir;
+  ServerOptions o = OptionsFor(dir.File("fees.db"), {{12, false}});
+  o.headerTimeout = std::chrono::milliseconds(800);
+  o.maxConnectionsPerAddress = 4;
+  RunningServer server(o);
+  // Two connections that never finish their header, though they send a byte
+  // every 100 ms, and silent ones beyond the limit of the address.
+  std::vector<int> slow, silent;
+  for (int i = 0; i < 2; ++i) {
+    slow.push_back(Connect(server.port()));
+    Exchange(slow.back(), "GET /TermFeesAX.asp?Center=12 HTTP/1.1\r\n", 0);
+  }
+  for (int i = 0; i < 6; ++i) silent.push_back(Connect(server.port()));
+  const auto begun = std::chrono::steady_clock::now();
+  EXPECT_EQ(server.Get("/TermFeesAX.asp?Center=12").first, 200);
+  EXPECT_LT(std::chrono::steady_clock::now() - begun, std::chrono::milliseconds(500));
+  // The longest waiting silent connections made room.
+  EXPECT_TRUE(ClosedWithin(silent.front(), 200));
+  // The slow headers are cut off at their deadline, not kept by each byte.
+  for (int tick = 0; tick < 12; ++tick) {
+    for (const int fd : slow) send(fd, "X", 1, MSG_NOSIGNAL);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  for (const int fd : slow) EXPECT_TRUE(ClosedWithin(fd, 500));
+  // When every connection of the address has a request under way, one more
+  // is closed at once.
+  std::vector<int> busy;
+  for (int i = 0; i < 4; ++i) {
+    busy.push_back(Connect(server.port()));
+    Exchange(busy.back(), "GET / HTTP/1.1\r\n", 0);
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  const int refused = Connect(server.port());
+  EXPECT_TRUE(ClosedWithin(refused, 300));
+  // A header beyond its limit is refused as such.
+  for (const int fd : busy) close(fd);
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  const int large = Connect(server.port());
+  const std::string reply = Exchange(
+      large, "GET /TermFeesAX.asp?Center=12 HTTP/1.1\r\nX: " + std::string(9000, 'a') + "\r\n\r\n");
+  EXPECT_EQ(reply.rfind("HTTP/1.1 431", 0), 0u) << reply;
+  for (const int fd : slow) close(fd);
+  for (const int fd : silent) close(fd);
+  close(refused);
+  close(large);
+}
+
+TEST(GivenUp, AStatementRunsOnlyWhileItsClientWaitsAndWithinTheDeadline) {
   TempDir dir;
   const std::string db = dir.File("fees.db");
   ServerOptions o = OptionsFor(db, {{12, false}});
   o.threads = 2;
-  o.postDeadline = std::chrono::milliseconds(300);
-  o.keepAliveSeconds = 1;
+  o.postDeadline = std::chrono::milliseconds(500);
+  // GETDATE() is the server's clock, which a test may pin.
+  o.clock = [] { return *Timestamp::FromParts(2031, 5, 6, 7, 8, 9); };
   RunningServer server(o);
-  const std::string insert =
-      " INSERT INTO RenewalOptionFee ( CenterID, EffectivityDate, RenewalOptionFee, "
-      "RecordLastUpdated)  VALUES (12, '03/15/2004', 49,  GETDATE()) ";
-  // Two silent connections hold both threads until their idle second is up.
-  const int idle[2] = {Connect(server.port()), Connect(server.port())};
+  auto insert = [](int day) {
+    return " INSERT INTO RenewalOptionFee ( CenterID, EffectivityDate, RenewalOptionFee, "
+           "RecordLastUpdated)  VALUES (12, '03/0" +
+           std::to_string(day) + "/2004', 49,  GETDATE()) ";
+  };
+  // Another connection holds the write lock, so that the statements wait.
+  sqlite3* holder = nullptr;
+  ASSERT_EQ(sqlite3_open(db.c_str(), &holder), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(holder, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+  // The first client posts and gives up while its statement waits.
+  const std::string body = "SQL=" + FormEncode(insert(1));
+  const int gone = Connect(server.port());
+  Exchange(gone,
+           "POST /TermFeesAX.asp HTTP/1.1\r\nHost: x\r\nContent-Type: "
+           "application/x-www-form-urlencoded\r\nContent-Length: " +
+               std::to_string(body.size()) + "\r\n\r\n" + body,
+           200);
+  close(gone);
+  // The second waits for the lock as well; the third for a thread, past
+  // the deadline.
+  std::pair<int, std::string> waited, late;
+  std::thread second([&] { waited = server.Post(insert(2)); });
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  const auto late = server.Post(insert);
+  std::thread third([&] { late = server.Post(insert(3)); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(700));
+  sqlite3_exec(holder, "COMMIT", nullptr, nullptr, nullptr);
+  sqlite3_close(holder);
+  second.join();
+  third.join();
+  EXPECT_EQ(waited.first, 200) << waited.second;
   EXPECT_EQ(late.first, 503) << late.second;
   EXPECT_NE(late.second.find("was not executed"), std::string::npos) << late.second;
-  EXPECT_TRUE(Query(db, "SELECT * FROM RenewalOptionFee").empty());
-  for (const int fd : idle) close(fd);
-  EXPECT_EQ(server.Post(insert).first, 200);
+  EXPECT_EQ(Query(db, "SELECT EffectivityDate, RecordLastUpdated FROM RenewalOptionFee"),
+            std::vector<std::string>{"2004-03-02 00:00:00|2031-05-06 07:08:09"});
 }
 
 // A non-loopback IPv4 address of this machine, or "" when it has none.
