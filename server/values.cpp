@@ -6,6 +6,8 @@
 #include <ctime>
 #include <limits>
 
+#include "harnolfees/encoding.hpp"
+
 namespace harnolfees::server {
 namespace {
 
@@ -407,31 +409,10 @@ std::string MoneyUnitsToText(std::int64_t units) {
 }
 
 std::optional<std::string> Windows1252ToUtf8(std::string_view bytes) {
-  // Code points of 0x80 to 0x9F; 0 marks a byte without a character.
-  static constexpr std::array<char32_t, 32> kHigh{
-      0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-      0x2039, 0x0152, 0,      0x017D, 0,      0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-      0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
-  std::string out;
-  out.reserve(bytes.size());
-  for (unsigned char b : bytes) {
-    char32_t cp = b;
-    if (b >= 0x80 && b < 0xA0) {
-      cp = kHigh[b - 0x80];
-      if (cp == 0) return std::nullopt;
-    }
-    if (cp < 0x80) {
-      out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-      out += static_cast<char>(0xC0 | (cp >> 6));
-      out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-      out += static_cast<char>(0xE0 | (cp >> 12));
-      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
+  for (const char c : bytes) {
+    if (!harnolfees::Windows1252CodePoint(static_cast<unsigned char>(c))) return std::nullopt;
   }
-  return out;
+  return harnolfees::Windows1252ToUtf8(bytes);
 }
 
 std::size_t Utf8Length(std::string_view text) {

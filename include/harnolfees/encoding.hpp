@@ -11,7 +11,12 @@ namespace harnolfees {
 // nullopt when the text is not valid UTF-8 or holds a character that
 // Windows-1252 cannot represent.
 std::optional<std::string> Utf8ToWindows1252(std::string_view utf8);
+// Every byte decodes: the five bytes the code page leaves undefined (0x81,
+// 0x8D, 0x8F, 0x90, 0x9D) become the C1 control of the same value, as
+// Windows does.
 std::string Windows1252ToUtf8(std::string_view bytes);
+// The character of a byte; nullopt for the five undefined bytes.
+std::optional<char32_t> Windows1252CodePoint(unsigned char byte);
 
 // Appends the UTF-8 form of a code point (at most U+10FFFF; the caller
 // excludes surrogates).

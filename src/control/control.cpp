@@ -80,6 +80,8 @@ void HarnolFeesCtlCenter::TearDown() {
     try {
       Inet1_->Cancel();
     } catch (...) {
+      // The control is going: a transfer that could not be cancelled can
+      // report to nobody, since the notification is cut off below.
     }
     // A notification queued before the cancel must not reach a destroyed
     // control.
@@ -101,6 +103,8 @@ void HarnolFeesCtlCenter::Dispatch(const std::function<void()>& handler, bool ra
     try {
       host_.MsgBox(e.what(), kPlainBox, "");
     } catch (...) {
+      // A host that cannot show the message: the work is still noted as
+      // unfinished below, which is what the operator must not lose.
     }
     NoteUnfinishedWork();
     return;

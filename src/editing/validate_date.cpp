@@ -21,6 +21,8 @@ class FilterScope {
     try {
       rs_.SetFilter("");
     } catch (...) {
+      // Clearing a filter only widens the view of records already held; a
+      // destructor may not throw, and no record is lost by leaving it.
     }
   }
   FilterScope(const FilterScope&) = delete;

@@ -265,6 +265,9 @@ class CurlTransfer final : public Transfer {
                                                  loading::RedactCredentials(job.url)});
           }
         } catch (...) {
+          // Not even the error could be posted: this thread can report
+          // nothing more, and staying alive for the next transfer is what
+          // can still be kept. No data is held here to lose.
         }
       }
     }

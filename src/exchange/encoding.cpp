@@ -152,6 +152,13 @@ std::string Windows1252ToUtf8(std::string_view bytes) {
   return out;
 }
 
+std::optional<char32_t> Windows1252CodePoint(unsigned char byte) {
+  if (byte < 0x80 || byte >= 0xA0) return byte;
+  const char32_t cp = kHighControls[byte - 0x80];
+  if (cp == byte) return std::nullopt;  // undefined: mapped to itself above
+  return cp;
+}
+
 bool IsWindows1252Encodable(std::string_view utf8) {
   std::size_t pos = 0;
   while (pos < utf8.size()) {
