@@ -397,10 +397,12 @@ class Session final : public Connection, public std::enable_shared_from_this<Ses
       reply_->body() = std::move(ex.replyBody);
       reply_->prepare_payload();
     }
+    // Logged as the reply goes out: a reply the client may already hold is
+    // in the log, even when the server stops right after.
+    Logged();
     Lowest().expires_after(layer_.limits.writeTimeout);
     http::async_write(stream_, *reply_,
                       [self = this->shared_from_this()](beast::error_code ec, std::size_t) {
-                        self->Logged();
                         if (ec || !self->keepAlive_) return self->Linger();
                         self->WaitForRequest();
                       });
