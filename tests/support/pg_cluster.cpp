@@ -19,8 +19,10 @@ namespace {
 namespace fs = std::filesystem;
 
 // The folder of initdb and pg_ctl: Debian keeps them per major version.
+// Never destroyed: the shared cluster, a static made earlier, stops itself
+// with pg_ctl at exit, after later statics are gone.
 std::string ToolDir() {
-  static const std::string dir = [] {
+  static const std::string* const dir = new std::string([] {
     std::string best;
     int bestVersion = -1;
     std::error_code ec;
@@ -38,8 +40,8 @@ std::string ToolDir() {
           "postgresql)");
     }
     return best;
-  }();
-  return dir;
+  }());
+  return *dir;
 }
 
 bool IsRoot() { return geteuid() == 0; }
@@ -103,6 +105,8 @@ PgCluster::~PgCluster() {
   try {
     Destroy();
   } catch (...) {
+    // A cluster that cannot be removed leaves only a temporary folder; a
+    // destructor may not throw.
   }
 }
 
