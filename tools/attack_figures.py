@@ -169,6 +169,29 @@ def slow_headers(port, connections=16, seconds=30):
           f"a normal GET got {said}")
 
 
+def header_drip(port, every=2.0, seconds=24):
+    """One connection that sends a header line every 2 s: how long the server keeps it."""
+    s = socket.create_connection((HOST, port), timeout=5)
+    s.sendall(b"GET /TermFeesAX.asp?Center=1 HTTP/1.1\r\n")
+    start, said = time.monotonic(), f"still open after {seconds} s"
+    for i in range(int(seconds / every)):
+        time.sleep(every)
+        try:
+            s.sendall(f"X-Drip-{i}: 1\r\n".encode())
+            s.settimeout(0.01)
+            try:
+                if s.recv(100) == b"":
+                    said = f"closed after {time.monotonic() - start:.1f} s"
+                    break
+            except socket.timeout:
+                pass
+        except OSError:
+            said = f"closed after {time.monotonic() - start:.1f} s"
+            break
+    s.close()
+    print(f"a header line every {every:.0f} s: the connection was {said}")
+
+
 def idle_connections(port, connections=1000, wait=60):
     """Connections that send nothing; then one normal GET, waited for at most `wait` s."""
     socks = []
@@ -333,6 +356,7 @@ def main():
             many_ranges(port, proc.pid)
             refusal_times(port)
             slow_headers(port)
+            header_drip(port)
             idle_connections(port)
             kept_alive_savers(port)
         finally:
