@@ -121,6 +121,14 @@ function apply(s) {
     if (el && !el.disabled && el.offsetParent) el.focus();
   }
   drawMessage(s);
+  if (!s.busy && !s.message) settled.splice(0).forEach((resolve) => resolve());
+}
+
+// Resolves once the session neither waits for the server nor for an answer.
+const settled = [];
+function whenSettled() {
+  if (state && !state.busy && !state.message) return Promise.resolve();
+  return new Promise((resolve) => settled.push(resolve));
 }
 
 function drawTabs(s) {
@@ -462,6 +470,7 @@ async function resolveUnfinished(action) {
   const choice = await askUnsaved(action);
   if (choice === 'cancel') return false;
   await act({ do: 'resolve', value: choice });
+  await whenSettled();
   return state && !state.unfinished.length && !state.message;
 }
 
