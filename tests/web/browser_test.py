@@ -99,7 +99,7 @@ def start(args, log):
 
 
 class Fixture:
-    def __init__(self, server_bin, web_bin):
+    def __init__(self, server_bin, web_bin, web_args=()):
         self.dir = tempfile.mkdtemp(prefix="hf-web-")
         self.db = os.path.join(self.dir, "fees.db")
         users = os.path.join(self.dir, "users.txt")
@@ -116,7 +116,7 @@ class Fixture:
         self.procs.append(server)
         self.relay = Relay(port)
         web, web_port = start([web_bin, "--fee-server", f"http://127.0.0.1:{self.relay.port}/",
-                               "--listen", "127.0.0.1:0", "--server-date", "7/15/2005"],
+                               "--listen", "127.0.0.1:0", "--server-date", "7/15/2005", *web_args],
                               os.path.join(self.dir, "web.log"))
         self.procs.append(web)
         self.url = f"http://127.0.0.1:{web_port}/"
@@ -449,6 +449,17 @@ def scenario_two_sessions(f):
     rows = f.rows("SELECT RenewalOptionFee FROM RenewalOptionFee WHERE CenterID=1 AND "
                   "EffectivityDate LIKE '2005-07-15%'")
     check(rows == [(710000,)], f"the first save stands: {rows}")
+
+
+def scenario_screenshot(f):
+    """The README's picture: not a test; writes HARNOLFEES_SCREENSHOT."""
+    b = f.browser(1280, 800)
+    b.signed_in()
+    b.click_row("Jul 01, 2005")
+    b.el("grdFees").send_keys(Keys.ENTER)
+    b.wait(lambda: b.caption("cmdAdd") == "Save", "editing")
+    time.sleep(0.3)
+    b.d.save_screenshot(os.environ["HARNOLFEES_SCREENSHOT"])
 
 
 SCENARIOS = {n[len("scenario_"):]: fn for n, fn in globals().items() if n.startswith("scenario_")}

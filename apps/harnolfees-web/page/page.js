@@ -5,6 +5,7 @@ const $ = (id) => document.getElementById(id);
 const ROW = 22; // grid row height in pixels
 const BLOCK = 100; // grid rows fetched at once
 const px = (twips) => Math.round(twips / 15);
+const pxWide = (twips) => Math.round(twips / 12); // across: room for today's larger fonts
 const domId = (name) => name.replace(/\((\d+)\)/, '-$1'); // "txtField(3)" -> "txtField-3"
 
 let state = null;
@@ -166,12 +167,12 @@ function buildForm(s) {
   const right = Math.max(...all.map((r) => r[0] + r[2]));
   const bottom = Math.max(...all.map((r) => r[1] + r[3]));
   pic.style.height = px(bottom - origin.top + 150) + 'px';
-  pic.style.minWidth = px(right - origin.left + 150) + 'px';
+  pic.style.minWidth = pxWide(right - origin.left + 150) + 'px';
   const place = (el, r, wide) => {
     el.classList.add('field');
-    el.style.left = px(r[0] - origin.left) + 'px';
+    el.style.left = pxWide(r[0] - origin.left) + 'px';
     el.style.top = px(r[1] - origin.top) + 'px';
-    if (wide !== false) el.style.width = Math.max(px(r[2]), 40) + 'px';
+    if (wide !== false) el.style.width = Math.max(pxWide(r[2]), 40) + 'px';
     pic.appendChild(el);
   };
   s.labels.forEach((l, i) => {
@@ -292,7 +293,7 @@ function drawForm(s) {
 let gridRow = 1; // the row shown as current; follows the control's
 
 function colWidths(s) {
-  return s.grid.widths.map((w, c) => (w === 0 ? 0 : Math.max(px(w), 8 * (s.grid.head[c] || '').trimEnd().length + 14)));
+  return s.grid.widths.map((w, c) => (w === 0 ? 0 : Math.max(px(w), Math.ceil(8.2 * (s.grid.head[c] || '').trimEnd().length) + 18)));
 }
 
 function drawGrid(s) {
