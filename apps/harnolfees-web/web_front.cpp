@@ -182,6 +182,8 @@ WebFront::WebFront(WebOptions options)
   const std::size_t threads = options_.threads > 0 ? static_cast<std::size_t>(options_.threads)
                                                    : options_.maxSessions * 2 + 16;
   svr.new_task_queue = [threads] { return new httplib::ThreadPool(threads); };
+  // A reply's head and body go out at once, not one ACK apart.
+  svr.set_tcp_nodelay(true);
   svr.set_keep_alive_timeout(5);
   svr.set_read_timeout(10, 0);
   svr.set_payload_max_length(64 * 1024);

@@ -99,7 +99,7 @@ def start(args, log):
 
 
 class Fixture:
-    def __init__(self, server_bin, web_bin, web_args=()):
+    def __init__(self, server_bin, web_bin, web_args=(), server_args=()):
         self.dir = tempfile.mkdtemp(prefix="hf-web-")
         self.db = os.path.join(self.dir, "fees.db")
         users = os.path.join(self.dir, "users.txt")
@@ -112,7 +112,7 @@ class Fixture:
                 f.write(line)
         self.procs = []
         server, port = start([server_bin, "--db", self.db, "--listen", "127.0.0.1:0", "--demo",
-                              "--users", users], os.path.join(self.dir, "server.log"))
+                              "--users", users, *server_args], os.path.join(self.dir, "server.log"))
         self.procs.append(server)
         self.relay = Relay(port)
         web, web_port = start([web_bin, "--fee-server", f"http://127.0.0.1:{self.relay.port}/",
