@@ -49,6 +49,46 @@ void RectJson(JsonBuilder& j, const TwipsRect& r) {
   j.Key("rect").BeginArray().Int(r.left).Int(r.top).Int(r.width).Int(r.height).EndArray();
 }
 
+// The control's transfer, let go of once its reply has been read. A desktop
+// editor keeps its one connection to the fee server alive between saves; a
+// web host with hundreds of controls would keep hundreds of idle
+// connections, and a fee server that gives each connection a thread of a
+// small pool would have none left for the saves that come.
+class ReleasingTransfer : public Transfer {
+ public:
+  explicit ReleasingTransfer(HostServices& host) : host_(host) {}
+  void Cancel() override {
+    if (inner_) inner_->Cancel();
+  }
+  void Execute(const std::string& url, const std::string& operation, const std::string& body,
+               const std::string& headers) override {
+    inner_ = MakeCurlTransfer(host_);
+    inner_->onStateChanged = [this](int state) {
+      if (onStateChanged) onStateChanged(state);
+    };
+    inner_->Execute(url, operation, body, headers);
+  }
+  bool StillExecuting() const override { return inner_ && inner_->StillExecuting(); }
+  std::string GetChunk(std::size_t size) override {
+    if (!inner_) return {};
+    std::string chunk = inner_->GetChunk(size);
+    if (chunk.empty() && !inner_->StillExecuting()) {
+      // The whole reply is read: closing now frees the server's thread.
+      error_ = inner_->ErrorDescription();
+      inner_.reset();
+    }
+    return chunk;
+  }
+  std::string ErrorDescription() const override {
+    return inner_ ? inner_->ErrorDescription() : error_;
+  }
+
+ private:
+  HostServices& host_;
+  std::unique_ptr<Transfer> inner_;
+  std::string error_;
+};
+
 int DefaultAnswer(int buttons) {
   return (buttons & 0x0F) == msgbox::kYesNo ? msgbox::kAnswerNo : msgbox::kAnswerOk;
 }
@@ -83,7 +123,8 @@ void Session::Close() {
 }
 
 void Session::Run() {
-  control_ = std::make_unique<HarnolFeesCtlCenter>(static_cast<HostServices&>(*this));
+  control_ = std::make_unique<HarnolFeesCtlCenter>(static_cast<HostServices&>(*this),
+                                                   std::make_unique<ReleasingTransfer>(*this));
   Surface& s = control_->surface();
   gridObserver_ = s.grdFees.Observe([this](const Component&, std::string_view property) {
     if (property == "Rows" || property == "Cols" || property == "TextMatrix" ||
