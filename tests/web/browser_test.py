@@ -453,7 +453,8 @@ def scenario_two_sessions(f):
 
 def scenario_screenshot(f):
     """The README's picture: not a test; writes HARNOLFEES_SCREENSHOT."""
-    b = f.browser(1280, 800)
+    width, height = (int(v) for v in os.environ.get("HARNOLFEES_SCREENSHOT_SIZE", "1280x800").split("x"))
+    b = f.browser(width, height)
     b.signed_in()
     b.click_row("Jul 01, 2005")
     b.el("grdFees").send_keys(Keys.ENTER)
