@@ -142,6 +142,8 @@ class Fixture:
             con.close()
 
     def close(self):
+        if not self.procs:
+            return []
         for b in self.browsers:
             try:
                 b.d.quit()
@@ -151,10 +153,20 @@ class Fixture:
         for p in self.procs:
             p.terminate()
             try:
-                p.wait(10)
+                p.wait(30)
             except subprocess.TimeoutExpired:
                 p.kill()
+        self.procs = []
+        # What a sanitizer build reported on the way, or at the end.
+        complaints = []
+        for log in ("server.log", "web.log"):
+            text = open(os.path.join(self.dir, log), errors="replace").read()
+            for mark in ("ERROR: AddressSanitizer", "ERROR: LeakSanitizer", "runtime error:"):
+                at = text.find(mark)
+                if at >= 0:
+                    complaints.append(f"{log}: {text[at:at + 2000]}")
         shutil.rmtree(self.dir, ignore_errors=True)
+        return complaints
 
 
 class Browser:
@@ -479,6 +491,11 @@ def main():
     f = Fixture(sys.argv[1], sys.argv[2])
     try:
         SCENARIOS[sys.argv[3]](f)
+        complaints = f.close()
+        if complaints:
+            print(f"{sys.argv[3]}: FAILED: the sanitizers complained:\n" + "\n".join(complaints),
+                  file=sys.stderr)
+            return 1
         print(f"{sys.argv[3]}: passed")
         return 0
     except Exception as e:
