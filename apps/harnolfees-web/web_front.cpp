@@ -41,6 +41,41 @@ void Error(httplib::Response& res, int status, std::string_view why) {
   Json(res, status, j.Take());
 }
 
+// Rows `from` .. `from + count - 1` of the grid as last published.
+std::string RowsJson(const std::shared_ptr<const GridCopy>& grid, int from, int count) {
+  JsonBuilder j;
+  j.BeginObject();
+  j.Key("gen").Int(grid ? static_cast<std::int64_t>(grid->gen) : 0);
+  j.Field("from", from);
+  j.Key("cells").BeginArray();
+  if (grid) {
+    for (int r = from; r < std::min(grid->rows, from + count); ++r) {
+      j.BeginArray();
+      for (int c = 0; c < grid->cols; ++c)
+        j.String(grid->cells[static_cast<std::size_t>(r) * static_cast<std::size_t>(grid->cols) +
+                             static_cast<std::size_t>(c)]);
+      j.EndArray();
+    }
+  }
+  j.EndArray().EndObject();
+  return j.Take();
+}
+
+// The state, with the rows the page shows (its "vf" and "vc") when it asks:
+// a new grid then arrives with the state, not one request later.
+std::string StateWithRows(const Session& session, const httplib::Request& req) {
+  std::string state = *session.Snapshot();
+  const auto from = IntParam(req, "vf");
+  const auto count = IntParam(req, "vc");
+  if (from && count && !state.empty() && state.back() == '}') {
+    state.pop_back();
+    state += ",\"window\":";
+    state += RowsJson(session.Grid(), std::max(1, *from), std::clamp(*count, 0, 200));
+    state += '}';
+  }
+  return state;
+}
+
 // Failed sign-ins per client address: more than ten within a minute pause
 // the address for a minute, so that guessing here cannot make the fee
 // server refuse everybody behind this program.
@@ -75,7 +110,7 @@ class SignInBrake {
 Session::Action MakeAction(const httplib::Request& req) {
   std::vector<std::pair<int, std::string>> texts;
   for (int i = 1; i <= 7; ++i) {
-    const std::string key = "t" + std::to_string(i);
+    const std::string key{'t', static_cast<char>('0' + i)};
     if (req.has_param(key)) texts.emplace_back(i, req.get_param_value(key));
   }
   const std::string what = req.get_param_value("do");
@@ -269,33 +304,16 @@ WebFront::WebFront(WebOptions options)
     auto session = sessionOf(req);
     if (!session) return Error(res, 401, "Not signed in.");
     const auto since = IntParam(req, "since").value_or(0);
-    auto snapshot = session->WaitNewer(static_cast<std::uint64_t>(std::max(0, since)),
-                                       std::chrono::seconds(20));
-    Json(res, 200, *snapshot);
+    session->WaitNewer(static_cast<std::uint64_t>(std::max(0, since)), std::chrono::seconds(20));
+    Json(res, 200, StateWithRows(*session, req));
   });
 
   svr.Get("/api/rows", [sessionOf](const httplib::Request& req, httplib::Response& res) {
     auto session = sessionOf(req);
     if (!session) return Error(res, 401, "Not signed in.");
-    auto grid = session->Grid();
     const int from = std::max(1, IntParam(req, "from").value_or(1));
     const int count = std::clamp(IntParam(req, "count").value_or(100), 0, 1000);
-    JsonBuilder j;
-    j.BeginObject();
-    j.Key("gen").Int(grid ? static_cast<std::int64_t>(grid->gen) : 0);
-    j.Field("from", from);
-    j.Key("cells").BeginArray();
-    if (grid) {
-      for (int r = from; r < std::min(grid->rows, from + count); ++r) {
-        j.BeginArray();
-        for (int c = 0; c < grid->cols; ++c)
-          j.String(grid->cells[static_cast<std::size_t>(r) * static_cast<std::size_t>(grid->cols) +
-                               static_cast<std::size_t>(c)]);
-        j.EndArray();
-      }
-    }
-    j.EndArray().EndObject();
-    Json(res, 200, j.Take());
+    Json(res, 200, RowsJson(session->Grid(), from, count));
   });
 
   auto checked = [sessionOf, fromPage](const httplib::Request& req,
@@ -320,7 +338,7 @@ WebFront::WebFront(WebOptions options)
     const std::uint64_t floor = session->MessageFloor();
     auto ticket = session->Post(MakeAction(req));
     session->WaitSettled(ticket, floor, std::chrono::seconds(60));
-    Json(res, 200, *session->Snapshot());
+    Json(res, 200, StateWithRows(*session, req));
   });
 
   svr.Post("/api/answer", [checked](const httplib::Request& req, httplib::Response& res) {
@@ -335,7 +353,7 @@ WebFront::WebFront(WebOptions options)
     // behind it in the queue has run), or asks again, or waits for the server.
     auto ticket = session->Post([](Session&) {});
     session->WaitSettled(ticket, floor, std::chrono::seconds(60));
-    Json(res, 200, *session->Snapshot());
+    Json(res, 200, StateWithRows(*session, req));
   });
 
   svr.Post("/api/signout",

@@ -32,11 +32,18 @@ async function send(path, params) {
   return body;
 }
 
+// The rows in view, asked for with every state: a new grid comes with them.
+function windowParams() {
+  const g = $('grdFees');
+  if (!g || !state) return {};
+  return { vf: Math.max(1, Math.floor(g.scrollTop / ROW) + 1), vc: Math.ceil(g.clientHeight / ROW) + 2 };
+}
+
 // Actions go one at a time, in order, each with what was typed.
 function act(params) {
   queue = queue.then(async () => {
     if (!signedIn || (state && state.message)) return;
-    const p = { ...params };
+    const p = { ...params, ...windowParams() };
     for (const i of dirty) p['t' + i] = $('txtField-' + i).value;
     dirty.clear();
     const s = await send('/api/action', p);
@@ -48,7 +55,8 @@ function act(params) {
 async function poll() {
   while (signedIn) {
     try {
-      const res = await fetch('/api/events?since=' + version, { credentials: 'same-origin' });
+      const view = new URLSearchParams({ since: version, ...windowParams() });
+      const res = await fetch('/api/events?' + view, { credentials: 'same-origin' });
       if (res.status === 401) { showSignIn('Your session has ended; sign in again.'); return; }
       if (res.ok) apply(await res.json());
     } catch (e) {
@@ -298,6 +306,7 @@ function colWidths(s) {
 
 function drawGrid(s) {
   if (s.gridGen !== rowsGen) { rows.clear(); pending.clear(); rowsGen = s.gridGen; }
+  if (s.window && s.window.gen === rowsGen) s.window.cells.forEach((c, i) => rows.set(s.window.from + i, c));
   gridRow = s.grid.row;
   const widths = colWidths(s);
   const head = $('gridHead');
@@ -436,7 +445,7 @@ function drawMessage(s) {
 
 async function answer_(id, answer) {
   $('msgbox').close();
-  const s = await send('/api/answer', { id, answer });
+  const s = await send('/api/answer', { id, answer, ...windowParams() });
   if (s) apply(s);
 }
 
