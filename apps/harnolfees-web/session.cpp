@@ -178,8 +178,9 @@ std::uint64_t Session::MessageFloor() const {
 void Session::WaitSettled(const std::shared_ptr<Ticket>& ticket, std::uint64_t messageFloor,
                           std::chrono::milliseconds limit) {
   std::unique_lock lock(mutex_);
+  // What was published counts, so that the state sent back shows it.
   changed_.wait_for(lock, limit, [&] {
-    return ticket->done || closing_ || (pending_ && pending_->id > messageFloor) || busy_.load();
+    return ticket->done || closing_ || publishedMessage_ > messageFloor || publishedBusy_;
   });
 }
 
@@ -366,11 +367,14 @@ void Session::Publish() {
     gridDirty_ = false;
     CopyGrid();
   }
+  const bool busy = busy_.load();
   auto json = std::make_shared<const std::string>(StateJson());
   {
     std::lock_guard lock(mutex_);
     snapshot_ = std::move(json);
     ++version_;
+    publishedBusy_ = busy;
+    publishedMessage_ = pending_ ? pending_->id : 0;
   }
   changed_.notify_all();
 }

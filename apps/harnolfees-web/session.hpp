@@ -145,6 +145,8 @@ class Session : public HostServices {
   mutable std::condition_variable changed_;
   std::shared_ptr<const std::string> snapshot_;
   std::uint64_t version_ = 0;
+  bool publishedBusy_ = false;          // in the last state published
+  std::uint64_t publishedMessage_ = 0;  // the message box in it, 0 for none
   std::shared_ptr<const GridCopy> grid_;
   std::optional<PendingMessage> pending_;
   std::uint64_t messageCount_ = 0;
