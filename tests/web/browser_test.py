@@ -30,7 +30,7 @@ try:
 except ImportError:
     webdriver = None
 
-LIMIT = 20  # seconds any awaited state may take
+LIMIT = 60  # seconds any awaited state may take (generous: sanitizer builds, busy machines)
 
 
 class Relay:
