@@ -2,6 +2,8 @@
 # One entry point for a fresh Debian 12 machine:
 #   ./run.sh demo   set up, build, start the fee server with demo data and open the editor
 #                   (without a display: print every tab); the server stops when it ends
+#   ./run.sh demo --web   the same server with the browser editor in front: prints its
+#                   address (and opens it where a browser exists) until Ctrl+C
 #   ./run.sh test   set up, build, run every test (plain and under ASan+UBSan), then
 #                   fuzz each libFuzzer target for 60 s (HARNOLFEES_FUZZ_SECONDS)
 # Other verbs: setup, build, bench (bench/REPORT.md), fuzz [SECONDS] (each libFuzzer
@@ -22,7 +24,8 @@ packages=(build-essential cmake ninja-build pkg-config git
   libpugixml-dev libcurl4-openssl-dev libcpp-httplib-dev libboost-dev libsqlite3-dev libssl-dev
   libpq-dev postgresql postgresql-common openssl
   qt6-base-dev xvfb xauth
-  clang libclang-rt-14-dev gcovr python3)
+  clang libclang-rt-14-dev gcovr python3
+  chromium chromium-driver python3-selenium)
 
 setup() {
   local missing=()
@@ -50,7 +53,7 @@ build() { configure_and_build "$build_dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo; }
 # Only the programs: the driver, the fee server and, when Qt 6 is there, the editor.
 build_programs() {
   cmake -S . -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-  local targets=(harnolfees harnolfees-server)
+  local targets=(harnolfees harnolfees-server harnolfees-web)
   if cmake --build "$build_dir" --target help | grep -q '^harnolfees-gui:'; then
     targets+=(harnolfees-gui)
   fi
@@ -63,6 +66,11 @@ server_pid=""
 server_url=""
 scratch=""
 stop_server() {
+  if [ -n "${web_pid:-}" ]; then
+    kill "$web_pid" 2>/dev/null || true
+    wait "$web_pid" 2>/dev/null || true
+    web_pid=""
+  fi
   if [ -n "$server_pid" ]; then
     kill "$server_pid" 2>/dev/null || true
     wait "$server_pid" 2>/dev/null || true
@@ -106,12 +114,52 @@ run_tests() {
   fuzz/run.sh "${HARNOLFEES_FUZZ_SECONDS:-60}"
 }
 
+# The browser editor in front of the fee server of demo and screenshots, with a
+# users file of its own (user demo, password demo, every center).
+web_pid=""
+web_url=""
+start_web() {  # state-dir
+  local users="$1/web-users.txt"
+  echo demo | "$build_dir/server/harnolfees-server" --hash-password demo '*' '*' >"$users"
+  "$build_dir/server/harnolfees-server" --db "$1/demo.db" --listen 127.0.0.1:0 --demo \
+    --users "$users" >"$1/server.log" 2>&1 &
+  server_pid=$!
+  local port="" line=""
+  for _ in $(seq 1 100); do
+    port="$(sed -n 's/.*listening on 127\.0\.0\.1:\([0-9]*\).*/\1/p' "$1/server.log" | head -n1)"
+    [ -n "$port" ] && break
+    sleep 0.1
+  done
+  [ -n "$port" ] || { cat "$1/server.log" >&2; echo "the fee server did not start" >&2; exit 1; }
+  server_url="http://127.0.0.1:$port/"
+  "$build_dir/apps/harnolfees-web/harnolfees-web" --fee-server "http://127.0.0.1:$port/" \
+    --listen "127.0.0.1:${HARNOLFEES_WEB_PORT:-0}" ${2:+--server-date "$2"} >"$1/web.log" 2>&1 &
+  web_pid=$!
+  for _ in $(seq 1 100); do
+    line="$(sed -n 's|.*listening on \(http://127\.0\.0\.1:[0-9]*/\).*|\1|p' "$1/web.log" 2>/dev/null | head -n1 || true)"
+    [ -n "$line" ] && break
+    sleep 0.1
+  done
+  [ -n "$line" ] || { cat "$1/web.log" >&2; echo "the web editor did not start" >&2; exit 1; }
+  web_url="$line"
+}
+
 demo() {
   setup
   build_programs
   local state="${XDG_STATE_HOME:-$HOME/.local/state}/harnolfees"
   mkdir -p "$state"
   local db="$state/demo.db"
+  if [ "${1:-}" = "--web" ]; then
+    start_web "$state"
+    echo "The fee editor in the browser: $web_url  (user demo, password demo, center 1)"
+    echo "Fee server with demo data at $server_url (database $db). Ctrl+C stops both."
+    if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ] && command -v xdg-open >/dev/null; then
+      xdg-open "$web_url" >/dev/null 2>&1 || true
+    fi
+    wait "$web_pid"
+    return
+  fi
   start_server "$db" "$state/server.log"
   echo "Fee server with demo data at $server_url (database $db)"
   if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ] && [ -x "$build_dir/qt/harnolfees-gui" ]; then
@@ -137,13 +185,16 @@ screenshots() {
   QT_QPA_PLATFORM=offscreen QT_SCALE_FACTOR=1 "$build_dir/qt/harnolfees-gui" \
     --url "$server_url" --center 1 --screenshot docs/screenshots/tab1.png
   echo "wrote docs/screenshots/tab1.png"
+  HARNOLFEES_SCREENSHOT="$here/docs/screenshots/web.png" /usr/bin/python3 tests/web/browser_test.py \
+    "$build_dir/server/harnolfees-server" "$build_dir/apps/harnolfees-web/harnolfees-web" screenshot
+  echo "wrote docs/screenshots/web.png"
 }
 
 case "${1:-}" in
   setup) setup ;;
   build) setup && build ;;
   test) run_tests ;;
-  demo) demo ;;
+  demo) demo "${2:-}" ;;
   screenshots) screenshots ;;
   bench)
     setup

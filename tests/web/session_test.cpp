@@ -1,0 +1,92 @@
+// The browser editor's sessions: message boxes that wait for the page,
+// expiry, and the cookie and token rules.
+#include "session.hpp"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <set>
+
+namespace harnolfees::web {
+namespace {
+
+using namespace std::chrono_literals;
+
+SessionConfig Offline() {
+  SessionConfig c;
+  c.feeServer = "http://127.0.0.1:9/";
+  c.serverDate = "7/15/2005";
+  return c;
+}
+
+TEST(WebSession, AMessageBoxWaitsForThePageAndTakesOnlyItsOwnButtons) {
+  Session s("id", "token", "clerk", "pw", 1, Offline());
+  std::atomic<int> answer{0};
+  const auto floor = s.MessageFloor();
+  auto ticket = s.Post([&answer](Session& self) {
+    answer = self.MsgBox("Delete it?", msgbox::kYesNo + msgbox::kQuestion, "Harnol");
+  });
+  s.WaitSettled(ticket, floor, 10s);
+  ASSERT_FALSE(ticket->done);
+  ASSERT_TRUE(s.Waiting());
+  EXPECT_NE(s.Snapshot()->find(R"("prompt":"Delete it?","buttons":36,"title":"Harnol")"),
+            std::string::npos);
+  EXPECT_FALSE(s.Answer(floor + 1, msgbox::kAnswerOk)) << "a Yes/No box has no OK";
+  EXPECT_FALSE(s.Answer(floor + 2, msgbox::kAnswerYes)) << "no such box";
+  ASSERT_TRUE(s.Answer(floor + 1, msgbox::kAnswerYes));
+  auto mark = s.Post([](Session&) {});
+  s.WaitSettled(mark, floor + 1, 10s);
+  EXPECT_TRUE(ticket->done);
+  EXPECT_EQ(answer, msgbox::kAnswerYes);
+  EXPECT_NE(s.Snapshot()->find(R"("message":null)"), std::string::npos);
+}
+
+TEST(WebSession, AnIdleSessionEndsAnsweringNoAndABusyOneIsKept) {
+  SessionRegistry registry(Offline(), 2, std::chrono::seconds(60));
+  auto idle = registry.Create("clerk", "pw", 1);
+  auto busy = registry.Create("clerk", "pw", 1);
+  ASSERT_TRUE(idle && busy);
+  EXPECT_EQ(registry.Create("clerk", "pw", 1), nullptr) << "the limit holds";
+  std::atomic<int> answer{0};
+  const auto floor = idle->MessageFloor();
+  auto ticket =
+      idle->Post([&answer](Session& self) { answer = self.MsgBox("Save?", msgbox::kYesNo, ""); });
+  idle->WaitSettled(ticket, floor, 10s);
+  ASSERT_TRUE(idle->Waiting());
+  auto busyTicket = busy->Post([](Session& self) { self.BusyChanged(true); });
+  busy->WaitSettled(busyTicket, 0, 10s);
+
+  EXPECT_EQ(registry.ExpireIdle(Session::Clock::now() + 30s), 0);
+  EXPECT_EQ(registry.ExpireIdle(Session::Clock::now() + 2min), 1);
+  EXPECT_EQ(answer, msgbox::kAnswerNo);
+  EXPECT_EQ(registry.Find(idle->id()), nullptr);
+  EXPECT_EQ(registry.Find(busy->id()), busy) << "a save on its way is never cut off";
+  busy->Post([](Session& self) { self.BusyChanged(false); });
+}
+
+TEST(WebTokens, CookiesAndTokens) {
+  std::set<std::string> seen;
+  for (int i = 0; i < 100; ++i) {
+    const std::string t = RandomToken();
+    EXPECT_EQ(t.size(), 64u);
+    EXPECT_EQ(t.find_first_not_of("0123456789abcdef"), std::string::npos);
+    seen.insert(t);
+  }
+  EXPECT_EQ(seen.size(), 100u);
+  EXPECT_TRUE(TokensEqual("abc", "abc"));
+  EXPECT_FALSE(TokensEqual("abc", "abd"));
+  EXPECT_FALSE(TokensEqual("abc", "abcd"));
+  EXPECT_FALSE(TokensEqual("", "")) << "a missing token is never a match";
+
+  EXPECT_EQ(CookieValue("a=1; hfsession=xyz; b=2", "hfsession"), "xyz");
+  EXPECT_EQ(CookieValue("xhfsession=1;hfsession=2", "hfsession"), "2");
+  EXPECT_EQ(CookieValue("a=1", "hfsession"), "");
+
+  EXPECT_EQ(SessionCookie("xyz", false), "hfsession=xyz; Path=/; HttpOnly; SameSite=Strict");
+  EXPECT_EQ(SessionCookie("xyz", true), "hfsession=xyz; Path=/; HttpOnly; SameSite=Strict; Secure");
+  EXPECT_NE(SessionCookie("", true).find("Max-Age=0"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace harnolfees::web
