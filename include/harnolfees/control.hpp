@@ -238,12 +238,9 @@ class HarnolFeesCtlCenter {
   void SaveEntry();
   void BeginEdit();
   void CancelEntry();
-  void DeleteSelectedRecord();
   // Discards the pending change of a save that the server did not accept,
   // so that neither the grid nor a later confirmation takes it for real.
   void DiscardRefusedChange();
-  // Shows the record about to be deleted in the entry form.
-  void RefillEntryForm(int tab, RecordSet& rs);
   // --- exchange (src/exchange) ---
   // What a reply does to the record sets and the form
   // (src/exchange/statement_exchange.hpp).

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "catalogue/fee_kind.hpp"
+#include "editing/deletion.hpp"
 #include "editing/save_common.hpp"
 #include "harnolfees/control.hpp"
 
@@ -68,29 +69,29 @@ std::string ReopeningStatement(const std::string& club) {
 void HarnolFeesCtlCenter::cmdDelete_Click() {
   // Set aside while a statement is on its way, like the other buttons.
   if (state_.Submitting) return;
-  DeleteSelectedRecord();
+  editing::Deletion{*this, state_, surface_, recordSets_, host_, *regional_}.Run();
 }
 
-void HarnolFeesCtlCenter::DeleteSelectedRecord() {
-  Surface& s = surface_;
-  const RegionalSettings& rs = regional();
+void editing::Deletion::Run() {
+  Surface& s = surface;
+  const RegionalSettings& rs = regional;
   if (s.grdFees.Text().empty() || s.grdFees.Row() == 0) {
-    host_.MsgBox("Please select the record to be Deleted", msgbox::kOk + msgbox::kExclamation,
-                 editing::kRowTitle);
+    host.MsgBox("Please select the record to be Deleted", msgbox::kOk + msgbox::kExclamation,
+                editing::kRowTitle);
     return;
   }
-  state_.DeletePending = true;
-  const int tab = state_.CurrentTab;
+  state.DeletePending = true;
+  const int tab = state.CurrentTab;
   if (tab < 1 || tab > kTabCount) return;
-  RecordSet& records = recordSets_(tab);
+  RecordSet& records = sets(tab);
   if (records.IsBOF() && records.IsEOF()) return;
-  editing::PositionOnGridRow(surface_.grdFees, records);
+  editing::PositionOnGridRow(surface.grdFees, records);
   if (!records.HasCurrentRecord()) return;
 
   const Value& added = records.GetValue("IsAdded");
   if (added.IsNull() || added.ToDouble(rs) != 1) {
-    host_.MsgBox("You can only delete a record that has been added in this session.",
-                 editing::kRefusalButtons, editing::kDeletionTitle);
+    host.MsgBox("You can only delete a record that has been added in this session.",
+                editing::kRefusalButtons, editing::kDeletionTitle);
     return;
   }
   // Until the server confirms an addition the record has no server key; a
@@ -99,20 +100,20 @@ void HarnolFeesCtlCenter::DeleteSelectedRecord() {
   const FeeKind& kind = FeeKindOf(tab);
   for (const ServerKey& key : kind.serverKeys) {
     if (!key.asBit && records.GetValue(key.copy).IsNull()) {
-      host_.MsgBox(editing::kUnconfirmedDeleteMessage, editing::kRefusalButtons,
-                   editing::kDeletionTitle);
+      host.MsgBox(editing::kUnconfirmedDeleteMessage, editing::kRefusalButtons,
+                  editing::kDeletionTitle);
       return;
     }
   }
 
   RefillEntryForm(tab, records);
 
-  if (host_.MsgBox("Do you want to Delete the Record?", msgbox::kYesNo + msgbox::kQuestion,
-                   editing::kRowTitle) != msgbox::kAnswerYes) {
+  if (host.MsgBox("Do you want to Delete the Record?", msgbox::kYesNo + msgbox::kQuestion,
+                  editing::kRowTitle) != msgbox::kAnswerYes) {
     return;
   }
 
-  const std::string club = std::to_string(state_.ClubID);
+  const std::string club = std::to_string(state.ClubID);
   std::string statement = std::string(kind.deleteHead) +
                           records.GetValue("OldEffectivity").ToText(rs) +
                           "' AND CenterID = " + club;
@@ -124,22 +125,22 @@ void HarnolFeesCtlCenter::DeleteSelectedRecord() {
   if (kind.info->salesTaxType != 0) {
     statement += " AND Type = " + std::to_string(kind.info->salesTaxType) + " ";
   }
-  if (!editing::StatementCanBeSent(host_, statement, editing::kDeletionTitle)) return;
-  state_.LastStatement = statement;
-  SubmitStatement(state_.LastStatement);
+  if (!editing::StatementCanBeSent(host, statement, editing::kDeletionTitle)) return;
+  state.LastStatement = statement;
+  control.SubmitStatement(state.LastStatement);
 
   // The reopening follows only a deletion the server carried out: its
   // confirmation would otherwise be taken for the deletion's and remove a
   // record that the server still holds.
-  if (kind.accessLevel && !state_.DeletePending) {
-    state_.LastStatement = ReopeningStatement(club);
-    SubmitStatement(state_.LastStatement);
+  if (kind.accessLevel && !state.DeletePending) {
+    state.LastStatement = ReopeningStatement(club);
+    control.SubmitStatement(state.LastStatement);
   }
 }
 
-void HarnolFeesCtlCenter::RefillEntryForm(int tab, RecordSet& r) {
-  Surface& s = surface_;
-  const RegionalSettings& rs = regional();
+void editing::Deletion::RefillEntryForm(int tab, RecordSet& r) {
+  Surface& s = surface;
+  const RegionalSettings& rs = regional;
   const FeeKind& kind = FeeKindOf(tab);
   auto overlayAt = [&kind](int slot) -> const ComboOverlay& {
     for (const ComboOverlay& o : kind.combos) {
@@ -173,7 +174,7 @@ void HarnolFeesCtlCenter::RefillEntryForm(int tab, RecordSet& r) {
         break;
       }
       case RefillFormat::AccountType: {
-        RecordSet& types = recordSets_(kBankAccountTypesRecordSet);
+        RecordSet& types = sets(kBankAccountTypesRecordSet);
         bool found = false;
         if (!v.IsNull() && types.RecordCount() != 0) {
           types.MoveFirst();

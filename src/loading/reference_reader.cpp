@@ -7,7 +7,10 @@
 //  - The bytes are settled to UTF-8 as LoadDocument settles them, then must
 //    be one element tree (one root, nesting within kMaxElementDepth). A
 //    document that is not is refused (errc::kDocument) before anything is
-//    emptied.
+//    emptied. What comes before the root element (the declaration,
+//    processing instructions, comments, a document type declaration) is the
+//    document check's concern: its scanner reads it more leniently than the
+//    XML parser would, so the reference reader parses from the root on.
 //  - Then the record sets and the access levels are emptied, and each child
 //    element of the root is read in document order:
 //      TERM         every part's text is a term            (cboTerm)
@@ -182,13 +185,56 @@ void ReadRootChild(pugi::xml_node child, const LoadTarget& target) {
   ReadRecord(child, static_cast<int>(number), target);
 }
 
+// Where the root element starts: after blanks, the declaration, processing
+// instructions, comments and a document type declaration. Anything else
+// (text, or markup that is not closed) is left for the parser to refuse.
+std::size_t RootStart(const std::string& text, std::size_t at) {
+  auto skipTo = [&](std::string_view end) {
+    const std::size_t found = text.find(end, at);
+    return found == std::string::npos ? std::string::npos : found + end.size();
+  };
+  for (;;) {
+    while (at < text.size() &&
+           std::string_view(" \t\r\n").find(text[at]) != std::string_view::npos) {
+      ++at;
+    }
+    std::size_t next = std::string::npos;
+    if (text.compare(at, 2, "<?") == 0) {
+      next = skipTo("?>");
+    } else if (text.compare(at, 4, "<!--") == 0) {
+      next = skipTo("-->");
+    } else if (text.compare(at, 9, "<!DOCTYPE") == 0) {
+      int brackets = 0;
+      for (std::size_t q = at + 9; q < text.size() && next == std::string::npos; ++q) {
+        const char c = text[q];
+        if (c == '"' || c == '\'') {
+          q = text.find(c, q + 1);
+          if (q == std::string::npos) break;
+        } else if (c == '[') {
+          ++brackets;
+        } else if (c == ']') {
+          --brackets;
+        } else if (c == '>' && brackets <= 0) {
+          next = q + 1;
+        }
+      }
+    }
+    if (next == std::string::npos) return at;
+    at = next;
+  }
+}
+
 }  // namespace
 
 bool ReferenceReadLoadDocument(std::string_view bytes, const LoadTarget& target) {
   const auto [text, begin] = SettleDocumentEncoding(std::string(bytes), kShownAddress);
+  const std::size_t start = RootStart(text, begin);
+  if (start < text.size() && text[start] != '<') NotATree("text before the root element");
   pugi::xml_document document;
-  const pugi::xml_parse_result parsed = document.load_buffer(
-      text.data() + begin, text.size() - begin, pugi::parse_default, pugi::encoding_utf8);
+  // A fragment's parse keeps any text beside the root, so that it is seen.
+  const pugi::xml_parse_result parsed =
+      document.load_buffer(text.data() + start, text.size() - start,
+                           pugi::parse_default | pugi::parse_fragment, pugi::encoding_utf8);
   if (!parsed) NotATree(parsed.description());
   int roots = 0;
   for (pugi::xml_node node : document.children()) {
