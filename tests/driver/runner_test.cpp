@@ -6,7 +6,7 @@
 
 #include "driver_test_util.hpp"
 #include "harnolfees/catalogue.hpp"
-#include "harnolfees/headless_host.hpp"
+#include "headless_host.hpp"
 #include "support/fake_host.hpp"
 
 namespace harnolfees::testing {
