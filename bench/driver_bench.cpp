@@ -4,10 +4,10 @@
 
 #include <string>
 
+#include "dump.hpp"
 #include "harnolfees/control.hpp"
-#include "harnolfees/dump.hpp"
-#include "harnolfees/json.hpp"
-#include "harnolfees/script.hpp"
+#include "json.hpp"
+#include "script.hpp"
 #include "support/fake_host.hpp"
 
 namespace {

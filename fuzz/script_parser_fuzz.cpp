@@ -6,8 +6,8 @@
 #include <string>
 #include <string_view>
 
-#include "harnolfees/json.hpp"
-#include "harnolfees/script.hpp"
+#include "json.hpp"
+#include "script.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace harnolfees::driver;

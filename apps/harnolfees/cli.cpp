@@ -1,11 +1,11 @@
-#include "harnolfees/cli.hpp"
+#include "cli.hpp"
 
 #include <fstream>
 
-#include "harnolfees/json.hpp"
-#include "harnolfees/runner.hpp"
-#include "harnolfees/script.hpp"
-#include "harnolfees/show.hpp"
+#include "json.hpp"
+#include "runner.hpp"
+#include "script.hpp"
+#include "show.hpp"
 
 namespace harnolfees::driver {
 

@@ -1,11 +1,11 @@
-#include "harnolfees/dump.hpp"
+#include "dump.hpp"
 
 #include <cstdio>
 #include <type_traits>
 #include <variant>
 
 #include "harnolfees/host.hpp"
-#include "harnolfees/json.hpp"
+#include "json.hpp"
 
 namespace harnolfees::driver {
 

@@ -1,8 +1,8 @@
-#include "harnolfees/headless_host.hpp"
+#include "headless_host.hpp"
 
 #include <chrono>
 
-#include "harnolfees/json.hpp"
+#include "json.hpp"
 
 namespace harnolfees::driver {
 

@@ -1,4 +1,4 @@
-#include "harnolfees/json.hpp"
+#include "json.hpp"
 
 #include <charconv>
 #include <cmath>

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "harnolfees/cli.hpp"
+#include "cli.hpp"
 
 int main(int argc, char** argv) {
   // A reader that stops early (harnolfees ... | head) must not kill the

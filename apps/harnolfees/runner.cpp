@@ -1,9 +1,9 @@
-#include "harnolfees/runner.hpp"
+#include "runner.hpp"
 
 #include <exception>
 
-#include "harnolfees/dump.hpp"
-#include "harnolfees/json.hpp"
+#include "dump.hpp"
+#include "json.hpp"
 
 namespace harnolfees::driver {
 

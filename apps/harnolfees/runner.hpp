@@ -10,8 +10,8 @@
 #include <string_view>
 
 #include "harnolfees/control.hpp"
-#include "harnolfees/headless_host.hpp"
-#include "harnolfees/script.hpp"
+#include "headless_host.hpp"
+#include "script.hpp"
 
 namespace harnolfees::driver {
 

@@ -1,4 +1,4 @@
-#include "harnolfees/script.hpp"
+#include "script.hpp"
 
 #include <array>
 #include <limits>

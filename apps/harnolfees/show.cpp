@@ -1,4 +1,4 @@
-#include "harnolfees/show.hpp"
+#include "show.hpp"
 
 #include <algorithm>
 #include <ctime>
@@ -6,8 +6,8 @@
 
 #include "harnolfees/catalogue.hpp"
 #include "harnolfees/export.hpp"
-#include "harnolfees/json.hpp"
 #include "harnolfees/runtime.hpp"
+#include "json.hpp"
 
 namespace harnolfees::driver {
 

@@ -7,8 +7,8 @@
 #include <string>
 #include <string_view>
 
-#include "harnolfees/runner.hpp"
 #include "harnolfees/surface.hpp"
+#include "runner.hpp"
 
 namespace harnolfees::driver {
 

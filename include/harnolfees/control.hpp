@@ -54,51 +54,121 @@ struct ControlState {
   std::int16_t RefusedPendingTab = 0;
 };
 
+namespace exchange {
+struct Replies;
+}
+
 class HarnolFeesCtlCenter {
  public:
-  // Start-up runs here. The transfer and fetcher default to libcurl.
+  // Every member runs on the user-interface thread (the host's), which is
+  // also where the transfer's notifications arrive (HostServices::PostEvent).
+  // "Shows" means a message box through HostServices::MsgBox.
+
+  // Creates the record sets and the surface, wires the surface's hooks and
+  // shows tab 1 with an empty grid. The transfer and fetcher default to
+  // libcurl; a control without them still shows data but cannot load or
+  // save. Never throws: a start-up failure is shown.
   explicit HarnolFeesCtlCenter(HostServices& host, std::unique_ptr<Transfer> transfer = nullptr,
                                std::unique_ptr<DocumentFetcher> fetcher = nullptr);
-  // Tear-down runs here.
+  // Closes the record sets and cancels a transfer under way; a notification
+  // still queued for the control is disconnected. Never throws.
   ~HarnolFeesCtlCenter();
   HarnolFeesCtlCenter(const HarnolFeesCtlCenter&) = delete;
   HarnolFeesCtlCenter& operator=(const HarnolFeesCtlCenter&) = delete;
 
   // ---- Host members, in their order ----
+  // The form encoding of `theData` as the server page reads it
+  // (Windows-1252, "%XX"); a character Windows-1252 lacks encodes as "%3F".
   std::string urlEncode(const std::string& theData) const;
+  // Loads the schedule of center `piNewClubID` from `ptURL` +
+  // "TermFeesAX.asp?Center=N" and shows the current tab; `ptServerDate` is
+  // the server's today. An unfinished add or edit is discarded first. An
+  // empty URL only keeps the values. A document that cannot be fetched or is
+  // not one element tree leaves the schedule shown as it was; a fault inside
+  // it leaves what came before loaded. Either is shown, never thrown
+  // (LastLoadSucceeded tells). Blocks while the document arrives.
   void LoadData(std::string ptURL, std::int16_t piNewClubID, std::string ptServerDate);
+  // Fills the term, contract type and credit type lists from delimited text
+  // (StringParameter's separators). Never throws; what was added stays.
   void PopulateComboBox(const std::string& ptCmbPopulate);
+  // Keeps the center that statements name. Never throws.
   void SetClubID(std::int16_t piNewClubID);
   // Always returns nothing (the empty Variant); keeps the separators.
   void StringParameter(const std::string& ptFieldSeparator, const std::string& ptRecordSeparator,
                        const std::string& ptTableSeparator, const std::string& ptNullDetector);
   bool GetViewMode() const { return state_.ViewMode; }
+  // View mode hides the entry form and its buttons and gives the grid their
+  // room; leaving it shows them again for the current tab. A failure is
+  // shown, never thrown.
   void SetViewMode(bool pbNewViewMode);
 
-  // ---- Operator notifications (the surface's hooks call these) ----
+  // ---- Operator notifications ----
+  // The surface's hooks call these through the control's dispatch, which
+  // shows any failure; called directly they throw ControlError. The three
+  // buttons and the tab strip do nothing while a statement waits (Busy).
+  //
+  // Shows the tab selected on the tab strip, keeping what the tab left held
+  // and putting back what the shown tab held when it was left.
   void tabFees_Click();
+  // Add: opens the entry form for a new record. Save: checks the entry by
+  // the current fee kind's save rule and submits its statement; a refusal
+  // is shown with the focus on the field to correct.
   void cmdAdd_Click();
+  // Edit: opens the entry form on the selected grid row. Cancel: ends the
+  // add or edit; nothing is sent.
   void cmdEdit_Click();
+  // Deletes the selected record after the operator confirms; only records
+  // added (and confirmed by the server) while the control is open.
   void cmdDelete_Click();
+  // Selects the whole text of text box `index` (1..7).
   void txtField_GotFocus(int index);
+  // Reformats a number in text box `index` (1..7) to its column's decimals.
   void txtField_LostFocus(int index);
+  // Shows or hides the bank account's closing date with its check box.
   void chkDT_Click();
+  // The transfer's state changed: a completed reply confirms the statement
+  // (empty reply) or is shown as the server's refusal; an error is shown.
+  // The host is told through HostServices::ExchangeSettled. Never throws.
   void OnTransferStateChanged(int state);
 
   // ---- Shared operations ----
+  // Renders the record set of `tab` (1..14) into the grid and, outside view
+  // mode, captions the entry form. Throws ControlError for a bad tab or a
+  // record the grid cannot show (the cells written so far stay).
   void FillGrid(int tab);
+  // Captions and shows the entry form's fields for `tab`. Throws
+  // ControlError for a bad tab.
   void ShowEntryFields(int tab);
   // FillGrid for callers without error handling of their own: a failure is
   // shown in a message box with its description and contained.
   void FillGridContained(int tab);
+  // Sets date picker `index` (0..2) to `dateText`, its range two months
+  // back to a year ahead, and shows it. A failure is shown, never thrown.
   void InitDatePicker(const std::string& dateText, int index);
+  // The date `dateText` as mm/dd/yyyy for a statement, or "" when refused
+  // (shown, with the focus on the picker (focusIndex 0) or text box
+  // focusIndex). With an empty caption it is the effective date and must not
+  // duplicate another record of `tab` with the same key: the type `typeKey`,
+  // or for the renewal fee the access level and travel flag; the record
+  // under edit (oldEffectivity, oldType) is no duplicate. Any other caption
+  // only requires a date. Throws ControlError for a text that is no date.
   std::string ValidateEffectiveDate(const std::string& dateText, int focusIndex,
                                     const std::string& oldEffectivity, const std::string& oldType,
                                     int tab, int typeKey, std::string caption, int accessLevel,
                                     int travel);
+  // Ends an add or edit after its save: the form closes and the grid is
+  // rendered again (a failure shown).
   void ReturnToBrowsing();
+  // The position of the bank account type whose text is `text` (blanks and
+  // case aside); 0 when none is.
   int FindAccountTypeIndex(const std::string& text) const;
+  // Posts `statement` to the server page and waits, letting the host run its
+  // events, until the transfer ends; OnTransferStateChanged takes the reply.
+  // A statement Windows-1252 cannot carry is refused (shown) and not sent.
+  // Does nothing while another statement waits.
   void SubmitStatement(const std::string& statement);
+  // Fills the bank account type list from record set 15. Throws
+  // ControlError for a type without a description.
   void FillBankAccountTypes();
 
   // ---- Unfinished work, for hosts that guard the operator's typing ----
@@ -162,56 +232,19 @@ class HarnolFeesCtlCenter {
   EntrySnapshot entryStart_;
   std::string lastTransferFailure_;
   bool lastLoadSucceeded_ = false;
-  // --- loading (src/loading) ---
-  // Reads the children of the load document's root into the lists and the
-  // record sets; a nested class, so that it reaches the control's state.
-  struct LoadReader;
-  // --- view (src/view) ---
-  // The per-tab memory of the entry form: what leaving a tab keeps, and what
-  // coming back to it in the middle of an add or edit puts back.
-  void RememberTabOnLeaving(int tab);
-  void RestoreTabTexts(int tab);
-  void ShowTabCombos(int tab);
   // --- editing (src/editing) ---
   // The halves of the two dual-purpose buttons and the deletion.
   void BeginAdd();
   void SaveEntry();
   void BeginEdit();
   void CancelEntry();
-  void DeleteSelectedRecord();
-  // The per-tab controls of the entry form at each turn of the workflow.
-  enum class EntryTurn { Add, Edit, Cancel, BackToBrowsing };
-  void PrepareTabControls(EntryTurn turn, int row);
   // Discards the pending change of a save that the server did not accept,
   // so that neither the grid nor a later confirmation takes it for real.
   void DiscardRefusedChange();
-  // The save rules of the fee kinds.
-  void SaveMembershipFee();
-  void SaveValuePlusFee(int tab);
-  void SaveRenewalOptionFee();
-  void SaveFinancingTerm(int tab);
-  void SaveMembershipRenewalFee();
-  void SaveBankAccount();
-  void SaveSalesTax(int tab);
-  // The end of the common save procedure: the statement is built and checked
-  // before the record set is touched, then the record is written and the
-  // statement submitted. Returns whether it was submitted.
-  struct SavePlan;
-  bool FinishSave(const SavePlan& plan);
-  // Moves the cursor of the record set to the record of the selected grid row.
-  void PositionOnGridRow(RecordSet& rs) const;
-  // Shows the record about to be deleted in the entry form.
-  void RefillEntryForm(int tab, RecordSet& rs);
-  // Refuses a statement that the server page cannot receive unchanged.
-  bool StatementCanBeSent(const std::string& statement, const char* title);
   // --- exchange (src/exchange) ---
-  // Reads the whole reply of a completed transfer, yielding between pieces.
-  std::string ReadTransferReply();
-  // The server accepted the statement: commit the deletion or the save.
-  void ConfirmStatement();
-  // The statement did not go through: remember a save's pending change so
-  // that the next save or a cancel discards it.
-  void NoteUnconfirmedSave();
+  // What a reply does to the record sets and the form
+  // (src/exchange/statement_exchange.hpp).
+  exchange::Replies ReplyHandling();
   // Counts the notifications handled, so that a wait that ends without one
   // (a transfer cancelled under it) still restores the pointer.
   std::uint64_t transferNotifications_ = 0;

@@ -5,6 +5,8 @@
 #include <string>
 #include <utility>
 
+#include "catalogue/fee_kind.hpp"
+
 namespace harnolfees {
 
 namespace {
@@ -160,22 +162,9 @@ void HarnolFeesCtlCenter::SetViewMode(bool pbNewViewMode) {
       s.cmdAdd.SetVisible(true);
       s.cmdEdit.SetVisible(true);
       s.cmdDelete.SetVisible(true);
-      switch (state_.CurrentTab) {
-        case 1:
-          s.cboTerm.SetVisible(true);
-          break;
-        case 5:
-          s.cboAPRType.SetVisible(true);
-          break;
-        case 6:
-          s.cboType.SetVisible(true);
-          break;
-        case 7:
-          s.cboType.SetVisible(true);
-          s.cboBitwise.SetVisible(true);
-          break;
-        default:
-          break;
+      const FeeKind& kind = FeeKindOf(state_.CurrentTab);
+      for (ComboBox Surface::*box : kOverlaidBoxes) {
+        if (kind.Overlay(box) != nullptr) (s.*box).SetVisible(true);
       }
       s.grdFees.SetHeight(s.picMain.Height() - kFormAllowanceEditable);
     } else {

@@ -6,50 +6,12 @@
 #include <optional>
 #include <string>
 
+#include "catalogue/fee_kind.hpp"
 #include "harnolfees/control.hpp"
 
 namespace harnolfees {
 
 namespace {
-
-constexpr int kRegionalDefault = -1;
-
-// The decimals a text box gets when the operator leaves it: those of the grid
-// column that it edits, percentages typed as percent. nullopt: the box is not
-// reformatted (combo boxes lie over it, or it holds text).
-std::optional<int> DecimalsFor(int tab, int index) {
-  switch (tab) {
-    case 1:
-      if (index == 1 || index == 4) return kRegionalDefault;
-      if (index == 3 || index == 5) return 3;
-      return std::nullopt;
-    case 2:
-    case 3:
-      if (index >= 1 && index <= 4) return kRegionalDefault;
-      return std::nullopt;
-    case 4:
-    case 6:
-      if (index == 1) return kRegionalDefault;
-      return std::nullopt;
-    case 5:
-    case 7:
-      if (index == 1) return 3;
-      return std::nullopt;
-    case 8:
-      if (index == 2) return kRegionalDefault;
-      if (index == 3) return 3;
-      return std::nullopt;
-    case 10:
-    case 11:
-    case 12:
-    case 13:
-    case 14:
-      if (index >= 1 && index <= 3) return 6;
-      return std::nullopt;
-    default:
-      return std::nullopt;
-  }
-}
 
 // The length of a text as the text box counts it: in characters, not bytes.
 int TextBoxLength(const std::string& text) {
@@ -81,11 +43,13 @@ void HarnolFeesCtlCenter::txtField_LostFocus(int index) {
   if (!IsNumeric(box.Text(), *regional_)) return;
   const int tab = state_.CurrentTab;
   if (tab < 1 || tab > kTabCount) return;
-  const std::optional<int> decimals = DecimalsFor(tab, index);
-  if (!decimals) return;
+  // The decimals of the grid column that the box edits, percentages typed as
+  // percent; a box under a combo box or holding text is left as it is.
+  const int decimals = FeeKindOf(tab).decimals[static_cast<std::size_t>(index)];
+  if (decimals == kNotReformatted) return;
   const std::optional<double> number = ParseNumber(box.Text(), *regional_);
   if (!number) return;
-  box.SetText(FormatNumber(*number, *decimals, *regional_));
+  box.SetText(FormatNumber(*number, decimals, *regional_));
 }
 
 void HarnolFeesCtlCenter::chkDT_Click() {

@@ -91,61 +91,20 @@ void SelectPositionOrNothing(ComboBox& box, int position) {
 
 using editing::kRefusalButtons;
 
-bool HarnolFeesCtlCenter::StatementCanBeSent(const std::string& statement, const char* title) {
+bool editing::StatementCanBeSent(HostServices& host, const std::string& statement,
+                                 const char* title) {
   if (IsWindows1252Encodable(statement)) return true;
-  host_.MsgBox(editing::kNotEncodableMessage, kRefusalButtons, title);
+  host.MsgBox(editing::kNotEncodableMessage, editing::kRefusalButtons, title);
   return false;
 }
 
-void HarnolFeesCtlCenter::PositionOnGridRow(RecordSet& rs) const {
+void editing::PositionOnGridRow(const Grid& grid, RecordSet& rs) {
   rs.MoveFirst();
-  const int row = surface_.grdFees.Row();
+  const int row = grid.Row();
   for (int count = 1; count <= row - 1; ++count) {
     if (!rs.IsEOF()) rs.MoveNext();
   }
 }
 
-void HarnolFeesCtlCenter::DiscardRefusedChange() {
-  const int refused = state_.RefusedPendingTab;
-  if (refused >= 1 && refused <= kTabCount) recordSets_(refused).CancelPending();
-  state_.RefusedPendingTab = 0;
-  // Nothing of the current tab can be legitimately pending between two
-  // operator actions: a submission ends before its handler returns.
-  const int tab = state_.CurrentTab;
-  if (tab >= 1 && tab <= kTabCount && recordSets_(tab).HasPending()) {
-    recordSets_(tab).CancelPending();
-  }
-}
-
-bool HarnolFeesCtlCenter::FinishSave(const SavePlan& plan) {
-  RecordSet& rs = recordSets_(plan.tab);
-  std::string statement;
-  try {
-    if (state_.IsAdding) {
-      statement = plan.insertStatement();
-      if (!StatementCanBeSent(statement, editing::kValidationTitle)) return false;
-      rs.AddNew();
-      plan.writeFields(rs, true);
-      rs.Fields("IsAdded").setValue(static_cast<std::int16_t>(1));
-    } else {
-      if (rs.IsBOF() && rs.IsEOF()) return false;
-      PositionOnGridRow(rs);
-      if (!rs.HasCurrentRecord()) return false;
-      std::optional<std::string> update = plan.updateStatement(rs);
-      if (!update) return false;
-      statement = std::move(*update);
-      if (!StatementCanBeSent(statement, editing::kValidationTitle)) return false;
-      plan.writeFields(rs, false);
-    }
-  } catch (...) {
-    // A value the record set refuses must not leave a half-written record
-    // behind for a later confirmation to commit.
-    if (rs.HasPending()) rs.CancelPending();
-    throw;
-  }
-  state_.LastStatement = statement;
-  SubmitStatement(state_.LastStatement);
-  return true;
-}
 
 }  // namespace harnolfees

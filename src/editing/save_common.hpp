@@ -35,6 +35,23 @@ inline constexpr const char* kUnconfirmedDeleteMessage =
     "This record cannot be deleted yet: the server has not confirmed its addition. Please "
     "reload the data before you delete it.";
 
+// The arguments of ValidateEffectiveDate, named for what they mean at a call.
+// Where the focus goes when the date is refused: the effective date's picker
+// (text boxes go by their index, 1..7).
+inline constexpr int kFocusEffectiveDate = 0;
+// The caption that asks for the duplicate check: the effective date. Any
+// other caption (a bank account's opened or closed date) only requires the
+// date and formats it.
+inline constexpr const char* kCheckDuplicateDate = "";
+// A date that no tab's records are searched for (with another caption).
+inline constexpr int kNoTab = 0;
+// The type key of a fee kind that is keyed by its date alone.
+inline constexpr int kNoTypeKey = 0;
+// The access level and travel flag that only the renewal fee's check reads;
+// every other fee kind passes these.
+inline constexpr int kAccessLevelUnused = 3;
+inline constexpr int kTravelUnused = 0;
+
 enum class FieldKind { Amount, Percentage, Count };
 
 struct FieldRule {
@@ -85,10 +102,15 @@ std::string TravelBitText(const Value& flag);
 // names no item.
 void SelectPositionOrNothing(ComboBox& box, int position);
 
-}  // namespace editing
+// Refuses a statement that the server page cannot receive unchanged
+// (outside Windows-1252), with a message box titled `title`.
+bool StatementCanBeSent(HostServices& host, const std::string& statement, const char* title);
+
+// Moves the cursor of the record set to the record of the grid's current row.
+void PositionOnGridRow(const Grid& grid, RecordSet& rs);
 
 // What a save rule hands to the common end of the procedure.
-struct HarnolFeesCtlCenter::SavePlan {
+struct SavePlan {
   int tab = 0;
   // The INSERT of a new record.
   std::function<std::string()> insertStatement;
@@ -99,5 +121,7 @@ struct HarnolFeesCtlCenter::SavePlan {
   // `adding` tells a new record from an edited one.
   std::function<void(RecordSet&, bool adding)> writeFields;
 };
+
+}  // namespace editing
 
 }  // namespace harnolfees

@@ -2,7 +2,9 @@
 // renewal option fee.
 #include <string>
 
+#include "catalogue/fee_kind.hpp"
 #include "editing/save_common.hpp"
+#include "editing/save_rules.hpp"
 #include "harnolfees/control.hpp"
 
 namespace harnolfees {
@@ -30,7 +32,7 @@ struct ValuePlusTexts {
   const char* updateBeforeHarnol;
 };
 
-const ValuePlusTexts& TextsForValuePlus(int tab) {
+const ValuePlusTexts& TextsForValuePlus(SaveRule rule) {
   static const ValuePlusTexts kValuePlusFee{
       "Value Plus Fee",
       "ValuePlusFee",
@@ -59,15 +61,15 @@ const ValuePlusTexts& TextsForValuePlus(int tab) {
       "', ValuePlusRenewalFee =  ",
       ", ",
       ", HarnolPortion =  "};
-  return tab == 2 ? kValuePlusFee : kValuePlusRenewalFee;
+  return rule == SaveRule::ValuePlusFee ? kValuePlusFee : kValuePlusRenewalFee;
 }
 
 }  // namespace
 
-void HarnolFeesCtlCenter::SaveMembershipFee() {
-  Surface& s = surface_;
+void editing::SaveRules::SaveMembershipFee() {
+  Surface& s = surface;
   const RegionalSettings& rs = regional();
-  const int tab = state_.CurrentTab;
+  const int tab = state.CurrentTab;
   std::string date = DateToText(s.DTPicker1[0].Value(), rs);
   std::string fee = s.txtField[1].Text();
   std::string term = s.cboTerm.Text();
@@ -75,47 +77,49 @@ void HarnolFeesCtlCenter::SaveMembershipFee() {
   std::string minimum = s.txtField[4].Text();
   std::string reserve = s.txtField[5].Text();
 
-  date = ValidateEffectiveDate(date, 0, state_.EditOldEffectivity, state_.EditOldType, tab, 0, "",
-                               3, 0);
+  date = control.ValidateEffectiveDate(date, editing::kFocusEffectiveDate, state.EditOldEffectivity,
+                                       state.EditOldType, tab, editing::kNoTypeKey,
+                                       editing::kCheckDuplicateDate, editing::kAccessLevelUnused,
+                                       editing::kTravelUnused);
   if (date.empty()) return;
 
   const FieldRule feeRule{FieldKind::Amount, "Please enter Membership Fee",
                           "Please enter a valid Membership Fee", "Membership Fee is too large."};
-  if (!editing::PassesFieldTests(host_, rs, fee, feeRule, s.txtField[1])) return;
+  if (!editing::PassesFieldTests(host, rs, fee, feeRule, s.txtField[1])) return;
   const NumberEntry feeEntry = editing::Normalise(fee, rs);
 
   const FieldRule termRule{FieldKind::Count, "Please enter Term", "Please enter a valid Term", ""};
-  if (!editing::PassesFieldTests(host_, rs, term, termRule, s.cboTerm)) return;
+  if (!editing::PassesFieldTests(host, rs, term, termRule, s.cboTerm)) return;
   const NumberEntry termEntry = editing::Normalise(term, rs);
 
   const FieldRule royaltyRule{FieldKind::Percentage, "Please enter Membership Royalty",
                               "Please enter a valid Membership Royalty between 0 to 100",
                               "Please enter a valid Membership Royalty between 0 to 100"};
-  if (!editing::PassesFieldTests(host_, rs, royalty, royaltyRule, s.txtField[3])) return;
+  if (!editing::PassesFieldTests(host, rs, royalty, royaltyRule, s.txtField[3])) return;
   const NumberEntry royaltyEntry = editing::Normalise(royalty, rs);
 
   const FieldRule minimumRule{FieldKind::Amount, "Please enter Minimum Royalty",
                               "Please enter a valid Minimum Royalty",
                               "Minimum Royalty is too large."};
-  if (!editing::PassesFieldTests(host_, rs, minimum, minimumRule, s.txtField[4])) return;
+  if (!editing::PassesFieldTests(host, rs, minimum, minimumRule, s.txtField[4])) return;
   const NumberEntry minimumEntry = editing::Normalise(minimum, rs);
 
   const FieldRule reserveRule{FieldKind::Percentage, "Please enter Royalty Reserve",
                               "Please enter a valid Royalty Reserve",
                               "Please enter a valid Royalty Reserve between 0 to 100"};
-  if (!editing::PassesFieldTests(host_, rs, reserve, reserveRule, s.txtField[5])) return;
+  if (!editing::PassesFieldTests(host, rs, reserve, reserveRule, s.txtField[5])) return;
   const NumberEntry reserveEntry = editing::Normalise(reserve, rs);
   if (reserveEntry.value == 0) {
-    const int answer = host_.MsgBox("Are you sure that you want to set the Royalty Reserve to 0?",
-                                    msgbox::kYesNo, editing::kValidationTitle);
+    const int answer = host.MsgBox("Are you sure that you want to set the Royalty Reserve to 0?",
+                                   msgbox::kYesNo, editing::kValidationTitle);
     if (answer != msgbox::kAnswerYes) {
       s.txtField[5].SetFocus();
       return;
     }
   }
 
-  const std::string club = std::to_string(state_.ClubID);
-  SavePlan plan;
+  const std::string club = std::to_string(state.ClubID);
+  editing::SavePlan plan;
   plan.tab = tab;
   plan.insertStatement = [&] {
     return std::string(" INSERT INTO MembershipFee ( CenterID, EffectivityDate, MembershipFee, ") +
@@ -127,7 +131,7 @@ void HarnolFeesCtlCenter::SaveMembershipFee() {
   plan.updateStatement = [&](RecordSet& r) -> std::optional<std::string> {
     const Value& old = r.GetValue("OldEffectivity");
     if (old.IsNull()) {
-      editing::Refuse(host_, editing::kUnconfirmedEditMessage, nullptr);
+      editing::Refuse(host, editing::kUnconfirmedEditMessage, nullptr);
       return std::nullopt;
     }
     return " UPDATE MembershipFee SET  EffectivityDate = '" + date +
@@ -139,7 +143,7 @@ void HarnolFeesCtlCenter::SaveMembershipFee() {
            "' AND CenterID = " + club;
   };
   plan.writeFields = [&](RecordSet& r, bool) {
-    r.Fields("CenterID").setValue(state_.ClubID);
+    r.Fields("CenterID").setValue(state.ClubID);
     r.Fields("Effectivity").setValue(date);
     r.Fields("MembershipFee").setValue(feeEntry.text);
     r.Fields("MembershipRoyalty").setValue(royaltyEntry.Fraction());
@@ -150,29 +154,31 @@ void HarnolFeesCtlCenter::SaveMembershipFee() {
   FinishSave(plan);
 }
 
-void HarnolFeesCtlCenter::SaveValuePlusFee(int tab) {
-  Surface& s = surface_;
+void editing::SaveRules::SaveValuePlusFee(int tab) {
+  Surface& s = surface;
   const RegionalSettings& rs = regional();
-  const ValuePlusTexts& t = TextsForValuePlus(tab);
+  const ValuePlusTexts& t = TextsForValuePlus(FeeKindOf(tab).save);
   std::string date = DateToText(s.DTPicker1[0].Value(), rs);
   std::string fee = s.txtField[1].Text();
   std::string center = s.txtField[2].Text();
   std::string harnol = s.txtField[3].Text();
   std::string health = s.txtField[4].Text();
 
-  date = ValidateEffectiveDate(date, 0, state_.EditOldEffectivity, state_.EditOldType, tab, 0, "",
-                               3, 0);
+  date = control.ValidateEffectiveDate(date, editing::kFocusEffectiveDate, state.EditOldEffectivity,
+                                       state.EditOldType, tab, editing::kNoTypeKey,
+                                       editing::kCheckDuplicateDate, editing::kAccessLevelUnused,
+                                       editing::kTravelUnused);
   if (date.empty()) return;
 
   const std::string feeName = t.feeName;
-  if (!editing::PassesFieldTests(host_, rs, fee,
+  if (!editing::PassesFieldTests(host, rs, fee,
                                  {FieldKind::Amount, t.feeEmpty, t.feeInvalid, t.feeTooLarge},
                                  s.txtField[1])) {
     return;
   }
   const NumberEntry feeEntry = editing::Normalise(fee, rs);
 
-  if (!editing::PassesFieldTests(host_, rs, center,
+  if (!editing::PassesFieldTests(host, rs, center,
                                  {FieldKind::Amount, "Please enter Center Portion ",
                                   t.centerPortionInvalid, "Center Portion is too large."},
                                  s.txtField[2])) {
@@ -181,13 +187,13 @@ void HarnolFeesCtlCenter::SaveValuePlusFee(int tab) {
   // The portions are shares of the fee: each total must stay below it.
   const double centerValue = editing::AbsoluteValue(center, rs);
   if (!(centerValue < feeEntry.value)) {
-    editing::Refuse(host_, "The Center Portion should be less than " + feeName, &s.txtField[2]);
+    editing::Refuse(host, "The Center Portion should be less than " + feeName, &s.txtField[2]);
     return;
   }
   const NumberEntry centerEntry = editing::Normalise(center, rs);
 
   if (!editing::PassesFieldTests(
-          host_, rs, harnol,
+          host, rs, harnol,
           {FieldKind::Amount, "Please enter Harnol Portion", "Please enter a valid Harnol Portion",
            "Harnol Portion is too large."},
           s.txtField[3])) {
@@ -195,14 +201,14 @@ void HarnolFeesCtlCenter::SaveValuePlusFee(int tab) {
   }
   const double harnolValue = editing::AbsoluteValue(harnol, rs);
   if (!(centerEntry.value + harnolValue < feeEntry.value)) {
-    editing::Refuse(host_,
+    editing::Refuse(host,
                     "The Total of Center Portion and Harnol Portion should be less than " + feeName,
                     &s.txtField[3]);
     return;
   }
   const NumberEntry harnolEntry = editing::Normalise(harnol, rs);
 
-  if (!editing::PassesFieldTests(host_, rs, health,
+  if (!editing::PassesFieldTests(host, rs, health,
                                  {FieldKind::Amount, "Please enter Health Fee ",
                                   "Please enter a valid Health Fee", "Health Fee is too large."},
                                  s.txtField[4])) {
@@ -210,7 +216,7 @@ void HarnolFeesCtlCenter::SaveValuePlusFee(int tab) {
   }
   const double healthValue = editing::AbsoluteValue(health, rs);
   if (!(centerEntry.value + harnolEntry.value + healthValue < feeEntry.value)) {
-    editing::Refuse(host_,
+    editing::Refuse(host,
                     "The Total of The Center Portion, Harnol Portion and Health Fee should be "
                     "less than " +
                         feeName,
@@ -219,8 +225,8 @@ void HarnolFeesCtlCenter::SaveValuePlusFee(int tab) {
   }
   const NumberEntry healthEntry = editing::Normalise(health, rs);
 
-  const std::string club = std::to_string(state_.ClubID);
-  SavePlan plan;
+  const std::string club = std::to_string(state.ClubID);
+  editing::SavePlan plan;
   plan.tab = tab;
   plan.insertStatement = [&] {
     return std::string(t.insertHead) + " VALUES (" + club + ", '" + date + "', " + feeEntry.text +
@@ -230,7 +236,7 @@ void HarnolFeesCtlCenter::SaveValuePlusFee(int tab) {
   plan.updateStatement = [&](RecordSet& r) -> std::optional<std::string> {
     const Value& old = r.GetValue("OldEffectivity");
     if (old.IsNull()) {
-      editing::Refuse(host_, editing::kUnconfirmedEditMessage, nullptr);
+      editing::Refuse(host, editing::kUnconfirmedEditMessage, nullptr);
       return std::nullopt;
     }
     return std::string(t.updateHead) + date + t.updateFeePiece + feeEntry.text + t.updateAfterFee +
@@ -240,7 +246,7 @@ void HarnolFeesCtlCenter::SaveValuePlusFee(int tab) {
            "' AND CenterID = " + club;
   };
   plan.writeFields = [&](RecordSet& r, bool) {
-    r.Fields("CenterID").setValue(state_.ClubID);
+    r.Fields("CenterID").setValue(state.ClubID);
     r.Fields("Effectivity").setValue(date);
     r.Fields(t.feeField).setValue(feeEntry.text);
     r.Fields("CenterPortion").setValue(centerEntry.text);
@@ -250,25 +256,27 @@ void HarnolFeesCtlCenter::SaveValuePlusFee(int tab) {
   FinishSave(plan);
 }
 
-void HarnolFeesCtlCenter::SaveRenewalOptionFee() {
-  Surface& s = surface_;
+void editing::SaveRules::SaveRenewalOptionFee() {
+  Surface& s = surface;
   const RegionalSettings& rs = regional();
-  const int tab = state_.CurrentTab;
+  const int tab = state.CurrentTab;
   std::string date = DateToText(s.DTPicker1[0].Value(), rs);
   std::string fee = s.txtField[1].Text();
 
-  date = ValidateEffectiveDate(date, 0, state_.EditOldEffectivity, state_.EditOldType, tab, 0, "",
-                               3, 0);
+  date = control.ValidateEffectiveDate(date, editing::kFocusEffectiveDate, state.EditOldEffectivity,
+                                       state.EditOldType, tab, editing::kNoTypeKey,
+                                       editing::kCheckDuplicateDate, editing::kAccessLevelUnused,
+                                       editing::kTravelUnused);
   if (date.empty()) return;
 
   const FieldRule feeRule{FieldKind::Amount, "Please enter Renewal Option Fee",
                           "Please enter a valid Renewal Option Fee",
                           "Renewal Option Fee is too large."};
-  if (!editing::PassesFieldTests(host_, rs, fee, feeRule, s.txtField[1])) return;
+  if (!editing::PassesFieldTests(host, rs, fee, feeRule, s.txtField[1])) return;
   const NumberEntry feeEntry = editing::Normalise(fee, rs);
 
-  const std::string club = std::to_string(state_.ClubID);
-  SavePlan plan;
+  const std::string club = std::to_string(state.ClubID);
+  editing::SavePlan plan;
   plan.tab = tab;
   plan.insertStatement = [&] {
     return std::string(
@@ -279,7 +287,7 @@ void HarnolFeesCtlCenter::SaveRenewalOptionFee() {
   plan.updateStatement = [&](RecordSet& r) -> std::optional<std::string> {
     const Value& old = r.GetValue("OldEffectivity");
     if (old.IsNull()) {
-      editing::Refuse(host_, editing::kUnconfirmedEditMessage, nullptr);
+      editing::Refuse(host, editing::kUnconfirmedEditMessage, nullptr);
       return std::nullopt;
     }
     return " UPDATE RENEWALOPTIONFEE SET EffectivityDate = '" + date +
@@ -287,7 +295,7 @@ void HarnolFeesCtlCenter::SaveRenewalOptionFee() {
            "  WHERE  EffectivityDate = '" + old.ToText(regional()) + "' AND CenterID = " + club;
   };
   plan.writeFields = [&](RecordSet& r, bool) {
-    r.Fields("CenterID").setValue(state_.ClubID);
+    r.Fields("CenterID").setValue(state.ClubID);
     r.Fields("Effectivity").setValue(date);
     r.Fields("RenewalOptionFee").setValue(feeEntry.text);
   };

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "editing/save_common.hpp"
+#include "editing/save_rules.hpp"
 #include "harnolfees/control.hpp"
 
 namespace harnolfees {
@@ -13,20 +14,20 @@ using editing::FieldKind;
 using editing::FieldRule;
 using editing::NumberEntry;
 
-void HarnolFeesCtlCenter::SaveMembershipRenewalFee() {
-  Surface& s = surface_;
+void editing::SaveRules::SaveMembershipRenewalFee() {
+  Surface& s = surface;
   const RegionalSettings& rs = regional();
-  const int tab = state_.CurrentTab;
+  const int tab = state.CurrentTab;
   ComboBox& levelBox = s.cboAccessLevel;
 
   std::string date = DateToText(s.DTPicker1[0].Value(), rs);
   if (levelBox.ListIndex() < 0) {
-    editing::Refuse(host_, "Please select the Membership Access Level", &levelBox);
+    editing::Refuse(host, "Please select the Membership Access Level", &levelBox);
     return;
   }
   const std::int32_t levelData = levelBox.ItemData(levelBox.ListIndex());
   if (levelData < INT16_MIN || levelData > INT16_MAX) {
-    editing::Refuse(host_, "Please select a valid Membership Access Level", &levelBox);
+    editing::Refuse(host, "Please select a valid Membership Access Level", &levelBox);
     return;
   }
   const auto levelId = static_cast<std::int16_t>(levelData);
@@ -34,35 +35,36 @@ void HarnolFeesCtlCenter::SaveMembershipRenewalFee() {
   std::string fee = s.txtField[2].Text();
   std::string portion = s.txtField[3].Text();
   // Without the travel option, access level 4 is the travel membership.
-  const bool travel = state_.ShowTravelOption ? s.chkTravel.Value() != 0 : levelId == 4;
+  const bool travel = state.ShowTravelOption ? s.chkTravel.Value() != 0 : levelId == 4;
   const std::string travelBit = travel ? "1" : "0";
 
-  if (state_.IsAdding) {
-    date = ValidateEffectiveDate(date, 0, state_.EditOldEffectivity, state_.EditOldType, tab, 0, "",
-                                 levelId, travel ? 1 : 0);
+  if (state.IsAdding) {
+    date = control.ValidateEffectiveDate(
+        date, editing::kFocusEffectiveDate, state.EditOldEffectivity, state.EditOldType, tab,
+        editing::kNoTypeKey, editing::kCheckDuplicateDate, levelId, travel ? 1 : 0);
   }
   if (date.empty()) return;
 
   const FieldRule feeRule{FieldKind::Amount, "Please enter  Membership Renewal Fee",
                           "Please enter a valid Membership Renewal Fee",
                           " Membership Renewal Fee is too large."};
-  if (!editing::PassesFieldTests(host_, rs, fee, feeRule, s.txtField[2])) return;
+  if (!editing::PassesFieldTests(host, rs, fee, feeRule, s.txtField[2])) return;
   const NumberEntry feeEntry = editing::Normalise(fee, rs);
 
   const FieldRule portionRule{FieldKind::Percentage, "Please enter Center Portion",
                               "Please enter a valid Center Portion between 0 to 100",
                               "Please enter a valid Center Portion between 0 to 100"};
-  if (!editing::PassesFieldTests(host_, rs, portion, portionRule, s.txtField[3])) return;
+  if (!editing::PassesFieldTests(host, rs, portion, portionRule, s.txtField[3])) return;
   const NumberEntry portionEntry = editing::Normalise(portion, rs);
 
-  const std::string club = std::to_string(state_.ClubID);
+  const std::string club = std::to_string(state.ClubID);
   const std::string level = std::to_string(levelId);
   const std::string expire = " UPDATE MembershipRenewalFee SET ExpirationDate = DATEADD(ss, -1, '" +
                              date + "') WHERE CenterID = " + club +
                              " AND MEmberAccessLevelID = " + level +
                              " AND TravelMembership = " + travelBit + " AND ExpirationDate IS NULL";
 
-  SavePlan plan;
+  editing::SavePlan plan;
   plan.tab = tab;
   plan.insertStatement = [&] {
     return expire + editing::kCrLf +
@@ -77,7 +79,7 @@ void HarnolFeesCtlCenter::SaveMembershipRenewalFee() {
     // A fee added in this session has its server key only once the server
     // has confirmed it; without it the statements would address no row.
     if (oldDate.IsNull() || oldLevel.IsNull()) {
-      editing::Refuse(host_, editing::kUnconfirmedEditMessage, nullptr);
+      editing::Refuse(host, editing::kUnconfirmedEditMessage, nullptr);
       return std::nullopt;
     }
     const std::string old = oldDate.ToText(regional());
@@ -100,7 +102,7 @@ void HarnolFeesCtlCenter::SaveMembershipRenewalFee() {
            " AND MemberAccessLevelID = " + oldLevelText;
   };
   plan.writeFields = [&](RecordSet& r, bool) {
-    r.Fields("CenterID").setValue(state_.ClubID);
+    r.Fields("CenterID").setValue(state.ClubID);
     r.Fields("Effectivity").setValue(date);
     r.Fields("MembershipRenewalFee").setValue(feeEntry.text);
     r.Fields("CenterPortion").setValue(portionEntry.Fraction());
@@ -112,11 +114,11 @@ void HarnolFeesCtlCenter::SaveMembershipRenewalFee() {
     r.Fields("MemberAccessLevelID").setValue(levelId);
     r.Fields("TravelMembership").setValue(static_cast<std::int16_t>(travel ? -1 : 0));
   };
-  const bool adding = state_.IsAdding;
+  const bool adding = state.IsAdding;
   const bool submitted = FinishSave(plan);
   // A new fee is rendered at once; one that the server did not accept is not
   // shown, and the form keeps the operator's entries for another try.
-  if (adding && submitted && !recordSets_(tab).HasPending()) FillGridContained(state_.CurrentTab);
+  if (adding && submitted && !sets(tab).HasPending()) control.FillGridContained(state.CurrentTab);
 }
 
 }  // namespace harnolfees

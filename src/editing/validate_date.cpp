@@ -3,6 +3,7 @@
 #include <optional>
 #include <string>
 
+#include "catalogue/fee_kind.hpp"
 #include "editing/save_common.hpp"
 #include "harnolfees/control.hpp"
 
@@ -31,22 +32,6 @@ class FilterScope {
  private:
   RecordSet& rs_;
 };
-
-// The field that holds the type key of the tabs keyed by date and type.
-const char* TypeFieldName(int tab) {
-  switch (tab) {
-    case 5:
-      return "BetaAPRTypeID";
-    case 6:
-      return "BetaContractTypeID";
-    case 7:
-      return "ContractType";
-    case 9:
-      return "Type";
-    default:
-      return nullptr;
-  }
-}
 
 bool SameDate(const Value& stored, const std::string& oldEffectivity, const RegionalSettings& rs) {
   if (stored.IsNull() || oldEffectivity.empty()) return false;
@@ -87,7 +72,8 @@ std::string HarnolFeesCtlCenter::ValidateEffectiveDate(const std::string& dateTe
   if (rs.IsEOF()) return formatted;
 
   std::string message;
-  if (const char* typeField = TypeFieldName(tab)) {
+  const FeeKind& kind = FeeKindOf(tab);
+  if (const char* typeField = kind.oldTypeField) {
     rs.MoveFirst();
     rs.Find(std::string(typeField) + "=" + std::to_string(typeKey));
     if (rs.IsEOF()) return formatted;  // the date is held only by other types
@@ -95,11 +81,11 @@ std::string HarnolFeesCtlCenter::ValidateEffectiveDate(const std::string& dateTe
         SameDate(rs.GetValue("Effectivity"), oldEffectivity, regional())) {
       return formatted;  // the record under edit
     }
-    const ComboBox& names = tab == 5 ? s.cboAPRType : tab == 9 ? s.cboBanckAccType : s.cboType;
+    const ComboBox& names = s.*kind.typeNames;
     message = "A " + TrimBlanks(names.Text()) +
               " record already exists with an effectivity date of " +
               FormatDateMmmDdYyyy(rs.GetValue("Effectivity").ToDate(regional()), regional());
-  } else if (tab == 8) {
+  } else if (kind.accessLevel) {
     rs.MoveFirst();
     const std::string prefix = "Effectivity='" + dateText + "' and TravelMembership=";
     const std::string suffix = " and MemberAccessLevelID= " + std::to_string(accessLevel);

@@ -4,6 +4,7 @@
 #include <exception>
 
 #include "exchange/encoding_detail.hpp"
+#include "exchange/statement_exchange.hpp"
 #include "harnolfees/control.hpp"
 #include "harnolfees/encoding.hpp"
 #include "loading/load_document.hpp"
@@ -34,17 +35,11 @@ std::string FirstLine(const std::string& reply) {
   return TrimBlanks(reply.substr(start, end == std::string::npos ? end : end - start));
 }
 
-// The effective date of the record under the cursor as the grid shows it.
-std::string EffectiveDateShown(const RecordSet& rs, const RegionalSettings& regional) {
-  try {
-    const Value& date = rs.GetValue("Effectivity");
-    return date.IsNull() ? std::string() : FormatDateMmmDdYyyy(date.ToDate(regional), regional);
-  } catch (const std::exception&) {
-    return {};  // a record without a readable date still reports its outcome
-  }
-}
-
 }  // namespace
+
+exchange::Replies HarnolFeesCtlCenter::ReplyHandling() {
+  return exchange::Replies{*this, state_, surface_, recordSets_, host_, *regional_};
+}
 
 // Characters that Windows-1252 lacks, and bytes that are not well-formed
 // UTF-8, encode as "%3F" ("?"), as a single-byte conversion would give them.
@@ -60,7 +55,7 @@ void HarnolFeesCtlCenter::SubmitStatement(const std::string& statement) {
   // server may already have executed.
   if (state_.Submitting) return;
   if (!IsWindows1252Encodable(statement)) {
-    NoteUnconfirmedSave();
+    ReplyHandling().NoteUnconfirmed();
     host_.MsgBox(kNotEncodableText, msgbox::kOk + msgbox::kInformation, kNotEncodableTitle);
     return;
   }
@@ -112,7 +107,7 @@ void HarnolFeesCtlCenter::OnTransferStateChanged(int state) {
   try {
     host_.SetMousePointer(pointer::kDefault);
     if (state == Transfer::kStateError) {
-      NoteUnconfirmedSave();
+      ReplyHandling().NoteUnconfirmed();
       lastTransferFailure_ = Inet1_ ? Inet1_->ErrorDescription() : std::string();
       if (lastTransferFailure_.empty()) {
         lastTransferFailure_ = "The statement could not be sent to " +
@@ -124,11 +119,11 @@ void HarnolFeesCtlCenter::OnTransferStateChanged(int state) {
       return;
     }
     if (state != Transfer::kStateResponseCompleted) return;
-    std::string reply = ReadTransferReply();
+    std::string reply = exchange::ReadReply(*Inet1_, host_, kChunkSize);
     if (TrimBlanks(reply).empty()) {
-      ConfirmStatement();
+      ReplyHandling().Confirm();
     } else {
-      NoteUnconfirmedSave();
+      ReplyHandling().NoteUnconfirmed();
       host_.MsgBox(reply + kRefusalJoin + state_.LastStatement, msgbox::kOk + msgbox::kCritical,
                    kRefusalTitle);
       host_.ExchangeSettled(
@@ -137,79 +132,6 @@ void HarnolFeesCtlCenter::OnTransferStateChanged(int state) {
   } catch (...) {
     // A notification handler has no caller to report to.
   }
-}
-
-std::string HarnolFeesCtlCenter::ReadTransferReply() {
-  std::string reply;
-  for (;;) {
-    std::string chunk = Inet1_->GetChunk(kChunkSize);
-    host_.ProcessPendingEvents();
-    if (chunk.empty()) break;
-    reply += chunk;
-  }
-  return reply;
-}
-
-void HarnolFeesCtlCenter::ConfirmStatement() {
-  const int tab = state_.CurrentTab;
-  RecordSet& rs = recordSets_(tab);
-  if (state_.DeletePending) {
-    const std::string date = EffectiveDateShown(rs, *regional_);
-    rs.Delete();
-    for (int i = 1; i <= 7; ++i) surface_.txtField[i].SetText("");
-    surface_.cboTerm.SetListIndex(-1);
-    surface_.cboType.SetListIndex(-1);
-    surface_.cboAPRType.SetListIndex(-1);
-    surface_.cboBitwise.SetListIndex(-1);
-    surface_.cboBanckAccType.SetListIndex(-1);
-    FillGridContained(tab);
-    state_.DeletePending = false;
-    host_.ExchangeSettled(ExchangeOutcome{ExchangeOutcome::Kind::Deleted, tab, date, {}});
-    return;
-  }
-
-  // A confirmation with no record under the cursor (the reopening statement
-  // that follows a confirmed renewal-fee deletion) has nothing to commit.
-  if (!rs.HasCurrentRecord()) return;
-  rs.Fields("OldEffectivity").setValue(rs.GetValue("Effectivity"));
-  switch (tab) {
-    case 5:
-      rs.Fields("OldType").setValue(rs.GetValue("BetaAPRTypeID"));
-      break;
-    case 6:
-      rs.Fields("OldType").setValue(rs.GetValue("BetaContractTypeID"));
-      break;
-    case 7:
-      rs.Fields("OldType").setValue(rs.GetValue("ContractType"));
-      break;
-    case 8: {
-      // The server's key of a renewal fee includes the access level and the
-      // travel bit; once confirmed, the record's own values are that key, so
-      // that a later edit or delete finds the row. The record set holds the
-      // travel flag as a Boolean (-1); the server's bit is 1.
-      rs.Fields("OldMemberAccessLevelID").setValue(rs.GetValue("MemberAccessLevelID"));
-      const Value& travel = rs.GetValue("TravelMembership");
-      const bool travelling = !travel.IsNull() && travel.ToDouble() != 0.0;
-      rs.Fields("OldTravelMembership").setValue(static_cast<std::int16_t>(travelling ? 1 : 0));
-      break;
-    }
-    case 9:
-      rs.Fields("OldType").setValue(rs.GetValue("Type"));
-      break;
-    default:
-      break;
-  }
-  rs.Update();
-  if (state_.RefusedPendingTab == tab && !rs.HasPending()) state_.RefusedPendingTab = 0;
-  const std::string date = EffectiveDateShown(rs, *regional_);
-  ReturnToBrowsing();
-  host_.ExchangeSettled(ExchangeOutcome{ExchangeOutcome::Kind::Saved, tab, date, {}});
-}
-
-void HarnolFeesCtlCenter::NoteUnconfirmedSave() {
-  if (state_.DeletePending) return;
-  const int tab = state_.CurrentTab;
-  if (recordSets_(tab).HasPending()) state_.RefusedPendingTab = static_cast<std::int16_t>(tab);
 }
 
 }  // namespace harnolfees

@@ -358,6 +358,11 @@ bool MayBeDeclaration(std::string_view head) {
 
 }  // namespace
 
+std::pair<std::string, std::size_t> SettleDocumentEncoding(std::string bytes,
+                                                           const std::string& shownAddress) {
+  return SettleEncoding(std::move(bytes), shownAddress);
+}
+
 namespace {
 
 // Where the "user:password" of an address lies, when it has one.

@@ -15,6 +15,7 @@
 #include <pugixml.hpp>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "harnolfees/host.hpp"
@@ -74,6 +75,13 @@ inline std::size_t BatchTextLength(const char* text) {
   }
   return std::strlen(text);
 }
+
+// The encoding of a whole document settled as LoadDocument settles it: the
+// UTF-8 text and where its content starts (after a byte-order mark). Throws
+// ControlError(errc::kDocument) naming `shownAddress` for bytes that are not
+// text in a supported encoding.
+std::pair<std::string, std::size_t> SettleDocumentEncoding(std::string bytes,
+                                                           const std::string& shownAddress);
 
 // The address as it may be shown to a person: without "user:password@".
 std::string RedactCredentials(std::string_view url);

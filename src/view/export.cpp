@@ -65,11 +65,12 @@ class ListLookups {
 int RenderTab(const HarnolFeesCtlCenter& control, int tab, Grid& grid) {
   const bool showTravel = control.state().ShowTravelOption;
   const RecordSet& set = control.recordSets()(tab);
-  const int n = view::ShownColumnCount(tab, showTravel);
+  const FeeKind& kind = FeeKindOf(tab);
+  const int n = kind.ShownColumnCount(showTravel);
   grid.SetCols(n);
   for (int c = 0; c < n; ++c) grid.SetTextMatrix(0, c, GridHeadings(tab, c));
 
-  const view::RowFields f = view::FieldsOfTab(set, tab);
+  const view::RowFields f = view::FieldsOfTab(set, kind);
   const std::vector<Value>* record = nullptr;
   const view::CellFormats fmt(control.regional(), set, [&record](int field) -> const Value& {
     return (*record)[static_cast<std::size_t>(field)];
@@ -82,10 +83,10 @@ int RenderTab(const HarnolFeesCtlCenter& control, int tab, Grid& grid) {
       [&](const std::vector<Value>& values) {
         if (grid.Rows() < r + 1) grid.SetRows(r + 1);
         record = &values;
-        view::WriteRecordRow(grid, r, tab, f, fmt, lookups, showTravel);
+        view::WriteRecordRow(grid, r, kind, f, fmt, lookups, showTravel);
         ++r;
       },
-      tab == view::kTravelTab && !showTravel ? view::kTravelTabSort : "");
+      showTravel ? "" : kind.sortWithoutTravel);
   return r - 1;
 }
 

@@ -80,8 +80,9 @@ void HarnolFeesCtlCenter::FillGrid(int tab) {
   access.SetVisible(false);
 
   RecordSet& set = recordSets_(tab);
-  if (tab == view::kTravelTab && !state_.ShowTravelOption) set.SetSort(view::kTravelTabSort);
-  const int n = view::ShownColumnCount(tab, state_.ShowTravelOption);
+  const FeeKind& kind = FeeKindOf(tab);
+  if (kind.accessLevel && !state_.ShowTravelOption) set.SetSort(kind.sortWithoutTravel);
+  const int n = kind.ShownColumnCount(state_.ShowTravelOption);
 
   grid.SetCols(n);
   grid.SetRow(state_.SavedGridRow[static_cast<std::size_t>(tab)]);
@@ -100,12 +101,12 @@ void HarnolFeesCtlCenter::FillGrid(int tab) {
     grid.ReserveRows(static_cast<int>(std::min<long>(set.RecordCount() + 1, INT32_MAX)));
     int r = 1;
     s.cboBitwise.SetVisible(false);
-    const view::RowFields f = view::FieldsOfTab(set, tab);
+    const view::RowFields f = view::FieldsOfTab(set, kind);
     const view::CellFormats fmt(*regional_, set, [&set](int field) { return set.GetValue(field); });
     FormLookups lookups(s, recordSets_(kBankAccountTypesRecordSet), *regional_);
     while (!set.IsEOF()) {
-      view::WriteRecordRow(grid, r, tab, f, fmt, lookups, state_.ShowTravelOption);
-      if (tab == view::kTravelTab) {
+      view::WriteRecordRow(grid, r, kind, f, fmt, lookups, state_.ShowTravelOption);
+      if (kind.accessLevel) {
         s.lblField[3].SetCaption("Membership Access Level");
         access.SetVisible(true);
         access.SetEnabled(false);
@@ -124,9 +125,11 @@ void HarnolFeesCtlCenter::FillGrid(int tab) {
 
 void HarnolFeesCtlCenter::ShowEntryFields(int tab) {
   Surface& s = surface_;
+  const FeeKind& kind = FeeKindOf(tab);
   const int n = GridColumnCount(tab);
   for (int i = 0; i < n; ++i) {
-    if (tab == view::kTravelTab && i == 4) continue;
+    // The travel flag has its check box instead of a text box.
+    if (i == kind.travelColumn) continue;
     s.lblField[static_cast<std::size_t>(i)].SetCaption(GridHeadings(tab, i));
     if (i > 0) s.txtField[static_cast<std::size_t>(i)].SetVisible(true);
   }
@@ -145,7 +148,7 @@ void HarnolFeesCtlCenter::ShowEntryFields(int tab) {
     s.DTPicker1[0].SetFocus();
   }
 
-  if (tab == view::kTravelTab) {
+  if (kind.accessLevel) {
     s.cboAccessLevel.SetVisible(true);
     s.chkTravel.SetVisible(state_.ShowTravelOption);
   } else {

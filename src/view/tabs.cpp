@@ -1,107 +1,19 @@
-// Tab switching with a per-tab memory of the entry form: a tab left in the
-// middle of an add or edit gets its mode and typed texts back on return.
+// Tab switching: a tab left in the middle of an add or edit gets its mode and
+// typed texts back on return (view/tab_memory.hpp).
 #include <exception>
 #include <string>
 
+#include "catalogue/fee_kind.hpp"
 #include "harnolfees/control.hpp"
+#include "view/tab_memory.hpp"
 
 namespace harnolfees {
 
 namespace {
 
-constexpr int kBankAccountTab = 9;
-constexpr int kTravelTab = 8;
-
 std::size_t At(int index) { return static_cast<std::size_t>(index); }
 
-// A remembered combo index, written as decimal text when the tab was left.
-int IndexFromText(const std::string& text, const RegionalSettings& rs) {
-  return RoundToInt16(TextToNumber(text, rs));
-}
-
 }  // namespace
-
-void HarnolFeesCtlCenter::RememberTabOnLeaving(int tab) {
-  Surface& s = surface_;
-  state_.TabEntryMode[At(tab)] = RoundToInt16(TextToNumber(s.tabFees.Tag(), *regional_));
-
-  // Combo selections travel in the text boxes under them.
-  auto& txt = s.txtField;
-  switch (tab) {
-    case 1:
-      txt[2].SetText(std::to_string(s.cboTerm.ListIndex()));
-      break;
-    case 5:
-      txt[2].SetText(std::to_string(s.cboAPRType.ListIndex()));
-      break;
-    case 6:
-      txt[2].SetText(std::to_string(s.cboType.ListIndex()));
-      break;
-    case 7:
-      txt[2].SetText(std::to_string(s.cboType.ListIndex()));
-      txt[3].SetText(std::to_string(s.cboBitwise.ListIndex() + 1));
-      break;
-    case kBankAccountTab:
-      txt[1].SetText(std::to_string(s.cboBanckAccType.ListIndex()));
-      break;
-    default:
-      break;
-  }
-  for (int i = 1; i <= 7; ++i) state_.SavedFieldTexts[At(tab)][At(i)] = txt[At(i)].Text();
-  state_.SavedGridRow[At(tab)] = static_cast<std::int16_t>(s.grdFees.Row());
-}
-
-void HarnolFeesCtlCenter::RestoreTabTexts(int tab) {
-  Surface& s = surface_;
-  auto& txt = s.txtField;
-  for (int i = 1; i <= 7; ++i) txt[At(i)].SetText(state_.SavedFieldTexts[At(tab)][At(i)]);
-  switch (tab) {
-    case 1:
-      s.cboTerm.SetListIndex(IndexFromText(txt[2].Text(), *regional_));
-      break;
-    case 5:
-      s.cboAPRType.SetListIndex(IndexFromText(txt[2].Text(), *regional_));
-      break;
-    case 6:
-      s.cboType.SetListIndex(IndexFromText(txt[2].Text(), *regional_));
-      break;
-    case 7:
-      s.cboType.SetListIndex(IndexFromText(txt[2].Text(), *regional_));
-      s.cboBitwise.SetListIndex(IndexFromText(txt[3].Text(), *regional_) - 1);
-      break;
-    case kBankAccountTab:
-      s.cboBanckAccType.SetListIndex(IndexFromText(txt[1].Text(), *regional_));
-      break;
-    default:
-      break;
-  }
-}
-
-void HarnolFeesCtlCenter::ShowTabCombos(int tab) {
-  Surface& s = surface_;
-  const bool editable = !state_.ViewMode;
-  auto showIf = [](ComboBox& combo, bool shown) {
-    if (shown) combo.SetListIndex(-1);
-    combo.SetVisible(shown);
-  };
-  showIf(s.cboTerm, tab == 1 && editable);
-  showIf(s.cboAPRType, tab == 5 && editable);
-  showIf(s.cboType, (tab == 6 || tab == 7) && editable);
-  showIf(s.cboBitwise, tab == 7 && editable);
-  if (tab == kBankAccountTab && editable) {
-    s.cboBanckAccType.SetVisible(true);
-    s.cboBanckAccType.SetListIndex(-1);
-    s.chkDT.SetVisible(true);
-    // Unticking runs the check box's handler, which hides the closing date.
-    s.chkDT.SetValue(0);
-    s.chkDT.SetEnabled(false);
-  } else {
-    s.cboBanckAccType.SetVisible(false);
-    s.DTPicker1[1].SetVisible(false);
-    s.DTPicker1[2].SetVisible(false);
-    s.chkDT.SetVisible(false);
-  }
-}
 
 void HarnolFeesCtlCenter::tabFees_Click() {
   // While a statement waits for the server, a tab change would start or
@@ -117,12 +29,13 @@ void HarnolFeesCtlCenter::tabFees_Click() {
   } guard{dispatchDepth_};
 
   Surface& s = surface_;
+  view::TabMemory memory{state_, surface_, *regional_};
   try {
     s.cboAccessLevel.SetVisible(false);
     const int selected = s.tabFees.SelectedIndex();
     if (selected == state_.CurrentTab) return;
 
-    RememberTabOnLeaving(state_.CurrentTab);
+    memory.Remember(state_.CurrentTab);
 
     state_.CurrentTab = static_cast<std::int16_t>(selected);
     s.tabFees.SetTag(kModeBrowsing);
@@ -130,9 +43,10 @@ void HarnolFeesCtlCenter::tabFees_Click() {
     s.cmdEdit.SetCaption(kCaptionEdit);
     s.cmdDelete.SetEnabled(true);
 
-    ShowTabCombos(selected);
+    memory.ShowCombos(selected);
+    const bool accessLevel = FeeKindOf(selected).accessLevel;
 
-    if (selected == kTravelTab) {
+    if (accessLevel) {
       s.cboAccessLevel.SetVisible(true);
       if (state_.ShowTravelOption) {
         s.chkTravel.SetVisible(true);
@@ -153,7 +67,7 @@ void HarnolFeesCtlCenter::tabFees_Click() {
           s.txtField[At(i)].SetEnabled(false);
           s.txtField[At(i)].SetBackColor(SystemColor::ButtonFace);
         }
-        if (selected == kTravelTab) {
+        if (accessLevel) {
           s.cboAccessLevel.SetEnabled(false);
           s.cboAccessLevel.SetBackColor(SystemColor::ButtonFace);
           s.cboAccessLevel.SetListIndex(-1);
@@ -167,12 +81,12 @@ void HarnolFeesCtlCenter::tabFees_Click() {
       case 1:
         FillGrid(selected);
         cmdAdd_Click();
-        RestoreTabTexts(selected);
+        memory.Restore(selected);
         break;
       case 2:
         FillGrid(selected);
         cmdEdit_Click();
-        RestoreTabTexts(selected);
+        memory.Restore(selected);
         break;
       default:
         break;

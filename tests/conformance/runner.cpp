@@ -52,8 +52,8 @@
 #include <string_view>
 #include <vector>
 
-#include "harnolfees/json.hpp"
-#include "harnolfees/script.hpp"
+#include "json.hpp"
+#include "script.hpp"
 #include "support/mini_json.hpp"
 #include "support/run_program.hpp"
 #include "support/server_process.hpp"

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "harnolfees/runner.hpp"
+#include "runner.hpp"
 #include "support/mini_json.hpp"
 
 namespace harnolfees::testing {

@@ -2,7 +2,7 @@
 
 #include <limits>
 
-#include "harnolfees/json.hpp"
+#include "json.hpp"
 #include "support/mini_json.hpp"
 
 namespace harnolfees::driver {

@@ -6,7 +6,7 @@
 
 #include "driver_test_util.hpp"
 #include "harnolfees/catalogue.hpp"
-#include "harnolfees/headless_host.hpp"
+#include "headless_host.hpp"
 #include "support/fake_host.hpp"
 
 namespace harnolfees::testing {
@@ -55,62 +55,6 @@ const char* kDocument =
     "<MembershipRoyalty>0.0725</MembershipRoyalty></T1>"
     "<T15><BankAccountTypeID>1</BankAccountTypeID><Description>Checking</Description></T15>"
     "</Fees>";
-
-TEST(ScriptRun, StartUpDumpShowsTheFirstTabAndTheWholeStateInContractOrder) {
-  ScriptRun run = RunInProcess("dump\nviewmode false\ndump\nviewmode true\ndump\n");
-  EXPECT_EQ(run.status, 0);
-  ASSERT_EQ(run.events.size(), 3u) << run.raw;
-  // View mode makes the grid 1000 twips taller than the editable layout.
-  EXPECT_EQ(run.events[2]["widgets"]["grdFees"]["Height"].Int() -
-                run.events[1]["widgets"]["grdFees"]["Height"].Int(),
-            1000);
-  EXPECT_TRUE(run.events[2]["control"]["ViewMode"].boolean);
-  const Json& dump = run.events[0];
-  EXPECT_EQ(dump.Keys(), (std::vector<std::string>{"event", "control", "widgets", "recordsets"}));
-  EXPECT_EQ(
-      dump["control"].Keys(),
-      (std::vector<std::string>{
-          "CurrentTab", "ClubID", "ViewMode", "BaseURL", "ServerDate", "LastStatement",
-          "DeletePending", "ShowTravelOption", "IsAdding", "EditOldEffectivity", "EditOldType",
-          "FieldSeparator", "TableSeparator", "SavedGridRow", "TabEntryMode", "SavedFieldTexts"}));
-  EXPECT_EQ(dump["control"]["SavedFieldTexts"].items.size(), 14u);
-  EXPECT_EQ(dump["control"]["SavedFieldTexts"][13].items.size(), 7u);
-  EXPECT_EQ(dump["widgets"].Keys(),
-            (std::vector<std::string>{
-                "tabFees", "grdFees", "lblField", "txtField", "DTPicker1", "cboTerm", "cboType",
-                "cboBitwise", "cboAPRType", "cboAccessLevel", "cboBanckAccType", "chkTravel",
-                "chkDT", "cmdAdd", "cmdEdit", "cmdDelete", "lblVersionNo", "picMain"}));
-
-  const Json& grid = dump["widgets"]["grdFees"];
-  EXPECT_EQ(grid["Rows"].Int(), 25);
-  EXPECT_EQ(grid["Cols"].Int(), 6);
-  ASSERT_EQ(grid["TextMatrix"].items.size(), 25u);
-  for (int c = 0; c < 6; ++c) {
-    EXPECT_EQ(grid["TextMatrix"][0][c].text, GridHeadings(1, c));
-  }
-  std::vector<int> widths;
-  for (const Json& w : grid["ColWidth"].items) widths.push_back(w.Int());
-  EXPECT_EQ(widths, (std::vector<int>{1317, 1476, 1317, 1804, 1558, 1558}));
-  EXPECT_EQ(dump["widgets"]["lblVersionNo"]["Caption"].text, "Version 2.0.3");
-  EXPECT_EQ(dump["widgets"]["tabFees"]["Captions"][0].text, "Membership  Fee");
-
-  const Json& boxes = dump["widgets"]["txtField"];
-  ASSERT_EQ(boxes.items.size(), 8u);
-  EXPECT_TRUE(boxes[0].IsNull());
-  EXPECT_EQ(boxes[1].Keys(), (std::vector<std::string>{"Text", "Visible", "Enabled", "BackColor",
-                                                       "SelStart", "SelLength"}));
-  for (int i = 1; i < 8; ++i) {
-    const std::string color = boxes[i]["BackColor"].text;
-    EXPECT_TRUE(color == "&H80000005" || color == "&H8000000F") << color;
-  }
-  const Json& picker = dump["widgets"]["DTPicker1"][0];
-  EXPECT_EQ(picker["MinDate"].text.size(), 10u);
-  EXPECT_EQ(picker["MinDate"].text[4], '-');
-
-  const Json& sets = dump["recordsets"];
-  ASSERT_EQ(sets.keys.size(), 15u);
-  for (int i = 0; i < 15; ++i) EXPECT_EQ(sets.keys[i], std::to_string(i + 1));
-}
 
 TEST(ScriptRun, ErrorsThatStopTheScriptGiveExitTwoAndTheLine) {
   struct Case {

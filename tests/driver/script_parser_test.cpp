@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "harnolfees/script.hpp"
+#include "script.hpp"
 
 namespace harnolfees::driver {
 namespace {

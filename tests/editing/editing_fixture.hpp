@@ -1,10 +1,14 @@
-// A control loaded from a local server that records the posted statements,
-// with a test host that records message boxes and focus moves, and the
-// operator's actions as one-line helpers.
+// A control loaded through the fake fetcher and saving through a fake
+// transfer that records the posted statements and answers each from a queue
+// (an empty reply, the server's confirmation, when the queue is empty), with
+// a test host that records message boxes and focus moves, and the
+// operator's actions as one-line helpers. No network: the transfer's own
+// tests (tests/exchange) use libcurl.
 #pragma once
 
 #include <gtest/gtest.h>
 
+#include <deque>
 #include <memory>
 #include <string>
 #include <vector>
@@ -15,13 +19,48 @@
 
 namespace harnolfees::testing {
 
+// The server page as the control sees it through the fakes: the document of
+// every load, and a reply for every statement, delivered from the host's
+// event loop like the real transfer's.
+class FakeFeeServer {
+ public:
+  explicit FakeFeeServer(FakeHost& host) : host_(host) {}
+  void Attach(FakeTransfer& transfer, FakeFetcher& fetcher) {
+    transfer_ = &transfer;
+    fetcher_ = &fetcher;
+    transfer.onExecute = [this](const std::string& body) {
+      statements_.push_back(DecodeFormValue(body.rfind("SQL=", 0) == 0 ? body.substr(4) : body));
+      const std::string reply = replies_.empty() ? std::string() : replies_.front();
+      if (!replies_.empty()) replies_.pop_front();
+      host_.PostEvent([this, reply] { transfer_->Complete(reply); });
+    };
+  }
+  void SetDocument(std::string document) { fetcher_->document = std::move(document); }
+  std::string BaseUrl() const { return "http://fees.test/"; }
+  void QueueReply(const TestReply& reply) { replies_.push_back(reply.body); }
+  std::vector<std::string> ReceivedStatements() const { return statements_; }
+  void ClearReceived() { statements_.clear(); }
+
+ private:
+  FakeHost& host_;
+  FakeTransfer* transfer_ = nullptr;
+  FakeFetcher* fetcher_ = nullptr;
+  std::deque<std::string> replies_;
+  std::vector<std::string> statements_;
+};
+
 class EditingTest : public ::testing::Test {
  protected:
-  TestHttpServer server;
   FakeHost host;
+  FakeFeeServer server{host};
   std::unique_ptr<HarnolFeesCtlCenter> ctl;
 
-  void SetUp() override { ctl = std::make_unique<HarnolFeesCtlCenter>(host); }
+  void SetUp() override {
+    auto transfer = std::make_unique<FakeTransfer>();
+    auto fetcher = std::make_unique<FakeFetcher>();
+    server.Attach(*transfer, *fetcher);
+    ctl = std::make_unique<HarnolFeesCtlCenter>(host, std::move(transfer), std::move(fetcher));
+  }
   void TearDown() override { ctl.reset(); }
 
   // Center 12 on 15 March 2004 (pickers from 15 Jan 2004 to 15 Mar 2005),

@@ -69,29 +69,6 @@ TEST_F(EditWorkflow, RowRulesForEditAndForSavingAnEdit) {
   EXPECT_TRUE(Posted().empty());
 }
 
-TEST_F(EditWorkflow, AnAddSurvivesATabSwitch) {
-  Load("");
-  Tab(2);
-  Add();
-  Type(1, "150");
-  Tab(3);
-  EXPECT_EQ(S().tabFees.Tag(), "0");
-  Tab(2);
-  EXPECT_EQ(S().tabFees.Tag(), "1");
-  EXPECT_EQ(S().cmdAdd.Caption(), "&Save");
-  EXPECT_EQ(S().txtField[1].Text(), "150");
-  Date(2004, 3, 20);
-  Type(2, "40");
-  Type(3, "30");
-  Type(4, "20");
-  Add();
-  EXPECT_EQ(LastPosted(),
-            "  INSERT INTO ValuePlusFee ( CenterID, EffectivityDate, ValuePlusFee, CenterPortion, "
-            "HarnolPortion, HealthFee, RecordLastUpdated)  VALUES (12, '03/20/2004', 150, 40, 30, "
-            "20,  GETDATE()) ");
-  EXPECT_EQ(S().tabFees.Tag(), "0");
-}
-
 TEST_F(EditWorkflow, DuplicateDatesAreRefusedByKey) {
   Load(std::string(kTwoMembershipFees) +
        "<T5><Effectivity>2004-03-01</Effectivity><BetaAPR>0.07</BetaAPR>"

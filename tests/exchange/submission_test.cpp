@@ -36,7 +36,6 @@ const char* kDocument =
     "<BetaAPRTypeID>1</BetaAPRTypeID></T5>"
     "</Fees>";
 
-const std::string kNetworkError = " Error !  ";
 const std::string kJoin = "   Unsuccessful attempt to ";
 
 double ProcessCpuSeconds() {
@@ -129,129 +128,6 @@ TEST_F(Submission, UrlEncodeOfTheHostMember) {
   // What Windows-1252 lacks, and broken UTF-8, become "?" as in a
   // single-byte conversion.
   EXPECT_EQ(ctl->urlEncode("x\xE4\xB8\xADy\xFF"), "x%3Fy%3F");
-}
-
-TEST_F(Submission, RepliesOfBlanksConfirmAndAnyOtherReplyIsShownWithTheStatement) {
-  Open();
-  // Three blanks: confirmed, committed, back to browsing.
-  Reply(200, "   ");
-  SaveNewRenewalOptionFee();
-  EXPECT_TRUE(host.messages.empty());
-  EXPECT_EQ(Count(4), 2u);
-  EXPECT_FALSE(Rs(4).HasPending());
-  EXPECT_EQ(S().tabFees.Tag(), "0");
-  EXPECT_EQ(S().cmdAdd.Caption(), "&Add");
-  int row = GridRowOf("Mar 20, 2004");
-  ASSERT_GT(row, 0);
-  EXPECT_EQ(State().RefusedPendingTab, 0);
-  // The host saw the wait begin and end, then what was saved.
-  EXPECT_EQ(host.busy, (std::vector<bool>{true, false}));
-  ASSERT_EQ(host.outcomes.size(), 1u);
-  EXPECT_EQ(host.outcomes[0].kind, ExchangeOutcome::Kind::Saved);
-  EXPECT_EQ(host.outcomes[0].tab, 4);
-  EXPECT_EQ(host.outcomes[0].effectiveDate, "Mar 20, 2004");
-
-  // A line end is no blank: failure, the form stays in adding and the
-  // record stays pending.
-  Reply(200, "\r\n");
-  S().cmdAdd.Click();
-  S().DTPicker1[0].SetValue(DateTime::FromParts(2004, 3, 25));
-  S().txtField[1].SetText("50");
-  S().cmdAdd.Click();
-  ExpectFailureShown("\r\n");
-  EXPECT_NE(State().LastStatement.find("INSERT"), std::string::npos);
-  EXPECT_EQ(S().tabFees.Tag(), "1");
-  EXPECT_TRUE(Rs(4).HasPending());
-  EXPECT_EQ(State().RefusedPendingTab, 4);
-  EXPECT_EQ(host.pointer, 0);
-
-  ASSERT_FALSE(host.outcomes.empty());
-  EXPECT_EQ(host.outcomes.back().kind, ExchangeOutcome::Kind::Refused);
-
-  // The server's own text, blanks kept as received.
-  host.ClearRecords();
-  Reply(200, "  Invalid column name 'Fee'. ");
-  S().cmdAdd.Click();
-  ExpectFailureShown("  Invalid column name 'Fee'. ");
-  EXPECT_EQ(server->ReceivedBodies().size(), 3u);
-}
-
-TEST_F(Submission, AnHttpErrorIsAFailureAndTheRecordStaysPending) {
-  Open();
-  Reply(500, "Microsoft OLE DB Provider error '80040e14'");
-  SaveNewRenewalOptionFee();
-  ExpectFailureShown(
-      "HTTP 500 Internal Server Error\r\nMicrosoft OLE DB Provider error '80040e14'");
-  EXPECT_TRUE(Rs(4).HasPending());
-  EXPECT_EQ(State().RefusedPendingTab, 4);
-  EXPECT_EQ(S().tabFees.Tag(), "1");
-
-  // An error status with no body at all is still no confirmation.
-  host.ClearRecords();
-  Reply(503, "");
-  S().cmdAdd.Click();
-  ExpectFailureShown("HTTP 503 Service Unavailable\r\n");
-  EXPECT_EQ(S().tabFees.Tag(), "1");
-}
-
-TEST_F(Submission, AWholeMegabyteOfErrorTextIsShownWhole) {
-  Open();
-  std::string text;
-  while (text.size() < 1024 * 1024) text += "Line of the server's error text \xC3\xA9\r\n";
-  Reply(200, text);
-  ctl->SubmitStatement("UPDATE X SET A = 1");
-  ASSERT_EQ(host.messages.size(), 1u);
-  EXPECT_EQ(host.LastMessage().prompt, text + kJoin + State().LastStatement);
-  EXPECT_EQ(host.LastMessage().title, "Terms Fees - ERROR");
-  // Yielding between the 1024-byte pieces does not wait for events each time.
-  EXPECT_LT(host.doEventsCalls, 100);
-}
-
-TEST_F(Submission, NetworkFailuresShowTheErrorAndChangeNoRecord) {
-  // Server down: the connection is refused.
-  const std::string authority = "127.0.0.1:" + std::to_string(UnusedLoopbackPort());
-  Open("http://clerk:s3cret@" + authority + "/");
-  SaveNewRenewalOptionFee();
-  // The host may tell what failed: the transfer's words and the address,
-  // never the credentials.
-  const std::string& failure = ctl->LastTransferFailure();
-  EXPECT_NE(failure.find(authority), std::string::npos) << failure;
-  EXPECT_EQ(failure.find("s3cret"), std::string::npos) << failure;
-  EXPECT_EQ(failure.find("clerk"), std::string::npos) << failure;
-  ASSERT_EQ(host.outcomes.size(), 1u);
-  EXPECT_EQ(host.outcomes[0].kind, ExchangeOutcome::Kind::Failed);
-  EXPECT_EQ(host.outcomes[0].detail, failure);
-  ASSERT_EQ(host.messages.size(), 1u);
-  EXPECT_EQ(host.LastMessage().prompt, kNetworkError);
-  EXPECT_EQ(host.LastMessage().buttons, 48);
-  EXPECT_EQ(host.LastMessage().title, "ERROR");
-  EXPECT_EQ(host.pointer, 0);
-  EXPECT_EQ(S().tabFees.Tag(), "1");
-  EXPECT_TRUE(Rs(4).HasPending());
-  EXPECT_EQ(State().RefusedPendingTab, 4);
-  S().cmdEdit.Click();  // Cancel: the unconfirmed record goes
-  EXPECT_EQ(Count(4), 1u);
-  EXPECT_FALSE(Rs(4).HasPending());
-
-  // A server that accepts the connection and never answers: the time-out.
-  FaultyServer silent(FaultMode::Silent);
-  host.ClearRecords();
-  Open(silent.BaseUrl(), {1000ms, 300ms});
-  auto start = Clock::now();
-  SaveNewRenewalOptionFee();
-  EXPECT_LT(Clock::now() - start, 5s);
-  ASSERT_EQ(host.messages.size(), 1u);
-  EXPECT_EQ(host.LastMessage().prompt, kNetworkError);
-  EXPECT_EQ(silent.Accepted(), 1);
-  EXPECT_EQ(S().tabFees.Tag(), "1");
-
-  // A connection reset in the middle.
-  FaultyServer reset(FaultMode::Reset);
-  host.ClearRecords();
-  Open(reset.BaseUrl());
-  ctl->SubmitStatement("UPDATE X SET A = 1");
-  ASSERT_EQ(host.messages.size(), 1u);
-  EXPECT_EQ(host.LastMessage().prompt, kNetworkError);
 }
 
 TEST_F(Submission, AStatementOutsideWindows1252IsRefusedBeforeAnythingIsSent) {

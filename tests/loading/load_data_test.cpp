@@ -13,65 +13,6 @@ namespace {
 
 using LoadDataTest = LoadingTest;
 
-TEST_F(LoadDataTest, SampleFillsEveryRecordSetListAndTheGrid) {
-  LoadSample();
-
-  EXPECT_TRUE(host.messages.empty()) << host.LastMessage().prompt;
-  EXPECT_EQ(host.pointers, (std::vector<int>{11, 0}));
-  ASSERT_EQ(fetcher->urls.size(), 1u);
-  EXPECT_EQ(fetcher->urls[0], "http://fees.example/harnol/TermFeesAX.asp?Center=12");
-  EXPECT_EQ(state().BaseURL, kBaseUrl);
-  EXPECT_EQ(state().ServerDate, "3/15/2004");
-  EXPECT_EQ(state().ClubID, 12);
-  EXPECT_TRUE(state().ShowTravelOption);
-
-  const std::size_t expected[] = {0, 2, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 2};
-  for (int set = 1; set <= 15; ++set) EXPECT_EQ(Count(set), expected[set]) << "record set " << set;
-
-  EXPECT_EQ(List(surface().cboTerm), (std::vector<std::string>{"12", "24", "36"}));
-  EXPECT_EQ(List(surface().cboType),
-            (std::vector<std::string>{"Standard", "Premium", "Corporate"}));
-  EXPECT_EQ(List(surface().cboBitwise), (std::vector<std::string>{"Excellent", "Good"}));
-  EXPECT_EQ(List(surface().cboAPRType), (std::vector<std::string>{"Fixed", "Variable"}));
-  EXPECT_EQ(List(surface().cboAccessLevel), (std::vector<std::string>{"Basic", "Gold"}));
-  EXPECT_EQ(surface().cboAccessLevel.ItemData(0), 1);
-  EXPECT_EQ(surface().cboAccessLevel.ItemData(1), 3);
-  EXPECT_EQ(List(surface().cboBanckAccType), (std::vector<std::string>{"Operating", "Payroll"}));
-
-  // Values arrive converted to their field types.
-  EXPECT_EQ(Field(1, 0, "Effectivity"), Value(Date(2004, 1, 1)));
-  EXPECT_EQ(Field(1, 0, "MembershipFee"), Value(Money::FromUnits(12345000)));
-  EXPECT_EQ(Field(1, 0, "Term"), Value(std::int16_t{12}));
-  EXPECT_EQ(Field(1, 0, "RecordLastUpdated"), Value(DateTime::FromParts(2004, 1, 2, 9, 30, 0)));
-  EXPECT_EQ(Field(9, 0, "RoutingNumber"), Value("021000021"));
-  // An empty field element leaves the field Null.
-  EXPECT_TRUE(Field(9, 0, "Closed").IsNull());
-  EXPECT_TRUE(Field(2, 0, "RecordLastUpdated").IsNull());
-
-  // The server's keys of every record.
-  for (int set = 1; set <= 14; ++set) {
-    EXPECT_EQ(Field(set, 0, "OldEffectivity"), Field(set, 0, "Effectivity")) << set;
-  }
-  EXPECT_EQ(Field(5, 0, "OldType"), Value(2.0));
-  EXPECT_EQ(Field(6, 0, "OldType"), Value(1.0));
-  EXPECT_EQ(Field(7, 0, "OldType"), Value(2.0));
-  EXPECT_EQ(Field(9, 0, "OldType"), Value(std::int16_t{2}));
-  EXPECT_EQ(Field(8, 0, "OldMemberAccessLevelID"), Value(std::int16_t{3}));
-  EXPECT_EQ(Field(8, 0, "OldTravelMembership"), Value(std::int16_t{1}));
-  EXPECT_TRUE(Field(15, 0, "OldEffectivity").IsNull());
-
-  // The current tab is rendered, and the effective-date picker set up.
-  const Grid& grid = surface().grdFees;
-  EXPECT_EQ(grid.TextMatrix(1, 0), "Jan 01, 2004");
-  EXPECT_EQ(grid.TextMatrix(1, 1), "1,234.50");
-  EXPECT_EQ(grid.TextMatrix(2, 3), "7.250");
-  const DatePicker& picker = surface().DTPicker1[0];
-  EXPECT_EQ(picker.Value(), Date(2004, 3, 15));
-  EXPECT_EQ(picker.MinDate(), Date(2004, 1, 15));
-  EXPECT_EQ(picker.MaxDate(), Date(2005, 3, 15));
-  EXPECT_TRUE(picker.Visible());
-}
-
 TEST_F(LoadDataTest, EmptyAddressStoresTheCallButFetchesAndEmptiesNothing) {
   LoadSample();
   host.ClearRecords();
@@ -188,22 +129,6 @@ TEST_F(LoadDataTest, ListElementsContributeOnlyTheirItemTexts) {
   EXPECT_EQ(List(surface().cboAccessLevel), (std::vector<std::string>{"Gold", "Plain"}));
   EXPECT_EQ(surface().cboAccessLevel.ItemData(0), 3);
   EXPECT_EQ(surface().cboAccessLevel.ItemData(1), 4);  // 4.5 to the even neighbour
-}
-
-TEST_F(LoadDataTest, RecordSetNumbersComeFromTheElementNames) {
-  Load(ReadTestData("load_record_names.xml"));
-
-  EXPECT_TRUE(host.messages.empty()) << host.LastMessage().prompt;
-  EXPECT_EQ(Count(12), 1u);  // t12
-  EXPECT_EQ(Field(12, 0, "Membership"), Value(0.01f));
-  EXPECT_EQ(Count(7), 1u);   // T07
-  EXPECT_EQ(Count(4), 1u);   // T4.5: halves go to the even number
-  EXPECT_EQ(Count(6), 1u);   // T5.5
-  EXPECT_EQ(Count(10), 1u);  // tT1e1: both letters go, 1e1 reads as 10
-  // t0, Totals, extra, T-1 and term name no record set.
-  std::size_t total = 0;
-  for (int set = 1; set <= 15; ++set) total += Count(set);
-  EXPECT_EQ(total, 5u);
 }
 
 TEST_F(LoadDataTest, FieldTextIsTheTextBelowTheFieldElementAtAnyDepth) {

@@ -2,6 +2,8 @@
 // between list positions and identifiers.
 #include <gtest/gtest.h>
 
+#include <climits>
+
 #include "loading/loading_fixture.hpp"
 
 namespace harnolfees::testing {
@@ -82,6 +84,9 @@ TEST(TypePositions, AprAndCreditTypesStandOneBelowTheirIdentifier) {
   EXPECT_EQ(PositionForAprOrCreditTypeId(1), 0);
   EXPECT_EQ(PositionForAprOrCreditTypeId(3), 2);
   EXPECT_EQ(PositionForAprOrCreditTypeId(0), -1);  // selects nothing
+  // The ends of the range stay where they are rather than wrap.
+  EXPECT_EQ(AprOrCreditTypeIdForPosition(INT_MAX), INT_MAX);
+  EXPECT_EQ(PositionForAprOrCreditTypeId(INT_MIN), INT_MIN);
   for (int position = -1; position < 50; ++position) {
     EXPECT_EQ(PositionForAprOrCreditTypeId(AprOrCreditTypeIdForPosition(position)), position);
   }

@@ -234,5 +234,18 @@ TEST_F(StreamingTest, ALargeDocumentReadsTheSameInTransferSizedPieces) {
   }
 }
 
+// Root children that hold only text are where the reading may cut the
+// document into batches: each cut must fall after the child's end tag.
+TEST_F(StreamingTest, RootChildrenOfTextAloneAreCutAfterTheirEndTags) {
+  std::string document = "<Fees>";
+  while (document.size() < 3 * kFirstStop) document += "<Note>text of a note</Note>\n";
+  document += std::string(kRecord) + "</Fees>";
+  for (std::size_t size : {std::size_t{0}, std::size_t{4096}}) {
+    Outcome(document, size);
+    EXPECT_TRUE(host.messages.empty()) << host.LastMessage().prompt;
+    EXPECT_EQ(Count(1), 1u) << "pieces of " << size << " bytes";
+  }
+}
+
 }  // namespace
 }  // namespace harnolfees::testing

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <utility>
+
 #include "harnolfees/runtime.hpp"
 #include "support/fake_host.hpp"
 
@@ -37,6 +39,20 @@ TEST(DateTimeTest, RefusesInvalidParts) {
   EXPECT_FALSE(DateTime::TryFromParts(99, 1, 1));
   EXPECT_FALSE(DateTime::TryFromParts(10000, 1, 1));
   EXPECT_FALSE(DateTime::TryFromParts(2004, 1, 1, 24));
+  // Each part is checked at both ends.
+  EXPECT_FALSE(DateTime::TryFromParts(2004, 0, 1));
+  EXPECT_FALSE(DateTime::TryFromParts(2004, 1, 0));
+  EXPECT_FALSE(DateTime::TryFromParts(2004, 1, 1, -1));
+  EXPECT_FALSE(DateTime::TryFromParts(2004, 1, 1, 0, 60));
+  EXPECT_FALSE(DateTime::TryFromParts(2004, 1, 1, 0, -1));
+  EXPECT_FALSE(DateTime::TryFromParts(2004, 1, 1, 0, 0, 60));
+  EXPECT_FALSE(DateTime::TryFromParts(2004, 1, 1, 0, 0, -1));
+  EXPECT_TRUE(DateTime::TryFromParts(2004, 12, 31, 23, 59, 59));
+  EXPECT_EQ(DateTime::DaysInMonth(2004, 2), 29);
+  const std::pair<int, int> outside[] = {{2004, 0}, {2004, 13}, {99, 1}, {10000, 1}};
+  for (const auto& [year, month] : outside) {
+    EXPECT_EQ(DateTime::DaysInMonth(year, month), 0) << year << "-" << month;
+  }
   EXPECT_THROW(D(2004, 4, 31), ControlError);
 }
 

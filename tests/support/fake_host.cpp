@@ -65,6 +65,7 @@ void FakeTransfer::Execute(const std::string& url, const std::string& operation,
   executing = true;
   reply_.clear();
   replyPos_ = 0;
+  if (onExecute) onExecute(body);
 }
 
 std::string FakeTransfer::GetChunk(std::size_t size) {

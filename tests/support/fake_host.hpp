@@ -87,6 +87,8 @@ class FakeTransfer : public Transfer {
                const std::string& headers) override;
   bool StillExecuting() const override { return executing; }
   std::string GetChunk(std::size_t size) override;
+  // Runs on every Execute with its body, after it is recorded.
+  std::function<void(const std::string& body)> onExecute;
   // Ends the running request with this reply and raises the state
   // notification, as the real component does from the host's event loop.
   void Complete(std::string reply, int state = kStateResponseCompleted);

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "harnolfees/dump.hpp"
+#include "dump.hpp"
 #include "support/document_generator.hpp"
 #include "view/view_fixture.hpp"
 

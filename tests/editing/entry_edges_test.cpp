@@ -1,7 +1,7 @@
-// Paths of the save rules that ordinary entry rarely takes: records whose
-// server key never came with the load, a bank-account type list that no
-// longer matches its lookup records, and renewal fees without an access
-// level.
+// The edges of the save rules and the field entry: records whose server key
+// never came with the load, a bank-account type list that no longer matches
+// its lookup records, renewal fees without an access level, boxes without
+// decimals and components that do not exist.
 #include "editing/editing_fixture.hpp"
 
 namespace harnolfees::testing {
