@@ -378,7 +378,12 @@ class Session final : public Connection, public std::enable_shared_from_this<Ses
         ex.headers.clear();
         ex.Reply(500, "failed: the server could not handle the request", "failed");
       }
-      asio::post(self->stream_.get_executor(), [self, next] { ((*self).*next)(); });
+      asio::post(self->stream_.get_executor(), [self, next] {
+        const auto hold = std::exchange(self->exchange_->holdReply, {});
+        if (hold.count() <= 0) return ((*self).*next)();
+        auto timer = std::make_shared<asio::steady_timer>(self->stream_.get_executor(), hold);
+        timer->async_wait([self, next, timer](beast::error_code) { ((*self).*next)(); });
+      });
     });
   }
 

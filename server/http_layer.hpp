@@ -76,6 +76,10 @@ struct HttpExchange {
   std::vector<std::pair<std::string, std::string>> headers;
   bool readBody = false;  // set by Head: read the body and call Body
   bool close = false;     // close the connection after the reply
+  // How long the reply is held back before it goes out. The connection takes
+  // no other request meanwhile and the wait costs no thread: a client that
+  // is being refused can ask only as fast as it is answered.
+  std::chrono::milliseconds holdReply{0};
   // The handler's own note from Head to Body.
   const void* handlerState = nullptr;
 

@@ -24,6 +24,10 @@
 namespace harnolfees::server {
 namespace {
 
+// How long a refusal for too many failed logins is held back: a flood from a
+// braked address then costs the server one timer per request in flight.
+constexpr std::chrono::milliseconds kBrakeHold{1000};
+
 std::string Lower(std::string s) {
   for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   return s;
@@ -362,6 +366,7 @@ class FeeServer::Page final : public HttpHandler {
     const std::string pause = std::to_string(options_.loginPause.count());
     if (brake_.Refuses(ex.peerAddress, now)) {
       ex.headers.emplace_back("Retry-After", pause);
+      ex.holdReply = kBrakeHold;
       ex.Reply(429, "refused: too many failed logins from this address; try again later", "braked");
       return false;
     }

@@ -137,7 +137,9 @@ def slow_headers(port, connections=16, seconds=30):
     stop = time.monotonic() + seconds
     socks = []
     for _ in range(connections):
-        s = socket.create_connection((HOST, port), timeout=5)
+        # The attacker has an address of its own, as it would on a network:
+        # the limit per address is what leaves room for everyone else.
+        s = socket.create_connection((HOST, port), timeout=5, source_address=("127.0.0.2", 0))
         s.sendall(b"GET /TermFeesAX.asp?Center=1 HTTP/1.1\r\n")
         socks.append(s)
 
@@ -356,6 +358,7 @@ def main():
             many_ranges(port, proc.pid)
             refusal_times(port)
             slow_headers(port)
+            slow_headers(port, 256)
             header_drip(port)
             idle_connections(port)
             kept_alive_savers(port)

@@ -154,6 +154,11 @@ TEST(Access, FailedLoginsBeyondTheLimitBrakeTheirAddressForAWhile) {
     for (int i = 0; i < 3; ++i) {
       EXPECT_EQ(server.Get(page, {{"Authorization", Basic("ann", "no")}}).first, 401) << i;
     }
+    // The refusal is held back, so a braked address asks at most once a
+    // second per connection.
+    const auto before = std::chrono::steady_clock::now();
+    EXPECT_EQ(server.Get(page, {{"Authorization", Basic("ann", "no")}}).first, 429);
+    EXPECT_GE(std::chrono::steady_clock::now() - before, 900ms);
     for (int i = 0; i < 2; ++i) {
       EXPECT_EQ(server.Get(page, {{"Authorization", Basic("ann", "pw")}}).first, 429) << i;
       EXPECT_EQ(server.Post(kInsert12, {{"Authorization", Basic("ann", "pw")}}).first, 429) << i;
