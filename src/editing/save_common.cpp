@@ -106,5 +106,4 @@ void editing::PositionOnGridRow(const Grid& grid, RecordSet& rs) {
   }
 }
 
-
 }  // namespace harnolfees
