@@ -5,7 +5,7 @@
 #   ./run.sh demo --web   the same server with the browser editor in front: prints its
 #                   address (and opens it where a browser exists) until Ctrl+C
 #   ./run.sh test   set up, build, run every test (plain and under ASan+UBSan), then
-#                   fuzz each libFuzzer target for 60 s (HARNOLFEES_FUZZ_SECONDS)
+#                   fuzz each libFuzzer target for 45 s (HARNOLFEES_FUZZ_SECONDS)
 # Other verbs: setup, build, bench (bench/REPORT.md), fuzz [SECONDS] (each libFuzzer
 # target, default 60 s), coverage (line and branch coverage of src/), prove (test,
 # then bench, then coverage: all the evidence in one go), screenshots (the README's
@@ -110,8 +110,8 @@ run_tests() {
     -DHARNOLFEES_BUILD_BENCH=OFF -DHARNOLFEES_BUILD_QT=OFF
   (cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
     ctest --output-on-failure -j "$jobs" --timeout 600)
-  echo "== fuzzing: every libFuzzer target for ${HARNOLFEES_FUZZ_SECONDS:-60} s =="
-  fuzz/run.sh "${HARNOLFEES_FUZZ_SECONDS:-60}"
+  echo "== fuzzing: every libFuzzer target for ${HARNOLFEES_FUZZ_SECONDS:-45} s =="
+  fuzz/run.sh "${HARNOLFEES_FUZZ_SECONDS:-45}"
 }
 
 # The browser editor in front of the fee server of demo and screenshots, with a
