@@ -25,9 +25,8 @@
 
 namespace harnolfees {
 
-namespace {
+namespace loading {
 
-// A piece of document text quoted in a message, kept short.
 std::string Quoted(std::string_view text) {
   constexpr std::size_t kShown = 60;
   if (text.size() <= kShown) return "'" + std::string(text) + "'";
@@ -36,6 +35,29 @@ std::string Quoted(std::string_view text) {
   return "'" + std::string(text.substr(0, cut)) + "...' (" + std::to_string(text.size()) +
          " bytes)";
 }
+
+std::int32_t AccessLevelIdentifier(std::string_view idText, std::string_view description,
+                                   const RegionalSettings& regional) {
+  const std::optional<double> id = ParseNumber(idText, regional);
+  if (!id) {
+    throw ControlError(errc::kTypeMismatch, "Type mismatch: the identifier " + Quoted(idText) +
+                                                " of access level " + Quoted(description) +
+                                                " is not a number");
+  }
+  try {
+    return RoundToInt32(*id);
+  } catch (const ControlError&) {
+    throw ControlError(errc::kOverflow, "Overflow: the identifier " + Quoted(idText) +
+                                            " of access level " + Quoted(description) +
+                                            " is beyond the range of an identifier");
+  }
+}
+
+}  // namespace loading
+
+namespace {
+
+using loading::Quoted;
 
 std::string_view TrimXmlSpace(std::string_view text) {
   auto space = [](char ch) { return ch == ' ' || ch == '\t' || ch == '\r' || ch == '\n'; };
@@ -563,21 +585,8 @@ struct LoadReader {
                                               "access level's identifier");
     }
     const std::string_view idText = d.texts[item.firstText + 1];
-    const std::optional<double> id = ParseNumber(idText, c.regional);
-    if (!id) {
-      throw ControlError(errc::kTypeMismatch, "Type mismatch: the identifier " + Quoted(idText) +
-                                                  " of access level " + Quoted(description) +
-                                                  " is not a number");
-    }
-    std::int32_t data = 0;
-    try {
-      data = RoundToInt32(*id);
-    } catch (const ControlError&) {
-      throw ControlError(errc::kOverflow, "Overflow: the identifier " + Quoted(idText) +
-                                              " of access level " + Quoted(description) +
-                                              " is beyond the range of an identifier");
-    }
-    box.SetItemData(box.NewIndex(), data);
+    box.SetItemData(box.NewIndex(),
+                    loading::AccessLevelIdentifier(idText, description, c.regional));
   }
 
   void ApplyRecord(LoadDigest& d, const LoadDigest::Item& item) {

@@ -5,6 +5,7 @@
 // document: fuzz/load_rules_fuzz.cpp runs them side by side.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -44,5 +45,13 @@ bool ReadLoadDocument(std::string_view bytes, const std::string& shownAddress,
 // record set, field or value the document gets wrong); a document that is
 // not one element tree gets the parser's own description.
 bool ReferenceReadLoadDocument(std::string_view bytes, const LoadTarget& target);
+
+// Rules both readers share word for word.
+// A piece of document text quoted in a message, cut to 60 bytes.
+std::string Quoted(std::string_view text);
+// An access level's identifier text as its list item data; throws
+// ControlError (type mismatch, overflow) naming the text and the level.
+std::int32_t AccessLevelIdentifier(std::string_view idText, std::string_view description,
+                                   const RegionalSettings& regional);
 
 }  // namespace harnolfees::loading

@@ -48,15 +48,6 @@ namespace {
 
 constexpr const char* kShownAddress = "the load document";
 
-std::string Quoted(std::string_view text) {
-  constexpr std::size_t kShown = 60;
-  if (text.size() <= kShown) return "'" + std::string(text) + "'";
-  std::size_t cut = kShown;
-  while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
-  return "'" + std::string(text.substr(0, cut)) + "...' (" + std::to_string(text.size()) +
-         " bytes)";
-}
-
 [[noreturn]] void NotATree(const std::string& why) {
   throw ControlError(errc::kDocument, std::string("The fee schedule from ") + kShownAddress +
                                           " cannot be read: " + why + ".");
@@ -117,21 +108,7 @@ void ReadAccessLevel(pugi::xml_node element, const LoadTarget& target) {
                                             "access level's identifier");
   }
   const std::string& idText = parts[1];
-  const std::optional<double> id = ParseNumber(idText, target.regional);
-  if (!id) {
-    throw ControlError(errc::kTypeMismatch, "Type mismatch: the identifier " + Quoted(idText) +
-                                                " of access level " + Quoted(description) +
-                                                " is not a number");
-  }
-  std::int32_t data = 0;
-  try {
-    data = RoundToInt32(*id);
-  } catch (const ControlError&) {
-    throw ControlError(errc::kOverflow, "Overflow: the identifier " + Quoted(idText) +
-                                            " of access level " + Quoted(description) +
-                                            " is beyond the range of an identifier");
-  }
-  box.SetItemData(box.NewIndex(), data);
+  box.SetItemData(box.NewIndex(), AccessLevelIdentifier(idText, description, target.regional));
 }
 
 void ReadRecord(pugi::xml_node element, int n, const LoadTarget& target) {
