@@ -4,28 +4,18 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <ctime>
 #include <stdexcept>
 
 #include "fee_check.hpp"
 #include "harnolfees/catalogue.hpp"
-#include "harnolfees/json.hpp"
+#include "json.hpp"
+#include "show.hpp"
 
 namespace harnolfees::web {
 
 using driver::JsonBuilder;
 
 namespace {
-
-std::string Today() {
-  const std::time_t now = std::time(nullptr);
-  std::tm local{};
-  localtime_r(&now, &local);
-  char text[48];
-  std::snprintf(text, sizeof text, "%d/%d/%d", local.tm_mon + 1, local.tm_mday,
-                local.tm_year + 1900);
-  return text;
-}
 
 std::string IsoDate(const DateTime& d) {
   char text[48];
@@ -234,7 +224,7 @@ void Session::Load(int center) {
   control_->PopulateComboBox("");
   control_->LoadData(AddressWithCredentials(config_.feeServer, user_, password_),
                      static_cast<std::int16_t>(center_),
-                     config_.serverDate.empty() ? Today() : config_.serverDate);
+                     config_.serverDate.empty() ? driver::TodayAsServerDate() : config_.serverDate);
   loaded_ = control_->LastLoadSucceeded();
   SetStatus(loaded_ ? "Center " + std::to_string(center_) + " loaded" : "Loading failed");
 }

@@ -7,7 +7,7 @@
 #include <unordered_map>
 
 #include "fee_check.hpp"
-#include "harnolfees/json.hpp"
+#include "json.hpp"
 
 namespace harnolfees::web {
 
