@@ -552,6 +552,9 @@ class LoadDocument::Scanner {
         Fail(p, "unrecognised markup after '<!'");
       }
     } else if (next == '?') {
+      // A processing instruction names its target first.
+      if (p + 2 >= n_) Truncated(p, "the document ends with '<?' (it may be truncated)");
+      if (!IsNameStart(s_[p + 2])) Fail(p, "a processing instruction without a target name");
       p_ = Past(p + 2, "?>", p,
                 "a processing instruction that is not closed (the document may be truncated)");
     } else if (next == '/') {
