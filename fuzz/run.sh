@@ -3,6 +3,9 @@
 #
 #   fuzz/run.sh [SECONDS]          (default 60)
 #
+# HARNOLFEES_FUZZ_SEED, when set, starts every target's search from that seed
+# (libFuzzer -seed), so that a run can be repeated.
+#
 # Every fuzz/*_fuzz.cpp is one target. All code is built with the fuzzer's
 # coverage instrumentation and AddressSanitizer and UndefinedBehaviorSanitizer,
 # so that the search is guided through the libraries too. Each target starts
@@ -53,7 +56,9 @@ run_target() {  # target
   mkdir -p "$corpus" "$artifacts"
   local seeds=()
   [ -d "$here/fuzz/corpus/$t" ] && seeds+=("$here/fuzz/corpus/$t")
-  "$build/fuzz/$t" -max_total_time="$seconds" -timeout=25 -rss_limit_mb=2048 \
+  local seed=()
+  [ -n "${HARNOLFEES_FUZZ_SEED:-}" ] && seed+=("-seed=$HARNOLFEES_FUZZ_SEED")
+  "$build/fuzz/$t" "${seed[@]}" -max_total_time="$seconds" -timeout=25 -rss_limit_mb=2048 \
     -print_final_stats=1 -artifact_prefix="$artifacts/" "$corpus" "${seeds[@]}" \
     >"$build/$t.log" 2>&1
 }

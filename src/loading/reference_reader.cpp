@@ -166,8 +166,9 @@ void ReadRootChild(pugi::xml_node child, const LoadTarget& target) {
 // instructions, comments and a document type declaration. Anything else
 // (text, or markup that is not closed) is left for the parser to refuse.
 std::size_t RootStart(const std::string& text, std::size_t at) {
-  auto skipTo = [&](std::string_view end) {
-    const std::size_t found = text.find(end, at);
+  // Past the first `end` after the opening of `open` bytes.
+  auto skipTo = [&](std::size_t open, std::string_view end) {
+    const std::size_t found = text.find(end, at + open);
     return found == std::string::npos ? std::string::npos : found + end.size();
   };
   for (;;) {
@@ -176,10 +177,17 @@ std::size_t RootStart(const std::string& text, std::size_t at) {
       ++at;
     }
     std::size_t next = std::string::npos;
-    if (text.compare(at, 2, "<?") == 0) {
-      next = skipTo("?>");
+    // A processing instruction names its target first; one that does not
+    // is the parser's to refuse.
+    const auto targetStart = [&](std::size_t q) {
+      if (q >= text.size()) return false;
+      const auto c = static_cast<unsigned char>(text[q]);
+      return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_' || c == ':' || c >= 0x80;
+    };
+    if (text.compare(at, 2, "<?") == 0 && targetStart(at + 2)) {
+      next = skipTo(2, "?>");
     } else if (text.compare(at, 4, "<!--") == 0) {
-      next = skipTo("-->");
+      next = skipTo(4, "-->");
     } else if (text.compare(at, 9, "<!DOCTYPE") == 0) {
       int brackets = 0;
       for (std::size_t q = at + 9; q < text.size() && next == std::string::npos; ++q) {
@@ -187,6 +195,11 @@ std::size_t RootStart(const std::string& text, std::size_t at) {
         if (c == '"' || c == '\'') {
           q = text.find(c, q + 1);
           if (q == std::string::npos) break;
+        } else if (text.compare(q, 4, "<!--") == 0) {
+          // A '>' inside a comment does not close the declaration.
+          q = text.find("-->", q + 4);
+          if (q == std::string::npos) break;
+          q += 2;
         } else if (c == '[') {
           ++brackets;
         } else if (c == ']') {

@@ -68,21 +68,5 @@ TEST(TearDown, CancelsTheIdleTransferOnceWithoutAnyMessage) {
   EXPECT_TRUE(host.messages.empty());
 }
 
-TEST(HostMembers, ClubIdAndStringParameterOnlyStoreTheirValues) {
-  Control c;
-  c.ctl->SetClubID(12);
-  EXPECT_EQ(c.ctl->state().ClubID, 12);
-  c.ctl->StringParameter("|", "~", "^", "NULL");
-  const ControlState& st = c.ctl->state();
-  EXPECT_EQ(st.FieldSeparator, "|");
-  EXPECT_EQ(st.RecordSeparator, "~");
-  EXPECT_EQ(st.TableSeparator, "^");
-  EXPECT_EQ(st.NullDetector, "NULL");
-  c.ctl->StringParameter("", "", "", "");
-  EXPECT_EQ(c.ctl->state().FieldSeparator, "");
-  EXPECT_TRUE(c.host.messages.empty());
-  EXPECT_EQ(c.s().grdFees.TextMatrix(0, 0), "Effective Date");
-}
-
 }  // namespace
 }  // namespace harnolfees

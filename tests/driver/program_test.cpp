@@ -20,19 +20,6 @@ ProgramRun Driver(const std::vector<std::string>& args, const std::string& input
   return RunProgram(HARNOLFEES_DRIVER_PATH, args, input);
 }
 
-TEST(Program, DumpThroughAPipeIsOneValidEvent) {
-  ProgramRun p = Driver({"script"}, "dump\n");
-  EXPECT_EQ(p.status, 0) << p.err;
-  ScriptRun run = ParseOutput(p.status, p.out);
-  ASSERT_EQ(run.events.size(), 1u) << p.out;
-  const Json& grid = run.events[0]["widgets"]["grdFees"];
-  EXPECT_EQ(grid["TextMatrix"][0][3].text, "Membership Royalty (%)");
-  EXPECT_EQ(grid["Rows"].Int(), 25);
-  EXPECT_EQ(grid["Cols"].Int(), 6);
-  EXPECT_EQ(grid["ColWidth"][3].Int(), 1804);
-  EXPECT_EQ(run.events[0]["widgets"]["lblVersionNo"]["Caption"].text, "Version 2.0.3");
-}
-
 TEST(Program, OddBytesFromTheScriptStillGiveValidJsonLines) {
   ProgramRun p = Driver({"script", "-"},
                         "stringparameter \"|\" \"\" \"~\" \"\"\n"

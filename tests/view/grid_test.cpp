@@ -81,44 +81,6 @@ TEST(GridFailures, ANullTextOrAnUnknownListPositionStopsTheRendering) {
   EXPECT_EQ(c.s().cboType.ListIndex(), -1);
 }
 
-TEST(GridTravelTab, WithoutTheTravelOptionSortsAndShowsFourColumns) {
-  Control c;
-  c.Renewal(D(2004, 1, 1), "Silver", 2, 100.0, 0.4, 0);
-  c.Renewal(D(2004, 1, 1), "Gold", 1, 200.0, 0.5, 1);
-  c.Renewal(D(2005, 6, 1), "Bronze", 3, 50.0, 0.25, 0);
-  c.ctl->FillGrid(8);
-  EXPECT_EQ(c.grid().Cols(), 4);
-  EXPECT_EQ(c.Row(0),
-            (Cells{"Effective Date", "Access Level", "Renewal Fee ($)", "Center Portion (%)"}));
-  EXPECT_EQ(c.Row(1), (Cells{"Jun 01, 2005", "Bronze", "50.00", "25.000"}));
-  EXPECT_EQ(c.Row(2), (Cells{"Jan 01, 2004", "Gold", "200.00", "50.000"}));
-  EXPECT_EQ(c.Row(3), (Cells{"Jan 01, 2004", "Silver", "100.00", "40.000"}));
-  EXPECT_EQ(c.ctl->recordSets()(8).Sort(), "Effectivity DESC, MemberAccessLevelID");
-  // The form: all five captions but no travel column, the access list shown.
-  Surface& s = c.s();
-  EXPECT_EQ(s.lblField[3].Caption(), "Center Portion (%)");
-  EXPECT_EQ(s.lblField[4].Caption(), "");
-  EXPECT_FALSE(s.txtField[4].Visible());
-  EXPECT_TRUE(s.cboAccessLevel.Visible());
-  EXPECT_FALSE(s.cboAccessLevel.Enabled());
-  EXPECT_FALSE(s.chkTravel.Visible());
-}
-
-TEST(GridTravelTab, WithTheTravelOptionShowsFiveColumnsInStoredOrder) {
-  Control c("<R><SHOWTravelOption/></R>");
-  c.ctl->LoadData("http://fees.example/", 12, "03/15/2004");
-  ASSERT_TRUE(c.state().ShowTravelOption) << "the load did not switch the option on";
-  c.Renewal(D(2004, 1, 1), "Silver", 2, 100.0, 0.4, 0);
-  c.Renewal(D(2005, 1, 1), "Gold", 1, 200.0, 0.5, 1);
-  c.ctl->FillGrid(8);
-  EXPECT_EQ(c.grid().Cols(), 5);
-  EXPECT_EQ(c.grid().TextMatrix(0, 4), "Travel Membership");
-  EXPECT_EQ(c.Row(1), (Cells{"Jan 01, 2004", "Silver", "100.00", "40.000", "0"}));
-  EXPECT_EQ(c.Row(2), (Cells{"Jan 01, 2005", "Gold", "200.00", "50.000", "1"}));
-  EXPECT_TRUE(c.s().chkTravel.Visible());
-  EXPECT_FALSE(c.s().txtField[4].Visible());
-}
-
 TEST(GridTravelTab, ASortSetOnceStaysInForceForCentersLoadedLater) {
   const std::string records =
       "<T8><Effectivity>2004-01-01T00:00:00</Effectivity><MembershipRenewalFee>1"
@@ -142,31 +104,6 @@ TEST(GridTravelTab, ASortSetOnceStaysInForceForCentersLoadedLater) {
   for (int row = 1; row <= 3; ++row) order.push_back(c.Row(row)[0] + " " + c.Row(row)[1]);
   EXPECT_EQ(order, (std::vector<std::string>{"Jun 01, 2005 Basic", "Jan 01, 2004 Silver",
                                              "Jan 01, 2004 Gold"}));
-}
-
-TEST(GridTravelTab, InViewModeOnlyTheAccessLevelCaptionAndListShow) {
-  Control c;
-  c.Renewal(D(2004, 1, 1), "Gold", 1, 200.0, 0.5);
-  c.ctl->SetViewMode(true);
-  c.ctl->FillGrid(8);
-  Surface& s = c.s();
-  for (int i = 0; i <= 7; ++i) {
-    EXPECT_EQ(s.lblField[static_cast<std::size_t>(i)].Caption(),
-              i == 3 ? "Membership Access Level" : "")
-        << i;
-    if (i > 0) {
-      EXPECT_FALSE(s.txtField[static_cast<std::size_t>(i)].Visible()) << i;
-    }
-  }
-  EXPECT_TRUE(s.cboAccessLevel.Visible());
-  EXPECT_FALSE(s.cboAccessLevel.Enabled());
-  EXPECT_EQ(s.cboAccessLevel.BackColor(), SystemColor::ButtonFace);
-
-  // Without records nothing is captioned at all.
-  c.ctl->recordSets()(8).Clear();
-  c.ctl->FillGrid(8);
-  EXPECT_EQ(s.lblField[3].Caption(), "");
-  EXPECT_FALSE(s.cboAccessLevel.Visible());
 }
 
 TEST(GridRows, RowsOnlyGrow) {

@@ -12,20 +12,6 @@ struct Loaded : Control {
   // An empty address stores the center and the date and fetches nothing.
   Loaded() { ctl->LoadData("", 12, "03/15/2004"); }
 
-  void ExpectBrowsingForm(int tab) {
-    Surface& f = s();
-    EXPECT_EQ(f.tabFees.Tag(), "0") << "tab " << tab;
-    EXPECT_EQ(f.cmdAdd.Caption(), "&Add");
-    EXPECT_EQ(f.cmdEdit.Caption(), "&Edit");
-    EXPECT_TRUE(f.cmdDelete.Enabled());
-    for (int i = 1; i <= 7; ++i) {
-      const TextBox& box = f.txtField[static_cast<std::size_t>(i)];
-      EXPECT_FALSE(box.Enabled()) << "tab " << tab << " box " << i;
-      EXPECT_EQ(box.BackColor(), SystemColor::ButtonFace) << "tab " << tab << " box " << i;
-    }
-    EXPECT_FALSE(f.DTPicker1[0].Enabled());
-    EXPECT_EQ(f.DTPicker1[0].Value(), D(2004, 3, 15));
-  }
 };
 
 namespace {
