@@ -61,7 +61,6 @@ class EditingTest : public ::testing::Test {
     server.Attach(*transfer, *fetcher);
     ctl = std::make_unique<HarnolFeesCtlCenter>(host, std::move(transfer), std::move(fetcher));
   }
-  void TearDown() override { ctl.reset(); }
 
   // Center 12 on 15 March 2004 (pickers from 15 Jan 2004 to 15 Mar 2005),
   // the lookup lists, and the given record elements.

@@ -36,7 +36,7 @@ class RenewalFees : public EditingTest {
 };
 using Deletion = EditingTest;
 
-TEST_F(RenewalFees, RefusalsOfTheAccessLevelAndOfAnUnconfirmedKey) {
+TEST_F(RenewalFees, ARefusedAdditionTheTravelFlagAndAnUnconfirmedKey) {
   Load(GoldFee(1), true);
   Tab(8);
   Row(1, 1);
@@ -47,12 +47,7 @@ TEST_F(RenewalFees, RefusalsOfTheAccessLevelAndOfAnUnconfirmedKey) {
   Date(2004, 3, 20);
   Type(2, "25");
   Type(3, "40");
-  S().cboAccessLevel.SetListIndex(-1);
-  Add();
-  ExpectRefusal("Please select the Membership Access Level", "cboAccessLevel");
-
   // A refused addition is not shown, and the form keeps what was typed.
-  S().cboAccessLevel.SetText("Silver");
   Refuse("Cannot insert duplicate key");
   Add();
   EXPECT_EQ(host.LastMessage().title, "Terms Fees - ERROR");
@@ -107,91 +102,10 @@ TEST_F(RenewalFees, RefusalsOfTheAccessLevelAndOfAnUnconfirmedKey) {
       "", "Terms Fees");
 }
 
-TEST_F(Deletion, OnlyConfirmedAdditionsAfterTheQuestion) {
-  Load(
-      "<T12><Effectivity>2004-03-01</Effectivity><Type>3</Type><Membership>0.01</Membership>"
-      "<Renewal>0.01</Renewal><Merchandise>0.01</Merchandise></T12>");
-  Tab(12);
-  Row(0);
-  Delete();
-  EXPECT_EQ(host.LastMessage().prompt, "Please select the record to be Deleted");
-  EXPECT_EQ(host.LastMessage().buttons, 48);
-  EXPECT_EQ(host.LastMessage().title, "Harnol");
-  Row(1);
-  Delete();
-  ExpectRefusal("You can only delete a record that has been added in this session.", "",
-                "Terms Fees");
-
-  Add();
-  Date(2004, 3, 20);
-  Type(1, "7.5");
-  Type(2, "1");
-  Type(3, "2");
-  Add();
-  Row(2);
-  Delete();  // answered No
-  EXPECT_EQ(host.LastMessage().prompt, "Do you want to Delete the Record?");
-  EXPECT_EQ(host.LastMessage().buttons, 36);
-  EXPECT_EQ(S().txtField[1].Text(), "7.500");
-  EXPECT_EQ(S().DTPicker1[0].Value(), DateTime::FromParts(2004, 3, 20));
-  EXPECT_EQ(Posted().size(), 1u);
-  EXPECT_EQ(Count(12), 2u);
-
-  host.QueueAnswer(msgbox::kAnswerYes);
-  Delete();
-  EXPECT_EQ(LastPosted(),
-            " DELETE FROM SALESTAX WHERE   EffectivityDate = '3/20/2004' AND CenterID = 12 AND "
-            "Type = 3 ");
-  EXPECT_EQ(Count(12), 1u);
-  EXPECT_EQ(S().grdFees.TextMatrix(2, 0), "");
-  EXPECT_FALSE(State().DeletePending);
-}
-
-TEST_F(Deletion, KeysOfTheTypedTabsAndARefusedRenewalFeeDeletion) {
+// Deletion's row rules, its question and the statements of the other tabs
+// are in the scenarios (tab01, tab07, tab09, tab10_14).
+TEST_F(Deletion, ARefusedRenewalFeeDeletionSendsNoReopening) {
   Load(GoldFee(0));
-  Tab(9);
-  Add();
-  Date(2004, 3, 20);
-  S().cboBanckAccType.SetText("Savings");
-  Type(2, "11");
-  Type(3, "22");
-  Type(4, "3");
-  Date(2004, 2, 1, 1);
-  S().chkDT.SetValue(1);
-  Date(2004, 6, 30, 2);
-  Add();
-  Row(1);
-  std::string shownType, shownClosed;
-  int shownCredit = -1;
-  host.onMsgBox = [&](const RecordedMessage&) {
-    shownType = S().cboBanckAccType.Text();
-    shownClosed = S().txtField[6].Text();
-    shownCredit = S().cboBitwise.ListIndex();
-  };
-  host.QueueAnswer(msgbox::kAnswerYes);
-  Delete();
-  EXPECT_EQ(shownType, "Savings");
-  EXPECT_EQ(shownClosed, "Jun 30, 2004");
-  EXPECT_EQ(LastPosted(),
-            " DELETE FROM BANKACCOUNT WHERE   EffectivityDate = '3/20/2004' AND CenterID = 12 AND "
-            " Type = 2");
-
-  Tab(7);
-  Add();
-  Date(2004, 3, 20);
-  Type(1, "5");
-  S().cboType.SetListIndex(1);
-  S().cboBitwise.SetListIndex(1);
-  Add();
-  Row(1);
-  host.QueueAnswer(msgbox::kAnswerYes);
-  Delete();
-  EXPECT_EQ(shownCredit, 1);
-  host.onMsgBox = nullptr;
-  EXPECT_EQ(LastPosted(),
-            " DELETE FROM BETARESERVE WHERE   EffectivityDate = '3/20/2004' AND CenterID = 12 AND "
-            " ContractType = 1");
-
   // A renewal fee deletion the server refuses keeps the record and sends no
   // reopening, whose confirmation would be taken for the deletion's.
   Tab(8);

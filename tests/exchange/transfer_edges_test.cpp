@@ -57,11 +57,8 @@ TEST(LargeReplies, TenMegabytesAreReadWholeAsTheServersErrorText) {
   EXPECT_EQ(m.prompt.size(), body.size() + std::string("   Unsuccessful attempt to ").size() +
                                  f.ctl->state().LastStatement.size());
   EXPECT_EQ(m.prompt.compare(0, body.size(), body), 0);
-  EXPECT_EQ(m.title, "Terms Fees - ERROR");
-  // Refused: the form stays in adding and the record stays unconfirmed.
-  EXPECT_EQ(f.ctl->surface().tabFees.Tag(), "1");
-  EXPECT_EQ(f.Records(), 2);
-  EXPECT_EQ(f.host.pointer, 0);
+  // What a refusal leaves (the form adding, the record pending) is in the
+  // replies scenario.
 }
 
 TEST(LargeReplies, AReplyBeyondSixteenMegabytesIsATransferFailure) {
@@ -71,9 +68,7 @@ TEST(LargeReplies, AReplyBeyondSixteenMegabytesIsATransferFailure) {
   f.ctl->surface().cmdAdd.Click();
   EXPECT_LT(Clock::now() - start, 15s);
   ASSERT_EQ(f.host.messages.size(), 1u);
-  EXPECT_EQ(f.host.messages[0].prompt, " Error !  ");
-  EXPECT_EQ(f.host.messages[0].buttons, 48);
-  EXPECT_EQ(f.host.messages[0].title, "ERROR");
+  EXPECT_EQ(f.host.messages[0].prompt, " Error !  ");  // the box: network_failure scenario
   EXPECT_EQ(f.ctl->surface().tabFees.Tag(), "1");
   EXPECT_EQ(f.host.pointer, 0);
   // The next save, answered normally, goes through.

@@ -77,23 +77,21 @@ TEST(CurlTransfer, PostsTheBodyAndHeaderAndDeliversTheReplyInChunks) {
   EXPECT_EQ(f.transfer->GetChunk(1024), "");
 }
 
+// A status other than 200 with a text is in the replies scenario; without one
+// the reply must still not be empty, which would confirm.
 TEST(CurlTransfer, StatusOtherThan200IsAReplyThatCannotBeTakenForAConfirmation) {
   TestHttpServer server;
-  server.QueueReply({500, "Invalid column name 'X'.", 0ms});
   server.QueueReply({404, "", 0ms});
   Fixture f;
   f.Post(server.BaseUrl() + "TermFeesAX.asp", "SQL=x");
   f.Wait();
-  f.Post(server.BaseUrl() + "TermFeesAX.asp", "SQL=x");
-  f.Wait();
-  EXPECT_EQ(f.states, (std::vector<int>{12, 12}));
-  ASSERT_EQ(f.replies.size(), 2u);
-  EXPECT_EQ(f.replies[0], "HTTP 500 Internal Server Error\r\nInvalid column name 'X'.");
-  EXPECT_EQ(f.replies[1], "HTTP 404 Not Found\r\n");
+  EXPECT_EQ(f.states, (std::vector<int>{12}));
+  EXPECT_EQ(f.replies, (std::vector<std::string>{"HTTP 404 Not Found\r\n"}));
 }
 
 TEST(CurlTransfer, AWindows1252ReplyArrivesAsUtf8) {
   TestHttpServer server;
+  // Windows-1252 bytes are converted (the replies scenario), UTF-8 is kept.
   server.QueueReply({200, "Caf\xE9 \x80", 0ms});
   server.QueueReply({200, "Caf\xC3\xA9", 0ms});
   Fixture f;
@@ -104,16 +102,8 @@ TEST(CurlTransfer, AWindows1252ReplyArrivesAsUtf8) {
   EXPECT_EQ(f.replies, (std::vector<std::string>{"Caf\xC3\xA9 \xE2\x82\xAC", "Caf\xC3\xA9"}));
 }
 
+// A refused connection: the network_failure scenario.
 TEST(CurlTransfer, NetworkFailuresEndInState11) {
-  // Nothing listens: the connection is refused.
-  {
-    Fixture f;
-    f.Post("http://127.0.0.1:" + std::to_string(testing::UnusedLoopbackPort()) + "/TermFeesAX.asp",
-           "SQL=x");
-    EXPECT_LT(f.Wait(), 5s);
-    EXPECT_EQ(f.states, (std::vector<int>{11}));
-    EXPECT_EQ(f.replies, (std::vector<std::string>{""}));
-  }
   // The server resets the connection after reading the request.
   {
     FaultyServer server(FaultMode::Reset);
