@@ -17,12 +17,8 @@ std::string Basic(const std::string& user, const std::string& password) {
   return httplib::make_basic_authentication_header(user, password).second;
 }
 
-const std::string kInsert12 =
-    " INSERT INTO RenewalOptionFee ( CenterID, EffectivityDate, RenewalOptionFee, "
-    "RecordLastUpdated)  VALUES (12, '03/15/2004', 49,  GETDATE()) ";
-const std::string kInsert20 =
-    " INSERT INTO RenewalOptionFee ( CenterID, EffectivityDate, RenewalOptionFee, "
-    "RecordLastUpdated)  VALUES (20, '03/15/2004', 49,  GETDATE()) ";
+const std::string kInsert12 = InsertRenewalOption(12, 0);
+const std::string kInsert20 = InsertRenewalOption(20, 0);
 
 // The users come from a users file on SQLite and from the database's table
 // Users (--users db) on PostgreSQL, where several servers share them.

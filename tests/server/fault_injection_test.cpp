@@ -1,23 +1,19 @@
 // Faults of the fee server's storage: a file system that fills up, a file
-// size the process may not exceed, and another process holding the database's
-// write lock. In each case a statement that was not written is reported as
+// size the process may not exceed, and another connection holding the
+// database's write lock. In each case a statement that was not written is reported as
 // failed, every confirmed statement is in the database afterwards, and the
 // server goes on working once the fault is gone, without a restart.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <signal.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <set>
 #include <string>
 #include <thread>
@@ -31,66 +27,13 @@
 namespace harnolfees::server::testing {
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-// mm/dd/yyyy of day n counted from 1 January 1900 (the proleptic Gregorian
-// calendar, by the usual days-to-civil arithmetic).
-std::string DayText(int n) {
-  const long z = n + 693901L;  // days from 0000-03-01 to 1900-01-01 is 693901
-  const long era = z / 146097;
-  const long doe = z - era * 146097;
-  const long yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  const long doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const long mp = (5 * doy + 2) / 153;
-  const int d = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
-  const int m = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
-  const int y = static_cast<int>(yoe + era * 400 + (m <= 2 ? 1 : 0));
-  char buf[32];
-  std::snprintf(buf, sizeof buf, "%02d/%02d/%04d", m, d, y);
-  return buf;
-}
-
-std::string IsoDay(const std::string& mmddyyyy) {
-  return mmddyyyy.substr(6, 4) + "-" + mmddyyyy.substr(0, 2) + "-" + mmddyyyy.substr(3, 2);
-}
-
-// The control's INSERT of a renewal option fee, padded with a long amount so
-// that each commit needs a few pages.
-std::string InsertRenewalOption(int day) {
-  return " INSERT INTO RenewalOptionFee ( CenterID, EffectivityDate, RenewalOptionFee, "
-         "RecordLastUpdated)  VALUES (1, '" +
-         DayText(day) + "', " + std::to_string(100 + day % 900) + ".25,  GETDATE()) ";
-}
-
 // The built server, on center 1, ignoring SIGXFSZ so that a write beyond its
 // file size limit fails instead of ending it, as on a full disk.
-class ServerChild {
- public:
-  ServerChild(const std::string& db, const std::string& log)
-      : process_(HARNOLFEES_SERVER_PATH,
-                 {"--db", db, "--listen", "127.0.0.1:0", "--center", "1", "--quiet"},
-                 {log, /*ignoreFileSizeSignal=*/true}) {}
-
-  pid_t pid() const { return process_.pid(); }
-  // SIGTERM; true when the server ended in an orderly way.
-  bool Stop() { return process_.Stop() == 0; }
-  std::pair<int, std::string> Post(const std::string& statement) const {
-    httplib::Client c("127.0.0.1", process_.port());
-    c.set_read_timeout(30, 0);
-    auto res = c.Post("/TermFeesAX.asp", "SQL=" + FormEncode(statement),
-                      "application/x-www-form-urlencoded");
-    if (!res) return {0, "no reply"};
-    return {res->status, res->body};
-  }
-  std::string LoadDocument() const {
-    httplib::Client c("127.0.0.1", process_.port());
-    auto res = c.Get("/TermFeesAX.asp?Center=1");
-    return res && res->status == 200 ? res->body : "";
-  }
-
- private:
-  ServerProcess process_;
-};
+ServerProcess StartServer(const std::string& db, const std::string& log) {
+  return ServerProcess(HARNOLFEES_SERVER_PATH,
+                       {"--db", db, "--listen", "127.0.0.1:0", "--center", "1", "--quiet"},
+                       {log, /*ignoreFileSizeSignal=*/true});
+}
 
 // What the saves of a run came to.
 struct SaveLog {
@@ -101,11 +44,11 @@ struct SaveLog {
 
 // Posts saves of consecutive days until `refusalsWanted` were refused; with
 // none wanted, posts `limit` saves that must all be confirmed.
-void SaveUntilRefused(const ServerChild& server, int& day, SaveLog& log, int refusalsWanted,
+void SaveUntilRefused(const ServerProcess& server, int& day, SaveLog& log, int refusalsWanted,
                       int limit = 20000) {
   int refusals = 0;
   for (int i = 0; i < limit && (refusalsWanted == 0 || refusals < refusalsWanted); ++i, ++day) {
-    auto [status, body] = server.Post(InsertRenewalOption(day));
+    auto [status, body] = PostTo(server.port(), InsertRenewalOption(1, day));
     ASSERT_NE(status, 0) << "the server stopped answering";
     if (status == 200 && body.empty()) {
       log.confirmed.insert(day);
@@ -120,22 +63,34 @@ void SaveUntilRefused(const ServerChild& server, int& day, SaveLog& log, int ref
       << (refusalsWanted ? "the storage never filled up" : "a save failed with room to spare");
 }
 
-// After a restart the database holds every confirmed day and no refused one.
-void ExpectExactlyConfirmed(const std::string& db, const std::string& logFile, const SaveLog& log) {
-  ServerChild restarted(db, logFile);
-  const std::string doc = restarted.LoadDocument();
-  ASSERT_FALSE(doc.empty());
-  int missing = 0, ghosts = 0;
-  for (int day : log.confirmed) {
-    if (doc.find("<Effectivity>" + IsoDay(DayText(day))) == std::string::npos) ++missing;
+// Saves on the intact storage, then under the fault until three are refused
+// (each as "failed: ..." that names `says`), then with the fault lifted, when
+// all are confirmed. After a restart the database holds every confirmed day
+// and no refused one.
+void SavesAroundAFault(const std::string& db, const std::string& logFile,
+                       const std::function<void(pid_t)>& inject,
+                       const std::function<void(pid_t)>& lift, const std::string& says) {
+  SaveLog log;
+  int day = 0;
+  {
+    ServerProcess server = StartServer(db, logFile);
+    ASSERT_NO_FATAL_FAILURE(SaveUntilRefused(server, day, log, 0, 20));
+    inject(server.pid());
+    ASSERT_NO_FATAL_FAILURE(SaveUntilRefused(server, day, log, 3));
+    for (const std::string& r : log.refusals) {
+      EXPECT_TRUE(r.rfind("failed: ", 0) == 0 && r.find(says) != std::string::npos) << r;
+    }
+    lift(server.pid());
+    ASSERT_NO_FATAL_FAILURE(SaveUntilRefused(server, day, log, 0, 5));
+    EXPECT_EQ(server.Stop(), 0);
   }
-  for (int day : log.refused) {
-    if (doc.find("<Effectivity>" + IsoDay(DayText(day))) != std::string::npos) ++ghosts;
-  }
-  EXPECT_EQ(missing, 0) << "confirmed saves lost, of " << log.confirmed.size();
-  EXPECT_EQ(ghosts, 0) << "refused saves written anyway, of " << log.refused.size();
+  ServerProcess restarted = StartServer(db, logFile);
+  const std::string doc = GetFrom(restarted.port(), "/TermFeesAX.asp?Center=1").second;
+  ASSERT_NE(doc.find("<TermFees"), std::string::npos) << doc;
+  EXPECT_EQ(MissingDays(doc, log.confirmed), 0u) << "confirmed saves lost";
+  EXPECT_EQ(MissingDays(doc, log.refused), log.refused.size()) << "refused saves written anyway";
   EXPECT_EQ(Query(db, "PRAGMA integrity_check"), std::vector<std::string>{"ok"});
-  EXPECT_TRUE(restarted.Stop());
+  EXPECT_EQ(restarted.Stop(), 0);
 }
 
 // A tmpfs of its own, mounted for the test and unmounted after it. Mounting
@@ -178,110 +133,48 @@ TEST(StorageFaults, FullFileSystemRefusesSavesThenRecovers) {
   TempDir dir;
   SmallTmpfs fs(dir.File("disk"));
   if (!fs.mounted()) GTEST_SKIP() << "cannot mount a tmpfs here: " << fs.error();
-  const std::string db = dir.File("disk/fees.db");
-  const std::string logFile = dir.File("server.log");
-  SaveLog log;
-  int day = 0;
-  {
-    ServerChild server(db, logFile);
-    // The empty disk takes the first saves; then it is filled.
-    ASSERT_NO_FATAL_FAILURE(SaveUntilRefused(server, day, log, 0, 5));
-    Fill(dir.File("disk/filler"), 96 * 1024);
-    ASSERT_NO_FATAL_FAILURE(SaveUntilRefused(server, day, log, 3));
-    ASSERT_FALSE(log.confirmed.empty());
-    for (const std::string& r : log.refusals) {
-      EXPECT_EQ(r.rfind("failed: ", 0), 0u) << r;
-      EXPECT_NE(r.find("full"), std::string::npos) << r;
-    }
-    // The space comes back: the very next save goes through.
-    std::filesystem::remove(dir.File("disk/filler"));
-    auto [status, body] = server.Post(InsertRenewalOption(day));
-    EXPECT_EQ(status, 200);
-    EXPECT_EQ(body, "");
-    if (status == 200 && body.empty()) log.confirmed.insert(day);
-    ++day;
-    EXPECT_TRUE(server.Stop());
-  }
-  ExpectExactlyConfirmed(db, logFile, log);
+  const std::string filler = dir.File("disk/filler");
+  SavesAroundAFault(
+      dir.File("disk/fees.db"), dir.File("server.log"), [&](pid_t) { Fill(filler, 96 * 1024); },
+      [&](pid_t) { std::filesystem::remove(filler); }, "full");
 }
 
 TEST(StorageFaults, FileSizeLimitRefusesSavesThenRecovers) {
   TempDir dir;
   const std::string db = dir.File("fees.db");
-  const std::string logFile = dir.File("server.log");
-  SaveLog log;
-  int day = 0;
-  {
-    ServerChild server(db, logFile);
-    ASSERT_NO_FATAL_FAILURE(SaveUntilRefused(server, day, log, 0, 20));
-    // The write-ahead log grows with every commit; let it grow a little more.
+  auto setLimit = [](pid_t pid, rlim_t size) {
+    const rlimit limit{size, RLIM_INFINITY};
+    ASSERT_EQ(prlimit(pid, RLIMIT_FSIZE, &limit, nullptr), 0) << std::strerror(errno);
+  };
+  // The write-ahead log grows with every commit; let it grow a little more.
+  auto inject = [&](pid_t pid) {
     std::error_code ec;
-    const auto walSize = std::filesystem::file_size(db + "-wal", ec);
-    const auto dbSize = std::filesystem::file_size(db, ec);
-    rlimit limit{static_cast<rlim_t>(std::max<std::uintmax_t>(walSize, dbSize) + 48 * 1024),
-                 RLIM_INFINITY};
-    ASSERT_EQ(prlimit(server.pid(), RLIMIT_FSIZE, &limit, nullptr), 0) << std::strerror(errno);
-    ASSERT_NO_FATAL_FAILURE(SaveUntilRefused(server, day, log, 3));
-    for (const std::string& r : log.refusals) EXPECT_EQ(r.rfind("failed: ", 0), 0u) << r;
-
-    limit.rlim_cur = RLIM_INFINITY;
-    ASSERT_EQ(prlimit(server.pid(), RLIMIT_FSIZE, &limit, nullptr), 0);
-    for (int i = 0; i < 5; ++i, ++day) {
-      auto [status, body] = server.Post(InsertRenewalOption(day));
-      EXPECT_EQ(status, 200) << body;
-      if (status == 200 && body.empty()) log.confirmed.insert(day);
-    }
-    EXPECT_TRUE(server.Stop());
-  }
-  ExpectExactlyConfirmed(db, logFile, log);
+    const auto size =
+        std::max(std::filesystem::file_size(db + "-wal", ec), std::filesystem::file_size(db, ec));
+    setLimit(pid, static_cast<rlim_t>(size + 48 * 1024));
+  };
+  SavesAroundAFault(
+      db, dir.File("server.log"), inject, [&](pid_t pid) { setLimit(pid, RLIM_INFINITY); },
+      "disk I/O error");
 }
 
-// Another process that holds the database's write lock until told to let go.
-class LockHolder {
+// Another connection that holds the database's write lock until let go.
+class WriteLock {
  public:
-  explicit LockHolder(const std::string& path) {
-    int ready[2], release[2];
-    if (pipe(ready) != 0 || pipe(release) != 0) throw std::runtime_error("pipe failed");
-    pid_ = fork();
-    if (pid_ < 0) throw std::runtime_error("fork failed");
-    if (pid_ == 0) {
-      close(ready[0]);
-      close(release[1]);
-      sqlite3* db = nullptr;
-      char ok = 'n';
-      if (sqlite3_open(path.c_str(), &db) == SQLITE_OK &&
-          sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) == SQLITE_OK) {
-        ok = 'y';
-      }
-      (void)write(ready[1], &ok, 1);
-      char go = 0;
-      (void)read(release[0], &go, 1);
-      sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
-      sqlite3_close(db);
-      _exit(0);
-    }
-    close(ready[1]);
-    close(release[0]);
-    release_ = release[1];
-    char ok = 0;
-    locked_ = read(ready[0], &ok, 1) == 1 && ok == 'y';
-    close(ready[0]);
+  explicit WriteLock(const std::string& path) {
+    locked_ = sqlite3_open(path.c_str(), &db_) == SQLITE_OK &&
+              sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) == SQLITE_OK;
   }
-  ~LockHolder() { Release(); }
-  LockHolder(const LockHolder&) = delete;
-  LockHolder& operator=(const LockHolder&) = delete;
+  ~WriteLock() { Release(); }
   bool locked() const { return locked_; }
   void Release() {
-    if (pid_ <= 0) return;
-    (void)write(release_, "g", 1);
-    close(release_);
-    waitpid(pid_, nullptr, 0);
-    pid_ = -1;
+    if (db_) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    sqlite3_close(db_);
+    db_ = nullptr;
   }
 
  private:
-  pid_t pid_ = -1;
-  int release_ = -1;
+  sqlite3* db_ = nullptr;
   bool locked_ = false;
 };
 
@@ -291,7 +184,7 @@ std::vector<ParsedStatement> Parsed(const std::string& text) {
   return std::move(parsed.statements);
 }
 
-TEST(StorageFaults, WriteLockOfAnotherProcessReportsBusyThenRecovers) {
+TEST(StorageFaults, WriteLockOfAnotherConnectionReportsBusyThenRecovers) {
   TempDir dir;
   const std::string path = dir.File("fees.db");
   DatabaseOptions options{path};
@@ -300,11 +193,11 @@ TEST(StorageFaults, WriteLockOfAnotherProcessReportsBusyThenRecovers) {
   db.EnsureCenter(1, "center 1", false);
 
   {
-    LockHolder holder(path);
+    WriteLock holder(path);
     ASSERT_TRUE(holder.locked());
-    const auto start = Clock::now();
-    const ExecOutcome busy = db.Execute(Parsed(InsertRenewalOption(1)));
-    const auto waited = Clock::now() - start;
+    const auto start = std::chrono::steady_clock::now();
+    const ExecOutcome busy = db.Execute(Parsed(InsertRenewalOption(1, 1)));
+    const auto waited = std::chrono::steady_clock::now() - start;
     EXPECT_EQ(busy.status, ExecOutcome::Status::Failed);
     EXPECT_EQ(busy.message.rfind("failed: ", 0), 0u) << busy.message;
     EXPECT_NE(busy.message.find("locked"), std::string::npos) << busy.message;
@@ -315,7 +208,7 @@ TEST(StorageFaults, WriteLockOfAnotherProcessReportsBusyThenRecovers) {
     EXPECT_NE(db.LoadDocument(1).find("<TermFees"), std::string::npos);
   }
   // Once the lock is gone the same save goes through, once.
-  const ExecOutcome ok = db.Execute(Parsed(InsertRenewalOption(1)));
+  const ExecOutcome ok = db.Execute(Parsed(InsertRenewalOption(1, 1)));
   EXPECT_TRUE(ok.ok()) << ok.message;
   EXPECT_EQ(Query(path, "SELECT COUNT(*) FROM RenewalOptionFee"), std::vector<std::string>{"1"});
 
@@ -323,10 +216,10 @@ TEST(StorageFaults, WriteLockOfAnotherProcessReportsBusyThenRecovers) {
   DatabaseOptions patient{path};
   patient.busyTimeoutMs = 10000;
   SqliteDatabase db2(patient);
-  LockHolder holder(path);
+  WriteLock holder(path);
   ASSERT_TRUE(holder.locked());
   ExecOutcome later;
-  std::thread saver([&] { later = db2.Execute(Parsed(InsertRenewalOption(2))); });
+  std::thread saver([&] { later = db2.Execute(Parsed(InsertRenewalOption(1, 2))); });
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   holder.Release();
   saver.join();

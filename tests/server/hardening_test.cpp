@@ -1,7 +1,8 @@
 // What the fee server does against clients that try to mislead or exhaust
 // it: bodies from strangers or beyond the limit, requests for many ranges,
 // slow and silent connections, clients that give up, forged request-log
-// lines, and a host name that looks like a loopback address.
+// lines, a host name that looks like a loopback address; and how its
+// listening socket takes a burst of connections and keeps its port its own.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <ifaddrs.h>
@@ -10,9 +11,11 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 
 #include "access.hpp"
 #include "server_test_util.hpp"
@@ -39,12 +42,10 @@ TEST(RequestLog, EachRequestIsOneLineWhateverItsPathHolds) {
 
   std::ifstream in(log);
   const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  ASSERT_TRUE(!text.empty() && text.back() == '\n') << text;
+  std::istringstream lines(text);
   std::vector<std::string> requests;
-  for (std::size_t start = 0; start < text.size();) {
-    const std::size_t end = text.find('\n', start);
-    ASSERT_NE(end, std::string::npos) << text;
-    const std::string line = text.substr(start, end - start);
-    start = end + 1;
+  for (std::string line; std::getline(lines, line);) {
     for (const char c : line) {
       EXPECT_TRUE(c >= 0x20 && c < 0x7F)
           << "byte " << int(static_cast<unsigned char>(c)) << " in " << line;
@@ -60,14 +61,16 @@ TEST(RequestLog, EachRequestIsOneLineWhateverItsPathHolds) {
       << requests[1];
 }
 
-// A connection to 127.0.0.1:port; -1 when none could be made.
-int Connect(int port) {
-  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+// A connection to 127.0.0.1:port; -1 when none could be made. Without
+// blocking the handshake may still be under way.
+int Connect(int port, bool blocking = true) {
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | (blocking ? 0 : SOCK_NONBLOCK), 0);
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_port = htons(static_cast<std::uint16_t>(port));
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (fd >= 0 && connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+  if (fd >= 0 && connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 &&
+      (blocking || errno != EINPROGRESS)) {
     close(fd);
     return -1;
   }
@@ -232,17 +235,12 @@ TEST(GivenUp, AStatementRunsOnlyWhileItsClientWaitsAndWithinTheDeadline) {
   // GETDATE() is the server's clock, which a test may pin.
   o.clock = [] { return *Timestamp::FromParts(2031, 5, 6, 7, 8, 9); };
   RunningServer server(o);
-  auto insert = [](int day) {
-    return " INSERT INTO RenewalOptionFee ( CenterID, EffectivityDate, RenewalOptionFee, "
-           "RecordLastUpdated)  VALUES (12, '03/0" +
-           std::to_string(day) + "/2004', 49,  GETDATE()) ";
-  };
   // Another connection holds the write lock, so that the statements wait.
   sqlite3* holder = nullptr;
   ASSERT_EQ(sqlite3_open(db.c_str(), &holder), SQLITE_OK);
   ASSERT_EQ(sqlite3_exec(holder, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
   // The first client posts and gives up while its statement waits.
-  const std::string body = "SQL=" + FormEncode(insert(1));
+  const std::string body = "SQL=" + FormEncode(InsertRenewalOption(12, 1));
   const int gone = Connect(server.port());
   Exchange(gone,
            "POST /TermFeesAX.asp HTTP/1.1\r\nHost: x\r\nContent-Type: "
@@ -253,9 +251,9 @@ TEST(GivenUp, AStatementRunsOnlyWhileItsClientWaitsAndWithinTheDeadline) {
   // The second waits for the lock as well; the third for a thread, past
   // the deadline.
   std::pair<int, std::string> waited, late;
-  std::thread second([&] { waited = server.Post(insert(2)); });
+  std::thread second([&] { waited = server.Post(InsertRenewalOption(12, 2)); });
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  std::thread third([&] { late = server.Post(insert(3)); });
+  std::thread third([&] { late = server.Post(InsertRenewalOption(12, 3)); });
   std::this_thread::sleep_for(std::chrono::milliseconds(700));
   sqlite3_exec(holder, "COMMIT", nullptr, nullptr, nullptr);
   sqlite3_close(holder);
@@ -265,7 +263,7 @@ TEST(GivenUp, AStatementRunsOnlyWhileItsClientWaitsAndWithinTheDeadline) {
   EXPECT_EQ(late.first, 503) << late.second;
   EXPECT_NE(late.second.find("was not executed"), std::string::npos) << late.second;
   EXPECT_EQ(Query(db, "SELECT EffectivityDate, RecordLastUpdated FROM RenewalOptionFee"),
-            std::vector<std::string>{"2004-03-02 00:00:00|2031-05-06 07:08:09"});
+            std::vector<std::string>{"1800-01-03 00:00:00|2031-05-06 07:08:09"});
 }
 
 // A non-loopback IPv4 address of this machine, or "" when it has none.
@@ -303,6 +301,52 @@ TEST(LoopbackOnly, ANameThatLooksLikeLoopbackButResolvesElsewhereIsRefused) {
   EXPECT_EQ(run.status, 1) << run.out << run.err;
   EXPECT_EQ(run.out.find("listening"), std::string::npos) << run.out;
   EXPECT_NE(run.err.find("loopback addresses only"), std::string::npos) << run.err;
+}
+
+// Whether the connection's handshake completed within the wait.
+bool Established(int fd, int waitMs) {
+  pollfd p{fd, POLLOUT, 0};
+  if (poll(&p, 1, waitMs) != 1) return false;
+  int error = 0;
+  socklen_t size = sizeof error;
+  return getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) == 0 && error == 0;
+}
+
+TEST(Listening, ABurstOfClientsIsQueuedWhileNoneIsAcceptedYet) {
+  TempDir dir;
+  ServerOptions options = OptionsFor(dir.File("fees.db"));
+  options.port = 0;
+  FeeServer server(std::move(options));
+  const int port = server.Bind();  // bound and listening, nothing accepted yet
+
+  // The kernel completes a handshake only while the queue of pending
+  // connections has room; a client beyond it has its SYN dropped and waits a
+  // second or more to try again. A short queue would leave most of these
+  // clients waiting.
+  constexpr int kClients = 24;
+  std::vector<int> fds;
+  for (int i = 0; i < kClients; ++i) fds.push_back(Connect(port, /*blocking=*/false));
+  int established = 0;
+  for (int fd : fds) {
+    if (fd >= 0 && Established(fd, 300)) ++established;
+  }
+  for (int fd : fds) {
+    if (fd >= 0) close(fd);
+  }
+  EXPECT_EQ(established, kClients);
+}
+
+TEST(Listening, ASecondServerCannotTakeAPortInUse) {
+  TempDir dir;
+  ServerOptions first = OptionsFor(dir.File("a.db"));
+  first.port = 0;
+  FeeServer a(std::move(first));
+  const int port = a.Bind();
+
+  ServerOptions second = OptionsFor(dir.File("b.db"));
+  second.port = port;
+  FeeServer b(std::move(second));
+  EXPECT_THROW(b.Bind(), std::runtime_error);
 }
 
 }  // namespace

@@ -23,6 +23,19 @@ class PageTest : public ::testing::TestWithParam<Backend> {
     EXPECT_EQ(status, 200) << statement << "\n" << body;
     EXPECT_EQ(body, "") << statement;
   }
+  // The control's statement that puts the latest expired renewal fee of
+  // access level 3 back in force when none is.
+  void Reopen(int center) {
+    const std::string c = std::to_string(center);
+    Ok("UPDATE dbo.MembershipRenewalFee SET ExpirationDate = NULL WHERE CenterID = " + c +
+       " AND ExpirationDate IS NOT NULL AND MemberAccessLevelID = 3 AND MemberAccessLevelID NOT "
+       "IN (SELECT MemberAccessLevelID FROM dbo.MembershipRenewalFee WHERE CenterID = " +
+       c +
+       " and ISNULL(ExpirationDate, '2099-01-01') > GETDATE() AND MemberAccessLevelID = 3 ) AND "
+       "dbo.MembershipRenewalFee.ExpirationDate = (SELECT MAX(ExpirationDate) FROM "
+       "dbo.MembershipRenewalFee WHERE CenterID = " +
+       c + " AND ExpirationDate IS NOT NULL AND MemberAccessLevelID = 3)");
+  }
 
   TestDatabase db_{GetParam()};
   std::unique_ptr<RunningServer> server_;
@@ -73,16 +86,8 @@ TEST_P(PageTest, SavesEditsAndDeletesOnEveryTabAndLoadsWhatWasSaved) {
      "EffectivityDate, BetaReserve, RecordLastUpdated)  Values (12, 1, 2, '03/15/2004', 0.125,   "
      "GETDATE()) ");
   // Tab 8: add two renewal fees of one access level; the second expires the first.
-  Ok(" UPDATE MembershipRenewalFee SET ExpirationDate = DATEADD(ss, -1, '01/01/2004') WHERE "
-     "CenterID = 12 AND MEmberAccessLevelID = 3 AND TravelMembership = 1 AND ExpirationDate IS "
-     "NULL\r\n INSERT INTO MembershipRenewalFee ( CenterID, EffectivityDate, "
-     "MembershipRenewalFee, CenterPortion, MemberAccessLevelID, TravelMembership, "
-     "RecordLastUpdated)  VALUES (12, '01/01/2004', 25, 0.4,3,1,  GETDATE()) ");
-  Ok(" UPDATE MembershipRenewalFee SET ExpirationDate = DATEADD(ss, -1, '07/01/2004') WHERE "
-     "CenterID = 12 AND MEmberAccessLevelID = 3 AND TravelMembership = 1 AND ExpirationDate IS "
-     "NULL\r\n INSERT INTO MembershipRenewalFee ( CenterID, EffectivityDate, "
-     "MembershipRenewalFee, CenterPortion, MemberAccessLevelID, TravelMembership, "
-     "RecordLastUpdated)  VALUES (12, '07/01/2004', 30, 0.5,3,1,  GETDATE()) ");
+  Ok(AddRenewalFee(12, "01/01/2004", 3, 1, "25", "0.4"));
+  Ok(AddRenewalFee(12, "07/01/2004", 3, 1, "30", "0.5"));
   // Tab 9: one account without and one with a closing date, then an edit.
   Ok(" INSERT INTO BankAccount ( CenterID, Type, EffectivityDate, RoutingNumber, AccountNumber, "
      "SweepSpan, Opened, Closed, RecordLastUpdated)  VALUES (12, 1, '03/15/2004', '021000021', "
@@ -104,53 +109,53 @@ TEST_P(PageTest, SavesEditsAndDeletesOnEveryTabAndLoadsWhatWasSaved) {
   Ok(" DELETE FROM SALESTAX WHERE   EffectivityDate = '3/15/2004' AND CenterID = 12 AND Type = 5 ");
 
   const std::string xml = Doc(12);
+  // Whether record i of a set holds the text.
+  auto has = [&](const char* set, std::size_t i, const std::string& text) {
+    const auto records = Records(xml, set);
+    return i < records.size() && records[i].find(text) != std::string::npos;
+  };
   auto t1 = Records(xml, "T1");
   ASSERT_EQ(t1.size(), 1u);
   EXPECT_EQ(t1[0].substr(0, t1[0].find("RecordLastUpdated")),
             "CenterID=12;Effectivity=2004-03-16T00:00:00;MembershipFee=1250;Term=36;"
             "MembershipRoyalty=0.125;MinimumRoyalty=30.25;RoyaltyReserve=0.04;");
-  EXPECT_NE(
-      Records(xml, "T2")[0].find("CenterID=12;Effectivity=2004-03-15T00:00:00;ValuePlusFee=100;"
-                                 "CenterPortion=40;HarnolPortion=30;HealthFee=29.99;"),
-      std::string::npos);
-  EXPECT_NE(Records(xml, "T3")[0].find("ValuePlusRenewalFee=81;CenterPortion=31;HarnolPortion=21;"
-                                       "HealthFee=11;"),
-            std::string::npos);
-  EXPECT_NE(Records(xml, "T5")[0].find("BetaAPR=0.08;BetaAPRTypeID=3;"), std::string::npos);
-  EXPECT_NE(Records(xml, "T6")[0].find("BetaContractTypeID=0;Effectivity=2004-03-15T00:00:00;"
-                                       "BetaProcessingFee=35;"),
-            std::string::npos);
-  EXPECT_NE(Records(xml, "T6")[0].find("ContractDescription=Standard;"), std::string::npos);
-  EXPECT_NE(Records(xml, "T7")[0].find("ContractType=1;Effectivity=2004-03-15T00:00:00;"
-                                       "BetaReserve=0.125;CreditTypeBitwiseValue=2;"),
-            std::string::npos);
-  EXPECT_NE(Records(xml, "T7")[0].find("ContractDescription=Premium;CreditType=Good;"),
-            std::string::npos);
-  auto t8 = Records(xml, "T8");
-  ASSERT_EQ(t8.size(), 2u);  // the whole history, the expired record included
-  EXPECT_NE(t8[0].find("Effectivity=2004-07-01T00:00:00;MembershipRenewalFee=30;"
-                       "CenterPortion=0.5;"),
-            std::string::npos);
-  EXPECT_NE(t8[0].find("MemberAccessLevelDescription=Gold;MemberAccessLevelID=3;"
-                       "TravelMembership=1;"),
-            std::string::npos);
-  EXPECT_NE(t8[1].find("Effectivity=2004-01-01T00:00:00;MembershipRenewalFee=25;"),
-            std::string::npos);
+  EXPECT_TRUE(has("T2", 0,
+                  "CenterID=12;Effectivity=2004-03-15T00:00:00;ValuePlusFee=100;"
+                  "CenterPortion=40;HarnolPortion=30;HealthFee=29.99;"));
+  EXPECT_TRUE(has("T3", 0,
+                  "ValuePlusRenewalFee=81;CenterPortion=31;HarnolPortion=21;"
+                  "HealthFee=11;"));
+  EXPECT_TRUE(has("T5", 0, "BetaAPR=0.08;BetaAPRTypeID=3;"));
+  EXPECT_TRUE(has("T6", 0,
+                  "BetaContractTypeID=0;Effectivity=2004-03-15T00:00:00;"
+                  "BetaProcessingFee=35;"));
+  EXPECT_TRUE(has("T6", 0, "ContractDescription=Standard;"));
+  EXPECT_TRUE(has("T7", 0,
+                  "ContractType=1;Effectivity=2004-03-15T00:00:00;"
+                  "BetaReserve=0.125;CreditTypeBitwiseValue=2;"));
+  EXPECT_TRUE(has("T7", 0, "ContractDescription=Premium;CreditType=Good;"));
+  ASSERT_EQ(Records(xml, "T8").size(), 2u);  // the whole history, the expired record included
+  EXPECT_TRUE(has("T8", 0,
+                  "Effectivity=2004-07-01T00:00:00;MembershipRenewalFee=30;"
+                  "CenterPortion=0.5;"));
+  EXPECT_TRUE(has("T8", 0,
+                  "MemberAccessLevelDescription=Gold;MemberAccessLevelID=3;"
+                  "TravelMembership=1;"));
+  EXPECT_TRUE(has("T8", 1, "Effectivity=2004-01-01T00:00:00;MembershipRenewalFee=25;"));
   EXPECT_EQ(
       db_.Query("SELECT EffectivityDate, ExpirationDate FROM MembershipRenewalFee ORDER BY 1"),
       (std::vector<std::string>{"2004-01-01 00:00:00|2004-06-30 23:59:59",
                                 "2004-07-01 00:00:00|NULL"}));
-  auto t9 = Records(xml, "T9");
-  ASSERT_EQ(t9.size(), 1u);
-  EXPECT_NE(t9[0].find("ObjectID=12;Type=2;Effectivity=2004-03-15T00:00:00;RoutingNumber=021000021;"
-                       "AccountNumber=87654321;SweepSpan=15;Opened=2004-01-02T00:00:00;"
-                       "Closed=2004-12-31;"),
-            std::string::npos);
-  EXPECT_NE(t9[0].find("TypeDescription=Payroll;"), std::string::npos);
+  ASSERT_EQ(Records(xml, "T9").size(), 1u);
+  EXPECT_TRUE(has("T9", 0,
+                  "ObjectID=12;Type=2;Effectivity=2004-03-15T00:00:00;RoutingNumber=021000021;"
+                  "AccountNumber=87654321;SweepSpan=15;Opened=2004-01-02T00:00:00;"
+                  "Closed=2004-12-31;"));
+  EXPECT_TRUE(has("T9", 0, "TypeDescription=Payroll;"));
   EXPECT_EQ(Records(xml, "T10").size(), 1u);
-  EXPECT_NE(Records(xml, "T12")[0].find("Type=3;Effectivity=2004-03-15T00:00:00;Membership=0.09;"
-                                        "Renewal=0;Merchandise=0.0625;"),
-            std::string::npos);
+  EXPECT_TRUE(has("T12", 0,
+                  "Type=3;Effectivity=2004-03-15T00:00:00;Membership=0.09;"
+                  "Renewal=0;Merchandise=0.0625;"));
   EXPECT_TRUE(Records(xml, "T14").empty());
   // Money stays exact in the database.
   EXPECT_EQ(db_.Query("SELECT MinimumRoyalty FROM MembershipFee"),
@@ -240,11 +245,7 @@ TEST_P(PageTest, AFailureIsNeverConfirmed) {
   EXPECT_EQ(db_.Dump(), before);
 
   // A text of two statements whose second fails leaves the first undone.
-  Ok(" UPDATE MembershipRenewalFee SET ExpirationDate = DATEADD(ss, -1, '01/01/2004') WHERE "
-     "CenterID = 12 AND MEmberAccessLevelID = 3 AND TravelMembership = 1 AND ExpirationDate IS "
-     "NULL\r\n INSERT INTO MembershipRenewalFee ( CenterID, EffectivityDate, "
-     "MembershipRenewalFee, CenterPortion, MemberAccessLevelID, TravelMembership, "
-     "RecordLastUpdated)  VALUES (12, '01/01/2004', 25, 0.4,3,1,  GETDATE()) ");
+  Ok(AddRenewalFee(12, "01/01/2004", 3, 1, "25", "0.4"));
   const std::string withRenewal = db_.Dump();
   auto [status, body] = server_->Post(
       " UPDATE MembershipRenewalFee SET ExpirationDate = DATEADD(ss, -1, '07/01/2004') WHERE "
@@ -261,26 +262,12 @@ TEST_P(PageTest, AFailureIsNeverConfirmed) {
   Ok(" UPDATE MembershipRenewalFee SET ExpirationDate = DATEADD(ss, -1, '07/01/2004') WHERE "
      "CenterID = 20 AND MEmberAccessLevelID = 1 AND TravelMembership = 0 AND ExpirationDate IS "
      "NULL");
-  Ok("UPDATE dbo.MembershipRenewalFee SET ExpirationDate = NULL WHERE CenterID = 20 AND "
-     "ExpirationDate IS NOT NULL AND MemberAccessLevelID = 3 AND MemberAccessLevelID NOT IN "
-     "(SELECT MemberAccessLevelID FROM dbo.MembershipRenewalFee WHERE CenterID = 20 and "
-     "ISNULL(ExpirationDate, '2099-01-01') > GETDATE() AND MemberAccessLevelID = 3 ) AND "
-     "dbo.MembershipRenewalFee.ExpirationDate = (SELECT MAX(ExpirationDate) FROM "
-     "dbo.MembershipRenewalFee WHERE CenterID = 20 AND ExpirationDate IS NOT NULL AND "
-     "MemberAccessLevelID = 3)");
+  Reopen(20);
 }
 
 TEST_P(PageTest, RenewalFeeEditSparesItselfAndDeletionReopens) {
-  auto add = [&](const std::string& date, int level, const std::string& fee) {
-    Ok(" UPDATE MembershipRenewalFee SET ExpirationDate = DATEADD(ss, -1, '" + date +
-       "') WHERE CenterID = 12 AND MEmberAccessLevelID = " + std::to_string(level) +
-       " AND TravelMembership = 0 AND ExpirationDate IS NULL\r\n INSERT INTO "
-       "MembershipRenewalFee ( CenterID, EffectivityDate, MembershipRenewalFee, CenterPortion, "
-       "MemberAccessLevelID, TravelMembership, RecordLastUpdated)  VALUES (12, '" +
-       date + "', " + fee + ", 0.5," + std::to_string(level) + ",0,  GETDATE()) ");
-  };
-  add("01/01/2004", 3, "20");
-  add("01/01/2005", 3, "22");
+  Ok(AddRenewalFee(12, "01/01/2004", 3, 0, "20"));
+  Ok(AddRenewalFee(12, "01/01/2005", 3, 0, "22"));
   // Editing the record in force with the mended expiry keeps it open.
   Ok(" UPDATE MembershipRenewalFee SET ExpirationDate = DATEADD(ss, -1, '2/1/2005') WHERE "
      "CenterID = 12 AND MEmberAccessLevelID = 3 AND TravelMembership = 0 AND ExpirationDate IS "
@@ -296,13 +283,7 @@ TEST_P(PageTest, RenewalFeeEditSparesItselfAndDeletionReopens) {
   // Deleting the record in force, then reopening, puts its predecessor back in force.
   Ok(" DELETE FROM MEMBERSHIPRENEWALFEE WHERE   EffectivityDate = '2/1/2005' AND CenterID = 12 "
      "AND MemberAccessLevelID = 3 AND isnull(TravelMembership,0) = 0");
-  Ok("UPDATE dbo.MembershipRenewalFee SET ExpirationDate = NULL WHERE CenterID = 12 AND "
-     "ExpirationDate IS NOT NULL AND MemberAccessLevelID = 3 AND MemberAccessLevelID NOT IN "
-     "(SELECT MemberAccessLevelID FROM dbo.MembershipRenewalFee WHERE CenterID = 12 and "
-     "ISNULL(ExpirationDate, '2099-01-01') > GETDATE() AND MemberAccessLevelID = 3 ) AND "
-     "dbo.MembershipRenewalFee.ExpirationDate = (SELECT MAX(ExpirationDate) FROM "
-     "dbo.MembershipRenewalFee WHERE CenterID = 12 AND ExpirationDate IS NOT NULL AND "
-     "MemberAccessLevelID = 3)");
+  Reopen(12);
   EXPECT_EQ(db_.Query("SELECT EffectivityDate, ExpirationDate FROM MembershipRenewalFee"),
             std::vector<std::string>{"2004-01-01 00:00:00|NULL"});
 }
@@ -353,15 +334,9 @@ TEST_P(PageTest, InjectionCorpusIsRefusedWithTheDatabaseUnchanged) {
 
 TEST_P(PageTest, DecodesWindows1252) {
   // The control encodes byte by byte in Windows-1252: %E9 is "é".
-  auto c = server_->Client();
-  const std::string statement =
-      " INSERT INTO BankAccount ( CenterID, Type, EffectivityDate, RoutingNumber, AccountNumber, "
-      "SweepSpan, Opened, Closed, RecordLastUpdated)  VALUES (12, 1, '03/15/2004', '0', 'N\xB0"
-      "12\xE9', 30, '01/02/2004', NULL,   GETDATE()) ";
-  auto res = c->Post("/TermFeesAX.asp", "SQL=" + FormEncode(statement),
-                     "application/x-www-form-urlencoded");
-  ASSERT_TRUE(res);
-  EXPECT_EQ(res->status, 200) << res->body;
+  Ok(" INSERT INTO BankAccount ( CenterID, Type, EffectivityDate, RoutingNumber, AccountNumber, "
+     "SweepSpan, Opened, Closed, RecordLastUpdated)  VALUES (12, 1, '03/15/2004', '0', 'N\xB0"
+     "12\xE9', 30, '01/02/2004', NULL,   GETDATE()) ");
   EXPECT_EQ(db_.Query("SELECT AccountNumber FROM BankAccount"),
             std::vector<std::string>{"N\xC2\xB0"
                                      "12\xC3\xA9"});

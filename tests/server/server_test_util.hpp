@@ -3,21 +3,13 @@
 // table.
 #pragma once
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <httplib.h>
-#include <poll.h>
-#include <signal.h>
 #include <sqlite3.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <atomic>
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <memory>
-#include <sstream>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -25,6 +17,7 @@
 #include "server.hpp"
 #include "support/pg_cluster.hpp"
 #include "support/server_process.hpp"
+#include "values.hpp"
 
 namespace harnolfees::server::testing {
 
@@ -65,39 +58,27 @@ inline std::string FormEncode(const std::string& bytes) {
   return out;
 }
 
-// The rows of a query, columns joined by "|", NULL as "NULL".
+// The rows of a statement, columns joined by "|", NULL as "NULL"; an error as
+// one row "error: ...".
 inline std::vector<std::string> Query(const std::string& path, const std::string& sql) {
   std::vector<std::string> rows;
   sqlite3* db = nullptr;
-  sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
+  sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr);
   sqlite3_stmt* st = nullptr;
-  if (sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr) != SQLITE_OK) {
-    rows.push_back(std::string("error: ") + sqlite3_errmsg(db));
-  }
-  while (st && sqlite3_step(st) == SQLITE_ROW) {
+  int rc = sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr);
+  while (rc == SQLITE_OK && (rc = sqlite3_step(st)) == SQLITE_ROW) {
     std::string row;
     for (int c = 0; c < sqlite3_column_count(st); ++c) {
       const auto* v = sqlite3_column_text(st, c);
       row += (c ? "|" : "") + std::string(v ? reinterpret_cast<const char*>(v) : "NULL");
     }
     rows.push_back(row);
+    rc = SQLITE_OK;
   }
+  if (rc != SQLITE_DONE) rows.push_back(std::string("error: ") + sqlite3_errmsg(db));
   sqlite3_finalize(st);
   sqlite3_close(db);
   return rows;
-}
-
-// Every row of every table, sorted: equal dumps mean an unchanged database.
-inline std::string DumpDatabase(const std::string& path) {
-  std::string out;
-  for (const std::string& table :
-       Query(path, "SELECT name FROM sqlite_master WHERE type = 'table' ORDER BY name")) {
-    out += "[" + table + "]\n";
-    for (const std::string& row : Query(path, "SELECT * FROM \"" + table + "\" ORDER BY 1, 2, 3")) {
-      out += row + "\n";
-    }
-  }
-  return out;
 }
 
 // The database backends the server tests run on.
@@ -145,28 +126,21 @@ class TestDatabase {
   }
   // Runs a statement that changes the database; fails the test on an error.
   void Exec(const std::string& sql) const {
-    if (backend_ == Backend::PostgreSQL) {
-      const auto rows = Query(sql);
-      EXPECT_TRUE(rows.empty()) << sql << ": " << (rows.empty() ? "" : rows.front());
-      return;
-    }
-    sqlite3* db = nullptr;
-    sqlite3_open(target_.c_str(), &db);
-    char* error = nullptr;
-    EXPECT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &error), SQLITE_OK)
-        << sql << ": " << (error ? error : "");
-    sqlite3_free(error);
-    sqlite3_close(db);
+    const auto rows = Query(sql);
+    EXPECT_TRUE(rows.empty()) << sql << ": " << (rows.empty() ? "" : rows.front());
   }
   // Every row of every table, sorted: equal dumps mean an unchanged database.
   std::string Dump() const {
-    if (backend_ == Backend::SQLite) return DumpDatabase(target_);
+    const bool lite = backend_ == Backend::SQLite;
     std::string out;
     for (const std::string& table :
-         Query("SELECT table_name FROM information_schema.tables WHERE table_schema = 'public' "
-               "ORDER BY 1")) {
+         Query(lite ? "SELECT name FROM sqlite_master WHERE type = 'table' ORDER BY name"
+                    : "SELECT table_name FROM information_schema.tables WHERE table_schema = "
+                      "'public' ORDER BY 1")) {
       out += "[" + table + "]\n";
-      for (const std::string& row : Query("SELECT * FROM " + table + " AS t ORDER BY t::text")) {
+      for (const std::string& row :
+           Query(lite ? "SELECT * FROM \"" + table + "\" ORDER BY 1, 2, 3"
+                      : "SELECT * FROM " + table + " AS t ORDER BY t::text")) {
         out += row + "\n";
       }
     }
@@ -179,6 +153,61 @@ class TestDatabase {
   std::string target_;
   std::string name_;  // PostgreSQL: the database's name
 };
+
+// A statement text posted to the page on 127.0.0.1:port as the control does,
+// and a GET: the reply status and body, or 0 when there was no reply.
+inline std::pair<int, std::string> PostTo(int port, const std::string& statement,
+                                          const httplib::Headers& headers = {}) {
+  httplib::Client c("127.0.0.1", port);
+  c.set_read_timeout(30, 0);
+  auto res = c.Post("/TermFeesAX.asp", headers, "SQL=" + FormEncode(statement),
+                    "application/x-www-form-urlencoded");
+  return res ? std::make_pair(res->status, res->body) : std::make_pair(0, std::string("no reply"));
+}
+inline std::pair<int, std::string> GetFrom(int port, const std::string& target,
+                                           const httplib::Headers& headers = {}) {
+  httplib::Client c("127.0.0.1", port);
+  c.set_read_timeout(30, 0);
+  auto res = c.Get(target.c_str(), headers);
+  return res ? std::make_pair(res->status, res->body) : std::make_pair(0, std::string("no reply"));
+}
+
+// Day n counted from 1 January 1800 as the control writes it (mm/dd/yyyy),
+// and the control's INSERT of a renewal option fee effective that day.
+inline std::string DayText(int n) {
+  const std::string s =
+      Timestamp::FromParts(1800, 1, 1)->AddSeconds(std::int64_t{n} * 86400)->ToStorage();
+  return s.substr(5, 2) + "/" + s.substr(8, 2) + "/" + s.substr(0, 4);
+}
+inline std::string InsertRenewalOption(int center, int day) {
+  return " INSERT INTO RenewalOptionFee ( CenterID, EffectivityDate, RenewalOptionFee, "
+         "RecordLastUpdated)  VALUES (" +
+         std::to_string(center) + ", '" + DayText(day) + "', " + std::to_string(day % 997) +
+         ".25,  GETDATE()) ";
+}
+// The control's text that adds a renewal fee: it expires the record in force
+// of the access level and travel flag a second before the new one begins.
+inline std::string AddRenewalFee(int center, const std::string& date, int level, int travel,
+                                 const std::string& fee, const std::string& portion = "0.5") {
+  const std::string c = std::to_string(center), l = std::to_string(level),
+                    t = std::to_string(travel);
+  return " UPDATE MembershipRenewalFee SET ExpirationDate = DATEADD(ss, -1, '" + date +
+         "') WHERE CenterID = " + c + " AND MEmberAccessLevelID = " + l +
+         " AND TravelMembership = " + t +
+         " AND ExpirationDate IS NULL\r\n INSERT INTO MembershipRenewalFee ( CenterID, "
+         "EffectivityDate, MembershipRenewalFee, CenterPortion, MemberAccessLevelID, "
+         "TravelMembership, RecordLastUpdated)  VALUES (" +
+         c + ", '" + date + "', " + fee + ", " + portion + "," + l + "," + t + ",  GETDATE()) ";
+}
+// How many of the days have no record in the load document.
+inline std::size_t MissingDays(const std::string& document, const std::set<int>& days) {
+  std::size_t missing = 0;
+  for (int day : days) {
+    const std::string iso = Timestamp::Parse(DayText(day))->ToIso();
+    if (document.find("<Effectivity>" + iso + "</Effectivity>") == std::string::npos) ++missing;
+  }
+  return missing;
+}
 
 // A fee server in the test process, on a free loopback port.
 class RunningServer {
@@ -204,18 +233,11 @@ class RunningServer {
   // Posts a statement text as the control does; the reply status and body.
   std::pair<int, std::string> Post(const std::string& statement,
                                    const httplib::Headers& headers = {}) const {
-    auto c = Client();
-    auto res = c->Post("/TermFeesAX.asp", headers, "SQL=" + FormEncode(statement),
-                       "application/x-www-form-urlencoded");
-    if (!res) return {0, "no reply"};
-    return {res->status, res->body};
+    return PostTo(port_, statement, headers);
   }
   std::pair<int, std::string> Get(const std::string& target,
                                   const httplib::Headers& headers = {}) const {
-    auto c = Client();
-    auto res = c->Get(target.c_str(), headers);
-    if (!res) return {0, "no reply"};
-    return {res->status, res->body};
+    return GetFrom(port_, target, headers);
   }
 
  private:
