@@ -1,12 +1,15 @@
 #!/usr/bin/python3
-"""The browser editor in headless Chromium, through real clicks and keys.
+"""The browser editor in headless Chromium or Firefox, through real clicks and keys.
 
-    browser_test.py SERVER WEB SCENARIO
+    browser_test.py [--firefox] SERVER WEB SCENARIO
 
 starts the fee server on a temporary SQLite database with a users file, the
-web host in front of it (through a relay that can stall), and Chromium, then
-plays one scenario and checks the database afterwards. Exits 77 (skipped)
-when Chromium is not installed.
+web host in front of it (through a relay that can stall), and the browser, then
+plays one scenario and checks the database afterwards. Chromium (the default)
+goes through Selenium and chromedriver; Firefox (--firefox, or
+HARNOLFEES_BROWSER=firefox) through its own WebDriver BiDi socket, see
+bidi_firefox.py. Exits 77 (skipped) when Chromium is not installed, or for
+Firefox when firefox-esr or python3-websocket is not.
 """
 import os
 import shutil
@@ -19,16 +22,27 @@ import threading
 import time
 
 SKIP = 77
+ARGS = [a for a in sys.argv[1:] if a != "--firefox"]
+FIREFOX = len(ARGS) < len(sys.argv) - 1 or os.environ.get("HARNOLFEES_BROWSER") == "firefox"
+BROWSER = "firefox" if FIREFOX else "chromium"
 CHROMIUM = shutil.which("chromium")
 DRIVER = shutil.which("chromedriver")
-try:
-    from selenium import webdriver
-    from selenium.webdriver.chrome.service import Service
-    from selenium.webdriver.common.by import By
-    from selenium.webdriver.common.keys import Keys
-    from selenium.webdriver.support.ui import WebDriverWait
-except ImportError:
-    webdriver = None
+webdriver = bidi = None
+if FIREFOX:
+    try:
+        import bidi_firefox as bidi
+        from bidi_firefox import By, Keys, WebDriverWait
+    except ImportError:
+        pass
+else:
+    try:
+        from selenium import webdriver
+        from selenium.webdriver.chrome.service import Service
+        from selenium.webdriver.common.by import By
+        from selenium.webdriver.common.keys import Keys
+        from selenium.webdriver.support.ui import WebDriverWait
+    except ImportError:
+        pass
 
 LIMIT = 60  # seconds any awaited state may take (generous: sanitizer builds, busy machines)
 
@@ -121,8 +135,16 @@ class Fixture:
         self.procs.append(web)
         self.url = f"http://127.0.0.1:{web_port}/"
         self.browsers = []
+        self.firefox = None
 
     def browser(self, width=1024, height=720):
+        if FIREFOX:
+            # One Firefox for the test; each browser a window of its own cookies.
+            self.firefox = self.firefox or bidi.Firefox(self.dir, LIMIT)
+            b = Browser(self.firefox.window(width, height), self)
+            self.browsers.append(b)
+            b.d.get(self.url)
+            return b
         options = webdriver.ChromeOptions()
         options.binary_location = CHROMIUM
         for a in ["--headless=new", "--no-sandbox", "--disable-gpu", "--disable-dev-shm-usage",
@@ -149,6 +171,8 @@ class Fixture:
                 b.d.quit()
             except Exception:
                 pass
+        if self.firefox:
+            self.firefox.quit()
         self.relay.close()
         for p in self.procs:
             p.terminate()
@@ -180,8 +204,8 @@ class Browser:
     def wait(self, what, why):
         try:
             return WebDriverWait(self.d, LIMIT, poll_frequency=0.05).until(lambda _: what())
-        except Exception:
-            raise AssertionError(f"waited in vain: {why}; status {self.status()!r}")
+        except Exception as e:
+            raise AssertionError(f"waited in vain: {why}; status {self.status()!r} ({e!r})")
 
     def status(self):
         try:
@@ -479,36 +503,45 @@ SCENARIOS = {n[len("scenario_"):]: fn for n, fn in globals().items() if n.starts
 
 
 def main():
-    if len(sys.argv) != 4 or sys.argv[3] not in SCENARIOS:
+    if len(ARGS) != 3 or ARGS[2] not in SCENARIOS:
         print(__doc__ + "\nscenarios: " + " ".join(SCENARIOS), file=sys.stderr)
         return 2
-    if not CHROMIUM:
-        print("skipped: chromium is not installed")
-        return SKIP
-    if not (DRIVER and webdriver):
-        print("chromium is here but chromium-driver or python3-selenium is not", file=sys.stderr)
-        return 1
-    f = Fixture(sys.argv[1], sys.argv[2])
-    try:
-        SCENARIOS[sys.argv[3]](f)
-        complaints = f.close()
-        if complaints:
-            print(f"{sys.argv[3]}: FAILED: the sanitizers complained:\n" + "\n".join(complaints),
+    name = ARGS[2]
+    if FIREFOX:
+        if not (shutil.which("firefox-esr") and bidi):
+            print("skipped: firefox-esr or python3-websocket is not installed")
+            return SKIP
+    else:
+        if not CHROMIUM:
+            print("skipped: chromium is not installed")
+            return SKIP
+        if not (DRIVER and webdriver):
+            print("chromium is here but chromium-driver or python3-selenium is not",
                   file=sys.stderr)
             return 1
-        print(f"{sys.argv[3]}: passed")
+    f = Fixture(ARGS[0], ARGS[1])
+    try:
+        SCENARIOS[name](f)
+        complaints = f.close()
+        if complaints:
+            print(f"{name}: FAILED: the sanitizers complained:\n" + "\n".join(complaints),
+                  file=sys.stderr)
+            return 1
+        print(f"{name}: passed")
         return 0
     except Exception as e:
-        print(f"{sys.argv[3]}: FAILED: {e}", file=sys.stderr)
+        print(f"{name}: FAILED: {e}", file=sys.stderr)
         for b in f.browsers:
             try:
                 print("status:", b.status(), file=sys.stderr)
                 b.d.save_screenshot(os.path.join(tempfile.gettempdir(),
-                                                 f"hf-web-{sys.argv[3]}.png"))
+                                                 f"hf-web-{BROWSER}-{name}.png"))
             except Exception:
                 pass
-        for log in ("web.log", "server.log"):
-            print(f"--- {log}\n" + open(os.path.join(f.dir, log)).read()[-3000:], file=sys.stderr)
+        for log in ("web.log", "server.log", "firefox.log"):
+            if os.path.exists(os.path.join(f.dir, log)):
+                print(f"--- {log}\n" + open(os.path.join(f.dir, log), errors="replace").read()[-3000:],
+                      file=sys.stderr)
         return 1
     finally:
         f.close()
