@@ -245,11 +245,11 @@ class Browser:
         return self.el(name).text
 
     def row_of(self, first_cell):
-        for row in self.d.find_elements(By.CSS_SELECTOR, "#gridSpacer .row"):
-            cells = row.find_elements(By.CLASS_NAME, "cell")
-            if cells and cells[0].text == first_cell:
-                return row
-        return None
+        # In one go: rows are drawn afresh with every state (and resize).
+        return self.d.execute_script("""
+            return [...document.querySelectorAll('#gridSpacer .row')].find(
+                (r) => r.querySelector('.cell')?.textContent.trim() === arguments[0]) || null;""",
+                                     first_cell)
 
     def click_row(self, first_cell):
         def current():
@@ -300,7 +300,7 @@ def scenario_signin(f):
     b.wait(lambda: "may not open center 3" in b.el("signinError").text, "center 3 refused")
     b.sign_in(center=1)
     b.wait(lambda: b.status() == "Center 1 loaded", "center 1 loaded")
-    check(b.row_of("Jul 01, 2005") is not None, "the grid shows center 1's fees")
+    b.wait(lambda: b.row_of("Jul 01, 2005") is not None, "the grid shows center 1's fees")
     cookie = b.d.get_cookie("hfsession")
     check(cookie and cookie["httpOnly"] and cookie["sameSite"] == "Strict", f"cookie {cookie}")
     # An action without the page's token is refused.
