@@ -4,8 +4,9 @@ browser_test.py uses. Clicks and keys are real input (input.performActions),
 never events made up in script.
 
 One Firefox process serves every window of a test; each window has a user
-context of its own, so its cookies and storage are its own, as with a
-separate Chromium profile.
+context of its own (the first, Firefox's own window, the default one of the
+fresh profile), so its cookies and storage are its own, as with a separate
+Chromium profile.
 """
 import base64
 import json
@@ -77,6 +78,9 @@ PREFS = {
     "services.settings.server": "data:,",
     "extensions.update.enabled": False,
     "browser.startup.page": 0,
+    "browser.startup.homepage_override.mstone": "ignore",
+    "browser.aboutwelcome.enabled": False,
+    "messaging-system.rsexperimentloader.enabled": False,
     "browser.shell.checkDefaultBrowser": False,
 }
 
@@ -147,11 +151,14 @@ class Firefox:
             start_new_session=True)
         self.ws = None
         self.next_id = 0
-        self.active = None
+        self.first = None
         try:
             self.ws = websocket.create_connection(self._address() + "/session",
                                                   timeout=limit, suppress_origin=True)
             self.command("session.new", {"capabilities": {}})
+            # The window Firefox opens serves first (a new one costs seconds).
+            self.first = self.command("browsingContext.getTree", {"maxDepth": 0})["contexts"][0]
+            self.active = self.first["context"]
         except BaseException:
             self.quit()
             raise
@@ -183,10 +190,14 @@ class Firefox:
 
     def window(self, width, height):
         """A new window in a user context of its own."""
-        user = self.command("browser.createUserContext", {})["userContext"]
-        context = self.command("browsingContext.create", {"type": "window",
-                                                          "userContext": user})["context"]
-        self.active = context
+        if self.first:
+            context, user = self.first["context"], self.first["userContext"]
+            self.first = None
+        else:
+            user = self.command("browser.createUserContext", {})["userContext"]
+            context = self.command("browsingContext.create", {"type": "window",
+                                                              "userContext": user})["context"]
+            self.active = context
         self.command("browsingContext.setViewport",
                      {"context": context, "viewport": {"width": width, "height": height}})
         return Driver(self, context, user)
@@ -291,8 +302,8 @@ class Driver:
         self._cmd("input.performActions", actions=list(sources))
 
     def quit(self):
-        self._cmd("browsingContext.close")
-        self.ff.command("browser.removeUserContext", {"userContext": self.user})
+        if self.user != "default":  # that one lasts as long as Firefox
+            self.ff.command("browser.removeUserContext", {"userContext": self.user})
 
     def _deserialize(self, v):
         kind = v["type"]
