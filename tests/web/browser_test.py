@@ -268,11 +268,20 @@ class Browser:
         self.wait(current, f"row {first_cell} current")
         self.idle()
 
-    def type_into(self, index, text):
+    def click_box(self, index):
+        """Clicks text box `index` and waits, as a person would look, until the
+        control's got-focus has selected its text (typing then replaces it)."""
         box = self.el(f"txtField-{index}")
         box.click()
+        self.wait(lambda: self.d.execute_script(
+            "const b = arguments[0]; return document.activeElement === b && "
+            "b.selectionEnd - b.selectionStart === b.value.length", box),
+            f"text box {index} focused with its text selected")
         self.idle()
-        box.send_keys(text)
+        return box
+
+    def type_into(self, index, text):
+        self.click_box(index).send_keys(text)
 
     def message(self):
         dlg = self.el("msgbox")
@@ -333,10 +342,7 @@ def scenario_crud(f):
         b.click_row("Jul 15, 2005")
         b.el("grdFees").send_keys(Keys.ENTER)
         b.wait(lambda: b.caption("cmdAdd") == "Save", "editing")
-        box = b.el(f"txtField-{index}")
-        box.click()
-        b.idle()
-        box.send_keys(text + Keys.ENTER)
+        b.click_box(index).send_keys(text + Keys.ENTER)
         b.wait(lambda: b.status().startswith("Saved"), f"tab {tab} edited")
 
     def delete(tab):
