@@ -143,11 +143,11 @@ class Firefox:
                 f.write(f"user_pref({json.dumps(k)}, {json.dumps(v)});\n")
         self.log = os.path.join(workdir, "firefox.log")
         env = dict(os.environ, MOZ_HEADLESS="1", MOZ_CRASHREPORTER_DISABLE="1")
-        self.proc = subprocess.Popen(
-            ["firefox-esr", "--headless", "--no-remote", "--remote-debugging-port=0",
-             "--profile", self.profile], stdin=subprocess.DEVNULL,
-            stdout=open(self.log, "w"), stderr=subprocess.STDOUT, env=env,
-            start_new_session=True)
+        with open(self.log, "w") as log:
+            self.proc = subprocess.Popen(
+                ["firefox-esr", "--headless", "--no-remote", "--remote-debugging-port=0",
+                 "--profile", self.profile], stdin=subprocess.DEVNULL, stdout=log,
+                stderr=subprocess.STDOUT, env=env, start_new_session=True)
         self.ws = None
         self.next_id = 0
         self.active = None
@@ -163,10 +163,11 @@ class Firefox:
         mark = "WebDriver BiDi listening on "
         deadline = time.time() + self.limit
         while time.time() < deadline:
-            for line in open(self.log, errors="replace"):
-                if line.startswith(mark):
-                    # Its socket is on the IPv4 loopback, whichever name it gives.
-                    return line[len(mark):].strip().replace("//localhost:", "//127.0.0.1:")
+            with open(self.log, errors="replace") as log:
+                for line in log:
+                    if line.startswith(mark):
+                        # Its socket is on the IPv4 loopback, whichever name it gives.
+                        return line[len(mark):].strip().replace("//localhost:", "//127.0.0.1:")
             if self.proc.poll() is not None:
                 break
             time.sleep(0.05)
