@@ -29,6 +29,7 @@ CHROMIUM = shutil.which("chromium")
 DRIVER = shutil.which("chromedriver")
 webdriver = bidi = None
 if FIREFOX:
+    sys.dont_write_bytecode = True  # no __pycache__ in the source tree
     try:
         import bidi_firefox as bidi
         from bidi_firefox import By, Keys, WebDriverWait
