@@ -25,7 +25,7 @@ packages=(build-essential cmake ninja-build pkg-config git
   libpq-dev postgresql postgresql-common openssl
   qt6-base-dev xvfb xauth
   clang libclang-rt-14-dev gcovr python3
-  chromium chromium-driver python3-selenium)
+  chromium chromium-driver python3-selenium firefox-esr python3-websocket)
 
 setup() {
   local missing=()

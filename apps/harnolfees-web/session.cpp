@@ -532,6 +532,10 @@ SessionRegistry::~SessionRegistry() {
   }
   stop_.notify_all();
   reaper_.join();
+  CloseAll();
+}
+
+void SessionRegistry::CloseAll() {
   std::map<std::string, std::shared_ptr<Session>, std::less<>> all;
   {
     std::lock_guard lock(mutex_);

@@ -167,6 +167,8 @@ class SessionRegistry {
   // Ends the sessions idle for longer than the limit, except those whose
   // statement is on its way: a confirmed save always gets its answer.
   int ExpireIdle(Session::Clock::time_point now);
+  // Ends every session (see Session::Close), which also ends their long polls.
+  void CloseAll();
   std::size_t size() const;
   const SessionConfig& config() const { return config_; }
 

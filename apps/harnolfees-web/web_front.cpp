@@ -391,6 +391,11 @@ int WebFront::Bind() {
 
 bool WebFront::Serve() { return impl_->http->listen_after_bind(); }
 
-void WebFront::Stop() { impl_->http->stop(); }
+// The server waits for the requests in hand, and a long poll takes up to 20 s:
+// closing the sessions ends those at once.
+void WebFront::Stop() {
+  impl_->http->stop();
+  sessions_->CloseAll();
+}
 
 }  // namespace harnolfees::web

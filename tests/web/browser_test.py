@@ -1,12 +1,15 @@
 #!/usr/bin/python3
-"""The browser editor in headless Chromium, through real clicks and keys.
+"""The browser editor in headless Chromium or Firefox, through real clicks and keys.
 
-    browser_test.py SERVER WEB SCENARIO
+    browser_test.py [--firefox] SERVER WEB SCENARIO
 
 starts the fee server on a temporary SQLite database with a users file, the
-web host in front of it (through a relay that can stall), and Chromium, then
-plays one scenario and checks the database afterwards. Exits 77 (skipped)
-when Chromium is not installed.
+web host in front of it (through a relay that can stall), and the browser, then
+plays one scenario and checks the database afterwards. Chromium (the default)
+goes through Selenium and chromedriver; Firefox (--firefox, or
+HARNOLFEES_BROWSER=firefox) through its own WebDriver BiDi socket, see
+bidi_firefox.py. Exits 77 (skipped) when Chromium is not installed, or for
+Firefox when firefox-esr or python3-websocket is not.
 """
 import os
 import shutil
@@ -19,16 +22,28 @@ import threading
 import time
 
 SKIP = 77
+ARGS = [a for a in sys.argv[1:] if a != "--firefox"]
+FIREFOX = len(ARGS) < len(sys.argv) - 1 or os.environ.get("HARNOLFEES_BROWSER") == "firefox"
+BROWSER = "firefox" if FIREFOX else "chromium"
 CHROMIUM = shutil.which("chromium")
 DRIVER = shutil.which("chromedriver")
-try:
-    from selenium import webdriver
-    from selenium.webdriver.chrome.service import Service
-    from selenium.webdriver.common.by import By
-    from selenium.webdriver.common.keys import Keys
-    from selenium.webdriver.support.ui import WebDriverWait
-except ImportError:
-    webdriver = None
+webdriver = bidi = None
+if FIREFOX:
+    sys.dont_write_bytecode = True  # no __pycache__ in the source tree
+    try:
+        import bidi_firefox as bidi
+        from bidi_firefox import By, Keys, WebDriverWait
+    except ImportError:
+        pass
+else:
+    try:
+        from selenium import webdriver
+        from selenium.webdriver.chrome.service import Service
+        from selenium.webdriver.common.by import By
+        from selenium.webdriver.common.keys import Keys
+        from selenium.webdriver.support.ui import WebDriverWait
+    except ImportError:
+        pass
 
 LIMIT = 60  # seconds any awaited state may take (generous: sanitizer builds, busy machines)
 
@@ -121,8 +136,16 @@ class Fixture:
         self.procs.append(web)
         self.url = f"http://127.0.0.1:{web_port}/"
         self.browsers = []
+        self.firefox = None
 
     def browser(self, width=1024, height=720):
+        if FIREFOX:
+            # One Firefox for the test; each browser a window of its own cookies.
+            self.firefox = self.firefox or bidi.Firefox(self.dir, LIMIT)
+            b = Browser(self.firefox.window(width, height), self)
+            self.browsers.append(b)
+            b.d.get(self.url)
+            return b
         options = webdriver.ChromeOptions()
         options.binary_location = CHROMIUM
         for a in ["--headless=new", "--no-sandbox", "--disable-gpu", "--disable-dev-shm-usage",
@@ -149,6 +172,8 @@ class Fixture:
                 b.d.quit()
             except Exception:
                 pass
+        if self.firefox:
+            self.firefox.quit()
         self.relay.close()
         for p in self.procs:
             p.terminate()
@@ -180,8 +205,8 @@ class Browser:
     def wait(self, what, why):
         try:
             return WebDriverWait(self.d, LIMIT, poll_frequency=0.05).until(lambda _: what())
-        except Exception:
-            raise AssertionError(f"waited in vain: {why}; status {self.status()!r}")
+        except Exception as e:
+            raise AssertionError(f"waited in vain: {why}; status {self.status()!r} ({e!r})")
 
     def status(self):
         try:
@@ -221,11 +246,11 @@ class Browser:
         return self.el(name).text
 
     def row_of(self, first_cell):
-        for row in self.d.find_elements(By.CSS_SELECTOR, "#gridSpacer .row"):
-            cells = row.find_elements(By.CLASS_NAME, "cell")
-            if cells and cells[0].text == first_cell:
-                return row
-        return None
+        # In one go: rows are drawn afresh with every state (and resize).
+        return self.d.execute_script("""
+            return [...document.querySelectorAll('#gridSpacer .row')].find(
+                (r) => r.querySelector('.cell')?.textContent.trim() === arguments[0]) || null;""",
+                                     first_cell)
 
     def click_row(self, first_cell):
         def current():
@@ -244,11 +269,20 @@ class Browser:
         self.wait(current, f"row {first_cell} current")
         self.idle()
 
-    def type_into(self, index, text):
+    def click_box(self, index):
+        """Clicks text box `index` and waits, as a person would look, until the
+        control's got-focus has selected its text (typing then replaces it)."""
         box = self.el(f"txtField-{index}")
         box.click()
+        self.wait(lambda: self.d.execute_script(
+            "const b = arguments[0]; return document.activeElement === b && "
+            "b.selectionEnd - b.selectionStart === b.value.length", box),
+            f"text box {index} focused with its text selected")
         self.idle()
-        box.send_keys(text)
+        return box
+
+    def type_into(self, index, text):
+        self.click_box(index).send_keys(text)
 
     def message(self):
         dlg = self.el("msgbox")
@@ -276,7 +310,7 @@ def scenario_signin(f):
     b.wait(lambda: "may not open center 3" in b.el("signinError").text, "center 3 refused")
     b.sign_in(center=1)
     b.wait(lambda: b.status() == "Center 1 loaded", "center 1 loaded")
-    check(b.row_of("Jul 01, 2005") is not None, "the grid shows center 1's fees")
+    b.wait(lambda: b.row_of("Jul 01, 2005") is not None, "the grid shows center 1's fees")
     cookie = b.d.get_cookie("hfsession")
     check(cookie and cookie["httpOnly"] and cookie["sameSite"] == "Strict", f"cookie {cookie}")
     # An action without the page's token is refused.
@@ -309,10 +343,7 @@ def scenario_crud(f):
         b.click_row("Jul 15, 2005")
         b.el("grdFees").send_keys(Keys.ENTER)
         b.wait(lambda: b.caption("cmdAdd") == "Save", "editing")
-        box = b.el(f"txtField-{index}")
-        box.click()
-        b.idle()
-        box.send_keys(text + Keys.ENTER)
+        b.click_box(index).send_keys(text + Keys.ENTER)
         b.wait(lambda: b.status().startswith("Saved"), f"tab {tab} edited")
 
     def delete(tab):
@@ -479,36 +510,45 @@ SCENARIOS = {n[len("scenario_"):]: fn for n, fn in globals().items() if n.starts
 
 
 def main():
-    if len(sys.argv) != 4 or sys.argv[3] not in SCENARIOS:
+    if len(ARGS) != 3 or ARGS[2] not in SCENARIOS:
         print(__doc__ + "\nscenarios: " + " ".join(SCENARIOS), file=sys.stderr)
         return 2
-    if not CHROMIUM:
-        print("skipped: chromium is not installed")
-        return SKIP
-    if not (DRIVER and webdriver):
-        print("chromium is here but chromium-driver or python3-selenium is not", file=sys.stderr)
-        return 1
-    f = Fixture(sys.argv[1], sys.argv[2])
-    try:
-        SCENARIOS[sys.argv[3]](f)
-        complaints = f.close()
-        if complaints:
-            print(f"{sys.argv[3]}: FAILED: the sanitizers complained:\n" + "\n".join(complaints),
+    name = ARGS[2]
+    if FIREFOX:
+        if not (shutil.which("firefox-esr") and bidi):
+            print("skipped: firefox-esr or python3-websocket is not installed")
+            return SKIP
+    else:
+        if not CHROMIUM:
+            print("skipped: chromium is not installed")
+            return SKIP
+        if not (DRIVER and webdriver):
+            print("chromium is here but chromium-driver or python3-selenium is not",
                   file=sys.stderr)
             return 1
-        print(f"{sys.argv[3]}: passed")
+    f = Fixture(ARGS[0], ARGS[1])
+    try:
+        SCENARIOS[name](f)
+        complaints = f.close()
+        if complaints:
+            print(f"{name}: FAILED: the sanitizers complained:\n" + "\n".join(complaints),
+                  file=sys.stderr)
+            return 1
+        print(f"{name}: passed")
         return 0
     except Exception as e:
-        print(f"{sys.argv[3]}: FAILED: {e}", file=sys.stderr)
+        print(f"{name}: FAILED: {e}", file=sys.stderr)
         for b in f.browsers:
             try:
                 print("status:", b.status(), file=sys.stderr)
                 b.d.save_screenshot(os.path.join(tempfile.gettempdir(),
-                                                 f"hf-web-{sys.argv[3]}.png"))
+                                                 f"hf-web-{BROWSER}-{name}.png"))
             except Exception:
                 pass
-        for log in ("web.log", "server.log"):
-            print(f"--- {log}\n" + open(os.path.join(f.dir, log)).read()[-3000:], file=sys.stderr)
+        for log in ("web.log", "server.log", "firefox.log"):
+            if os.path.exists(os.path.join(f.dir, log)):
+                print(f"--- {log}\n" + open(os.path.join(f.dir, log), errors="replace").read()[-3000:],
+                      file=sys.stderr)
         return 1
     finally:
         f.close()

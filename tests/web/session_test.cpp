@@ -1,12 +1,16 @@
 // The browser editor's sessions: message boxes that wait for the page,
-// expiry, and the cookie and token rules.
+// expiry, stopping, and the cookie and token rules.
 #include "session.hpp"
 
 #include <gtest/gtest.h>
+#include <httplib.h>
 
 #include <atomic>
 #include <chrono>
 #include <set>
+#include <thread>
+
+#include "web_front.hpp"
 
 namespace harnolfees::web {
 namespace {
@@ -63,6 +67,32 @@ TEST(WebSession, AnIdleSessionEndsAnsweringNoAndABusyOneIsKept) {
   EXPECT_EQ(registry.Find(idle->id()), nullptr);
   EXPECT_EQ(registry.Find(busy->id()), busy) << "a save on its way is never cut off";
   busy->Post([](Session& self) { self.BusyChanged(false); });
+}
+
+TEST(WebFront, StoppingEndsTheLongPollsAtOnce) {
+  WebOptions o;
+  o.port = 0;
+  o.feeServer = Offline().feeServer;
+  o.serverDate = "7/15/2005";
+  WebFront front(o);
+  const int port = front.Bind();
+  std::thread serving([&front] { front.Serve(); });
+  const std::string cookie =
+      std::string(kCookieName) + "=" + front.sessions().Create("clerk", "pw", 1)->id();
+  httplib::Client client("127.0.0.1", port);
+  client.set_read_timeout(60, 0);
+  EXPECT_TRUE(client.Get("/health")) << "serving";
+  int status = 0;
+  std::thread polling([&] {
+    if (auto r = client.Get("/api/events?since=1000000", {{"Cookie", cookie}})) status = r->status;
+  });
+  std::this_thread::sleep_for(1s);  // the poll is in hand: it waits up to 20 s for news
+  const auto stop = std::chrono::steady_clock::now();
+  front.Stop();
+  polling.join();
+  serving.join();
+  EXPECT_EQ(status, 200) << "the poll had begun and got its answer";
+  EXPECT_LT(std::chrono::steady_clock::now() - stop, 10s) << "not held to its 20 s";
 }
 
 TEST(WebTokens, CookiesAndTokens) {
