@@ -11,6 +11,8 @@
 #include <string_view>
 #include <vector>
 
+#include "loading/load_document.hpp"
+
 namespace harnolfees {
 std::string LoadReadersDisagreement(std::string_view bytes);
 
@@ -58,6 +60,13 @@ TEST(LoadRules, TheReadersAgreeAtTheEdgesOfEachRule) {
   };
   for (const char* document : documents) {
     EXPECT_EQ(LoadReadersDisagreement(document), "") << document;
+  }
+  // Elements nested as deep as allowed, and one level deeper.
+  for (const int depth : {loading::kMaxElementDepth, loading::kMaxElementDepth + 1}) {
+    std::string document;
+    for (int i = 0; i < depth; ++i) document += "<a>";
+    for (int i = 0; i < depth; ++i) document += "</a>";
+    EXPECT_EQ(LoadReadersDisagreement(document), "") << depth;
   }
 }
 

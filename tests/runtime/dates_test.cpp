@@ -104,6 +104,7 @@ TEST(DateParseTest, ReadsTheAcceptedForms) {
   EXPECT_EQ(ParseDate("September 30, 2004"), D(2004, 9, 30));
   EXPECT_EQ(ParseDate("2004-03-15"), D(2004, 3, 15));
   EXPECT_EQ(ParseDate("2004-03-15T15:04"), D(2004, 3, 15, 15, 4));
+  EXPECT_EQ(ParseDate("2004-03-15 15:04:05"), D(2004, 3, 15, 15, 4, 5));
   EXPECT_EQ(ParseDate("2004-03-15T15:04:05.250Z"), D(2004, 3, 15, 15, 4, 5));
   EXPECT_EQ(ParseDate("2004-03-15T15:04:05+05:30"), D(2004, 3, 15, 15, 4, 5));
   EXPECT_EQ(ParseDate("3/15/04"), D(2004, 3, 15));
@@ -112,7 +113,7 @@ TEST(DateParseTest, ReadsTheAcceptedForms) {
 TEST(DateParseTest, RefusesInvalidDatesAndTexts) {
   for (const char* text : {"", "02/30/2004", "13/01/2004", "abc", "3/15/2004 25:00:00",
                            "3/15/2004 13:00 PM", "Jan 32, 2004", "Foo 01, 2004", "2004-03-15T15",
-                           "2004-03-15 x", "3/15/2004x", "3/15/20045"})
+                           "2004-03-15 x", "3/15/2004x", "3/15/20045", "3x15x2004"})
     EXPECT_FALSE(ParseDate(text).has_value()) << text;
   EXPECT_EQ(testing::ControlErrorOf([] { TextToDate("02/30/2004"); }),
             std::make_pair(errc::kTypeMismatch,

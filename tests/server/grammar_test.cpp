@@ -159,6 +159,7 @@ TEST(Values, DatesNumbersAndCodePage) {
       {"15/03/2004", ""},
       {"3/15/2004 13:00 PM", ""},
       {"1/1/1752", ""},
+      {"2004-00-10", ""},
       {"2004-03-15Z", ""},
       {"", ""}};
   for (const auto& [text, stored] : dates) {
