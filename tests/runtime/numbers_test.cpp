@@ -183,6 +183,9 @@ TEST(FormatNumberTest, GroupsAndPadsDecimals) {
   EXPECT_EQ(FormatNumber(-1234567.891, 1), "-1,234,567.9");
   EXPECT_EQ(FormatNumber(999.996, 2), "1,000.00");
   EXPECT_EQ(FormatNumber(12.5, 0), "13");
+  // Up to 255 decimals; more is an invalid argument.
+  EXPECT_EQ(FormatNumber(1, 255), "1." + std::string(255, '0'));
+  EXPECT_THROW(FormatNumber(1, 256), ControlError);
 }
 
 TEST(FormatNumberTest, RoundsHalvesAwayFromZeroOnTheDecimalText) {
