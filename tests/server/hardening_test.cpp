@@ -349,5 +349,17 @@ TEST(Listening, ASecondServerCannotTakeAPortInUse) {
   EXPECT_THROW(b.Bind(), std::runtime_error);
 }
 
+// The program's first argument asks for help; an unknown option is refused
+// with the usage before anything starts.
+TEST(Listening, HelpIsTheUsageAndAnUnknownOptionIsRefused) {
+  using harnolfees::testing::RunProgram;
+  const auto help = RunProgram(HARNOLFEES_SERVER_PATH, {"--help"});
+  EXPECT_EQ(help.status, 0);
+  EXPECT_NE(help.out.find("--db"), std::string::npos) << help.out;
+  const auto wrong = RunProgram(HARNOLFEES_SERVER_PATH, {"--frobnicate"});
+  EXPECT_EQ(wrong.status, 2);
+  EXPECT_NE(wrong.err.find("--db"), std::string::npos) << wrong.err;
+}
+
 }  // namespace
 }  // namespace harnolfees::server::testing
