@@ -162,6 +162,13 @@ void ReadRootChild(pugi::xml_node child, const LoadTarget& target) {
   ReadRecord(child, static_cast<int>(number), target);
 }
 
+// Whether an XML name may start with this byte (every byte of a multi-byte
+// character counts as a letter).
+bool StartsAName(char ch) {
+  const auto c = static_cast<unsigned char>(ch);
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_' || c == ':' || c >= 0x80;
+}
+
 // Where the root element starts: after blanks, the declaration, processing
 // instructions, comments and a document type declaration. Anything else
 // (text, or markup that is not closed) is left for the parser to refuse.
@@ -179,12 +186,7 @@ std::size_t RootStart(const std::string& text, std::size_t at) {
     std::size_t next = std::string::npos;
     // A processing instruction names its target first; one that does not
     // is the parser's to refuse.
-    const auto targetStart = [&](std::size_t q) {
-      if (q >= text.size()) return false;
-      const auto c = static_cast<unsigned char>(text[q]);
-      return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_' || c == ':' || c >= 0x80;
-    };
-    if (text.compare(at, 2, "<?") == 0 && targetStart(at + 2)) {
+    if (text.compare(at, 2, "<?") == 0 && at + 2 < text.size() && StartsAName(text[at + 2])) {
       next = skipTo(2, "?>");
     } else if (text.compare(at, 4, "<!--") == 0) {
       next = skipTo(4, "-->");
