@@ -13,7 +13,7 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "harnolfees/encoding.hpp"
+#include "form.hpp"
 
 namespace harnolfees::testing {
 
@@ -229,19 +229,13 @@ int UnusedLoopbackPort() {
 }
 
 std::string DecodeFormValue(const std::string& encoded) {
-  std::string bytes;
-  for (std::size_t i = 0; i < encoded.size(); ++i) {
-    char c = encoded[i];
-    if (c == '+') {
-      bytes += ' ';
-    } else if (c == '%' && i + 2 < encoded.size()) {
-      bytes += static_cast<char>(std::stoi(encoded.substr(i + 1, 2), nullptr, 16));
-      i += 2;
-    } else {
-      bytes += c;
-    }
+  // The server page's own reading, so that what the control sends and what
+  // the page takes cannot drift apart unnoticed.
+  auto decoded = server::DecodeStatementBody("SQL=" + encoded);
+  if (const auto* refused = std::get_if<server::FormError>(&decoded)) {
+    return "(refused by the server page: " + refused->message + ")";
   }
-  return Windows1252ToUtf8(bytes);
+  return std::get<std::string>(decoded);
 }
 
 std::string ReadTestData(const std::string& name) {

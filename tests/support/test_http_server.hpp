@@ -103,8 +103,9 @@ class FaultyServer {
 // A loopback port on which nothing listens: connecting to it is refused.
 int UnusedLoopbackPort();
 
-// Decodes an application/x-www-form-urlencoded value whose bytes are
-// Windows-1252, giving UTF-8.
+// Decodes a form-encoded statement as the server page does (Windows-1252
+// bytes, giving UTF-8); a value the page would refuse gives the reason in
+// parentheses.
 std::string DecodeFormValue(const std::string& encoded);
 
 // Reads a file of tests/data.
