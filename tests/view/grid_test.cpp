@@ -128,21 +128,17 @@ TEST(GridRows, RowsOnlyGrow) {
 
 TEST(GridWidths, LongHeadingsWidenTheirColumns) {
   Control c;
-  struct Expected {
-    int tab;
-    std::vector<int> widths;
-  };
   // The even share of 8295 twips, or 82 twips a heading character.
-  const std::vector<Expected> cases{
+  const std::pair<int, std::vector<int>> cases[] = {
       {2, {1580, 1580, 1580, 1580, 1580}},
       {3, {1580, 2132, 1580, 1580, 1580}},
       {5, {2633, 2633, 2633}},
       {7, {1975, 1975, 1975, 1975}},
       {12, {1975, 1975, 1975, 1975}},
   };
-  for (const auto& e : cases) {
-    c.ctl->FillGrid(e.tab);
-    EXPECT_EQ(c.Widths(), e.widths) << "tab " << e.tab;
+  for (const auto& [tab, widths] : cases) {
+    c.ctl->FillGrid(tab);
+    EXPECT_EQ(c.Widths(), widths) << "tab " << tab;
   }
 }
 

@@ -7,17 +7,12 @@
 
 namespace harnolfees::viewtest {
 
-// A control that knows the server's date, as after a load.
-struct Loaded : Control {
-  // An empty address stores the center and the date and fetches nothing.
-  Loaded() { ctl->LoadData("", 12, "03/15/2004"); }
-
-};
-
 namespace {
 
 TEST(TabSwitch, FailuresAreShownAndTheStepsDoneStayDone) {
-  Loaded c;
+  Control c;
+  // An empty address stores the center and the date and fetches nothing.
+  c.ctl->LoadData("", 12, "03/15/2004");
   c.Account(3, D(2004, 1, 1));
   c.host.ClearRecords();
   EXPECT_NO_THROW(c.ClickTab(9));
@@ -29,7 +24,8 @@ TEST(TabSwitch, FailuresAreShownAndTheStepsDoneStayDone) {
 }
 
 TEST(EntryFields, WhileAddingTheyOpenAndTheDateTakesTheFocus) {
-  Loaded c;
+  Control c;
+  c.ctl->LoadData("", 12, "03/15/2004");
   Surface& s = c.s();
   c.ClickTab(3);
   s.cmdAdd.Click();
