@@ -53,7 +53,7 @@ TEST(FeeRecordSetsLifecycle, StartUpOpensEmptySetsAndLoadEmptiesThem) {
   EXPECT_THROW(sets(8).AddNew(), ControlError);
 }
 
-TEST(FeeRecordSetsLifecycle, IndexOutsideTheSetsAndUndeclaredFieldsAreRefused) {
+TEST(FeeRecordSetsLifecycle, IndexOutsideTheSetsIsRefused) {
   FeeRecordSets sets;
   for (int index : {0, 16, -3}) {
     const auto [number, text] = ControlErrorOf([&] { sets(index); });
@@ -62,13 +62,6 @@ TEST(FeeRecordSetsLifecycle, IndexOutsideTheSetsAndUndeclaredFieldsAreRefused) {
   }
   const FeeRecordSets& constSets = sets;
   EXPECT_THROW(constSets(16), ControlError);
-  // An undeclared field names the record set.
-  sets.OpenAll();
-  sets(2).AddNew();
-  EXPECT_EQ(ControlErrorOf([&] { sets(2).SetValue("Term", Value("12")); }),
-            std::make_pair(errc::kItemNotFound,
-                           std::string("Field 'Term' is not declared in record set 2 (Value Plus "
-                                       "fee)")));
 }
 
 }  // namespace
