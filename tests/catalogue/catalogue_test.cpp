@@ -64,15 +64,5 @@ TEST(FeeRecordSetsLifecycle, IndexOutsideTheSetsIsRefused) {
   EXPECT_THROW(constSets(16), ControlError);
 }
 
-TEST(FeeRecordSetsLifecycle, UndeclaredFieldNamesTheRecordSet) {
-  FeeRecordSets sets;
-  sets.OpenAll();
-  sets(2).AddNew();
-  EXPECT_EQ(ControlErrorOf([&] { sets(2).SetValue("Term", Value("12")); }),
-            std::make_pair(errc::kItemNotFound,
-                           std::string("Field 'Term' is not declared in record set 2 (Value Plus "
-                                       "fee)")));
-}
-
 }  // namespace
 }  // namespace harnolfees

@@ -58,7 +58,7 @@ using testing::ControlErrorOf;
 
 int ErrorNumber(const std::function<void()>& action) { return ControlErrorOf(action).first; }
 
-TEST_F(RenewalSet, EmptyOpenSetHasBofAndEofAndNoRecord) {
+TEST_F(RenewalSet, EmptySetHasNoRecordAndAWalkFollowsInsertionOrderToEof) {
   EXPECT_EQ(rs.State(), RecordSet::kStateOpen);
   EXPECT_EQ(rs.RecordCount(), 0);
   EXPECT_TRUE(rs.IsBOF());
@@ -70,9 +70,7 @@ TEST_F(RenewalSet, EmptyOpenSetHasBofAndEofAndNoRecord) {
             errc::kNoCurrentRecord);
   EXPECT_EQ(ErrorNumber([&] { rs.Delete(); }), errc::kNoCurrentRecord);
   EXPECT_EQ(ErrorNumber([&] { rs.Update(); }), errc::kNoCurrentRecord);
-}
-
-TEST_F(RenewalSet, WalkFollowsInsertionOrderAndEndsAtEof) {
+  // A walk follows the insertion order and ends at EOF.
   Add(Day(2004, 1, 1), 2);
   Add(Day(2003, 1, 1), 1);
   Add(Day(2005, 1, 1), 3);
@@ -271,18 +269,16 @@ TEST_F(RenewalSet, BadCriteriaAreRefusedAndKeepThePreviousFilter) {
   Add(Day(2004, 3, 15), 1);
   Add(Day(2004, 3, 16), 2);
   rs.SetFilter("MemberAccessLevelID=2");
-  EXPECT_EQ(ErrorNumber([&] { rs.SetFilter("Term=2"); }), errc::kItemNotFound);
-  EXPECT_EQ(ErrorNumber([&] { rs.SetFilter("MemberAccessLevelID 2"); }),
-            errc::kInvalidProcedureCall);
-  EXPECT_EQ(ErrorNumber([&] { rs.SetFilter("MemberAccessLevelID=abc"); }),
-            errc::kInvalidProcedureCall);
-  EXPECT_EQ(ErrorNumber([&] { rs.SetFilter("Effectivity='3/15/2004"); }),
-            errc::kInvalidProcedureCall);
-  EXPECT_EQ(ErrorNumber([&] { rs.SetFilter("Effectivity='3/15/2004' or MemberAccessLevelID=1"); }),
-            errc::kInvalidProcedureCall);
-  EXPECT_EQ(ErrorNumber([&] { rs.SetFilter("Effectivity='not a date'"); }), errc::kTypeMismatch);
-  EXPECT_EQ(ErrorNumber([&] { rs.SetFilter("MemberAccessLevelDescription='O'Brien'"); }),
-            errc::kInvalidProcedureCall);
+  const std::pair<const char*, int> refused[] = {
+      {"Term=2", errc::kItemNotFound},
+      {"MemberAccessLevelID 2", errc::kInvalidProcedureCall},
+      {"MemberAccessLevelID=abc", errc::kInvalidProcedureCall},
+      {"Effectivity='3/15/2004", errc::kInvalidProcedureCall},
+      {"Effectivity='3/15/2004' or MemberAccessLevelID=1", errc::kInvalidProcedureCall},
+      {"Effectivity='not a date'", errc::kTypeMismatch},
+      {"MemberAccessLevelDescription='O'Brien'", errc::kInvalidProcedureCall}};
+  for (const auto& [criteria, number] : refused)
+    EXPECT_EQ(ErrorNumber([&] { rs.SetFilter(criteria); }), number) << criteria;
   EXPECT_EQ(rs.Filter(), "MemberAccessLevelID=2");
   EXPECT_EQ(Levels(), (std::vector<int>{2}));
 }
@@ -325,7 +321,7 @@ TEST_F(RenewalSet, SortIsStablePutsNullsFirstAndKeepsPlacesUntilSetAgain) {
   EXPECT_EQ(Levels(), (std::vector<int>{7, 9, 5, 6, 8}));
 }
 
-TEST_F(RenewalSet, FindSearchesForwardAmongVisibleRecords) {
+TEST_F(RenewalSet, FindSearchesForwardAmongVisibleRecordsComparingTextsLoosely) {
   rs.Find("MemberAccessLevelID=2");
   EXPECT_TRUE(rs.IsEOF());
   rs.Find("MemberAccessLevelID=2", true);
@@ -349,9 +345,8 @@ TEST_F(RenewalSet, FindSearchesForwardAmongVisibleRecords) {
   EXPECT_EQ(ErrorNumber([&] { rs.Find("MemberAccessLevelID=1 and TravelMembership=0"); }),
             errc::kInvalidProcedureCall);
   EXPECT_EQ(ErrorNumber([&] { rs.Find("Term=1"); }), errc::kItemNotFound);
-}
-
-TEST_F(RenewalSet, FindComparesTextsWithoutTrailingBlanksOrLetterCase) {
+  // Texts compare without trailing blanks or letter case.
+  rs.SetFilter("");
   rs.AddNew();
   rs.SetValue("MemberAccessLevelDescription", Value("Gold  "));
   rs.SetValue("RoutingNumber", Value("ab "));

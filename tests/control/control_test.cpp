@@ -17,32 +17,18 @@ using testing::FakeFetcher;
 using testing::FakeHost;
 using testing::FakeTransfer;
 
-struct Control {
-  FakeHost host;
-  FakeTransfer* transfer = nullptr;
-  std::unique_ptr<HarnolFeesCtlCenter> ctl;
-
-  explicit Control(std::optional<VersionInfo> version = std::nullopt) {
-    host.version = version;
-    auto t = std::make_unique<FakeTransfer>();
-    transfer = t.get();
-    ctl =
-        std::make_unique<HarnolFeesCtlCenter>(host, std::move(t), std::make_unique<FakeFetcher>());
-  }
-  Surface& s() { return ctl->surface(); }
-};
-
-TEST(StartUp, VersionLabelShowsPlainDecimalNumbers) {
-  Control c(VersionInfo{10, 12, 105});
-  EXPECT_EQ(c.s().lblVersionNo.Caption(), "Version 10.12.105");
-}
-
-TEST(StartUp, WithoutNetworkComponentsTheControlStillStarts) {
+// The version label shows the host's version as plain decimal numbers.
+TEST(StartUp, WithoutNetworkComponentsTheControlStillStartsAndShowsItsVersion) {
   // No transfer or fetch given: the control makes its own, or goes without.
   FakeHost host;
   HarnolFeesCtlCenter ctl(host);
   EXPECT_EQ(ctl.surface().lblVersionNo.Caption(), "Version 2.0.3");
   EXPECT_EQ(ctl.surface().grdFees.TextMatrix(0, 0), "Effective Date");
+  FakeHost versioned;
+  versioned.version = VersionInfo{10, 12, 105};
+  HarnolFeesCtlCenter other(versioned, std::make_unique<FakeTransfer>(),
+                            std::make_unique<FakeFetcher>());
+  EXPECT_EQ(other.surface().lblVersionNo.Caption(), "Version 10.12.105");
 }
 
 // Counts cancels where the test can still read them after the control, and

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <random>
 #include <string>
+#include <tuple>
 #include <utility>
 
 #include "harnolfees/runtime.hpp"
@@ -39,64 +40,35 @@ TEST(NumericTest, ParseNumberAgreesWithIsNumericAndReadsValues) {
   EXPECT_FALSE(ParseNumber("12abc").has_value());
   for (const char* text : {"1,234", "abc", "1E999", "-0", " .25 ", "1..2"})
     EXPECT_EQ(IsNumeric(text), ParseNumber(text).has_value()) << text;
-}
-
-TEST(NumericTest, FollowsRegionalSeparators) {
   RegionalSettings de;
   de.decimalSeparator = ',';
   de.groupSeparator = '.';
   EXPECT_EQ(ParseNumber("1.234,5", de), 1234.5);
   EXPECT_FALSE(IsNumeric("1,2,3", de));
-}
-
-TEST(NumericTest, TextToNumberNamesTheRefusedText) {
   EXPECT_EQ(
       ControlErrorOf([] { TextToNumber("x1"); }),
       std::make_pair(errc::kTypeMismatch, std::string("Type mismatch: 'x1' is not a number")));
 }
 
-TEST(NumberToTextTest, WritesShortestPlainText) {
-  EXPECT_EQ(NumberToText(0.0725), "0.0725");
-  EXPECT_EQ(NumberToText(1250), "1250");
-  EXPECT_EQ(NumberToText(3.5), "3.5");
-  EXPECT_EQ(NumberToText(-3.5), "-3.5");
-  EXPECT_EQ(NumberToText(0.1 + 0.2), "0.3");
-  EXPECT_EQ(NumberToText(-0.0), "0");
-  EXPECT_EQ(NumberToText(0.0001), "0.0001");
-  EXPECT_EQ(NumberToText(123456789012345.0), "123456789012345");
-  EXPECT_EQ(NumberToText(922337203685477.0), "922337203685477");
-}
-
-// The significant digits of a number's text: sign, point, exponent and the
-// zeros at either end left out.
-std::string SignificantDigits(const std::string& text) {
-  std::string digits;
-  for (char c : text.substr(0, text.find_first_of("Ee"))) {
-    if (c >= '0' && c <= '9') digits += c;
-  }
-  digits.erase(0, digits.find_first_not_of('0'));
-  digits.erase(digits.find_last_not_of('0') + 1);
-  return digits;
-}
-
-// Fifteen significant digits, correctly rounded, whatever the shortest form
-// of the double: checked against the C library's own rounding of the exact
-// binary value, for short values (0.0725 * 100) and for values whose shortest
-// form needs all seventeen digits.
-TEST(NumberToTextTest, ShowsTheValueRoundedToFifteenDigits) {
-  std::mt19937_64 random(20261206);
-  std::uniform_int_distribution<int> exponent(-15, 14);
-  std::uniform_real_distribution<double> mantissa(1.0, 10.0);
-  std::uniform_int_distribution<int> shortDigits(1, 999999);
-  for (int i = 0; i < 20000; ++i) {
-    double value = i % 2 == 0 ? mantissa(random) * std::pow(10.0, exponent(random))
-                              : shortDigits(random) * std::pow(10.0, exponent(random) - 6);
-    if (i % 3 == 0) value = -value;
-    char reference[64];
-    std::snprintf(reference, sizeof reference, "%.14e", value);
-    ASSERT_EQ(SignificantDigits(NumberToText(value)), SignificantDigits(reference))
-        << value << " shown as " << NumberToText(value);
-  }
+// Plain text up to fifteen integer digits, exponent form beyond and for
+// small magnitudes.
+TEST(NumberToTextTest, WritesShortestPlainTextOrExponentForm) {
+  const std::pair<double, const char*> cases[] = {{0.0725, "0.0725"},
+                                                  {1250, "1250"},
+                                                  {3.5, "3.5"},
+                                                  {-3.5, "-3.5"},
+                                                  {0.1 + 0.2, "0.3"},
+                                                  {-0.0, "0"},
+                                                  {0.0001, "0.0001"},
+                                                  {123456789012345.0, "123456789012345"},
+                                                  {922337203685477.0, "922337203685477"},
+                                                  {1e16, "1E+16"},
+                                                  {1e15, "1E+15"},
+                                                  {1.5e-7, "1.5E-07"},
+                                                  {-2.5e20, "-2.5E+20"},
+                                                  {0.00001, "1E-05"},
+                                                  {1.25e200, "1.25E+200"}};
+  for (const auto& [value, text] : cases) EXPECT_EQ(NumberToText(value), text) << value;
 }
 
 // A number's text as its significant digits and the power of ten of the
@@ -120,18 +92,24 @@ std::pair<std::string, int> Scientific(const std::string& text) {
   return {digits, integerDigits - 1 - static_cast<int>(lead) + exponent};
 }
 
-// The rounding to fewer digits must be that of the exact binary value, also
-// where the shortest form stands exactly halfway (sixteen digits ending in
-// 5) and where rounding up carries into a new leading digit.
-TEST(NumberToTextTest, RoundsHalfwayAndCarryingValuesAsTheExactValue) {
+// Fifteen significant digits, rounded as the exact binary value: checked
+// against the C library's rounding, for random values, short values
+// (0.0725 * 100), values whose shortest form stands exactly halfway (sixteen
+// digits ending in 5) and values where rounding up carries into a new
+// leading digit.
+TEST(NumberToTextTest, ShowsTheValueRoundedToFifteenDigitsAsTheExactValue) {
   std::mt19937_64 random(20261207);
   std::uniform_int_distribution<std::int64_t> fifteen(100000000000000, 999999999999999);
   std::uniform_int_distribution<int> exponent(-12, 12);
-  for (int i = 0; i < 20000; ++i) {
+  std::uniform_int_distribution<int> wide(-15, 14);
+  std::uniform_real_distribution<double> mantissa(1.0, 10.0);
+  std::uniform_int_distribution<int> shortDigits(1, 999999);
+  for (int i = 0; i < 40000; ++i) {
     std::string text = std::to_string(i % 4 == 0 ? 999999999999999 : fifteen(random));
     text += i % 2 == 0 ? "5" : "49";
-    const double value =
-        std::strtod((text + "e" + std::to_string(exponent(random))).c_str(), nullptr);
+    double value = std::strtod((text + "e" + std::to_string(exponent(random))).c_str(), nullptr);
+    if (i % 3 == 1) value = -mantissa(random) * std::pow(10.0, wide(random));
+    if (i % 3 == 2) value = shortDigits(random) * std::pow(10.0, wide(random) - 6);
     char reference[64];
     std::snprintf(reference, sizeof reference, "%.14e", value);
     ASSERT_EQ(Scientific(NumberToText(value)), Scientific(reference))
@@ -154,15 +132,6 @@ TEST(NumberToTextTest, SinglesShowTheirValueRoundedToSevenDigits) {
   }
 }
 
-TEST(NumberToTextTest, UsesExponentFormForExtremeMagnitudes) {
-  EXPECT_EQ(NumberToText(1e16), "1E+16");
-  EXPECT_EQ(NumberToText(1e15), "1E+15");
-  EXPECT_EQ(NumberToText(1.5e-7), "1.5E-07");
-  EXPECT_EQ(NumberToText(-2.5e20), "-2.5E+20");
-  EXPECT_EQ(NumberToText(0.00001), "1E-05");
-  EXPECT_EQ(NumberToText(1.25e200), "1.25E+200");
-}
-
 TEST(NumberToTextTest, ReadsBackToTheSameDouble) {
   std::mt19937_64 gen(42);
   std::uniform_real_distribution<double> mantissa(-1.0, 1.0);
@@ -175,24 +144,28 @@ TEST(NumberToTextTest, ReadsBackToTheSameDouble) {
   }
 }
 
-TEST(FormatNumberTest, GroupsAndPadsDecimals) {
+// Groups, pads the decimals, rounds halves of the decimal text away from
+// zero and never shows a negative zero.
+TEST(FormatNumberTest, GroupsPadsAndRoundsHalvesAwayFromZero) {
   EXPECT_EQ(FormatNumber(1234.5), "1,234.50");
-  EXPECT_EQ(FormatNumber(0.0725 * 100, 6), "7.250000");
-  EXPECT_EQ(FormatNumber(5, 3), "5.000");
-  EXPECT_EQ(FormatNumber(0.5, 2), "0.50");
-  EXPECT_EQ(FormatNumber(-1234567.891, 1), "-1,234,567.9");
-  EXPECT_EQ(FormatNumber(999.996, 2), "1,000.00");
-  EXPECT_EQ(FormatNumber(12.5, 0), "13");
+  const std::tuple<double, int, const char*> cases[] = {{0.0725 * 100, 6, "7.250000"},
+                                                        {5, 3, "5.000"},
+                                                        {0.5, 2, "0.50"},
+                                                        {-1234567.891, 1, "-1,234,567.9"},
+                                                        {999.996, 2, "1,000.00"},
+                                                        {12.5, 0, "13"},
+                                                        {2.675, 2, "2.68"},
+                                                        {-2.675, 2, "-2.68"},
+                                                        {1.005, 2, "1.01"},
+                                                        {0.125, 2, "0.13"},
+                                                        {-0.001, 2, "0.00"},
+                                                        {-0.0, 2, "0.00"},
+                                                        {-1e-300, 0, "0"}};
+  for (const auto& [value, decimals, text] : cases)
+    EXPECT_EQ(FormatNumber(value, decimals), text) << value << " to " << decimals;
   // Up to 255 decimals; more is an invalid argument.
   EXPECT_EQ(FormatNumber(1, 255), "1." + std::string(255, '0'));
   EXPECT_THROW(FormatNumber(1, 256), ControlError);
-}
-
-TEST(FormatNumberTest, RoundsHalvesAwayFromZeroOnTheDecimalText) {
-  EXPECT_EQ(FormatNumber(2.675, 2), "2.68");
-  EXPECT_EQ(FormatNumber(-2.675, 2), "-2.68");
-  EXPECT_EQ(FormatNumber(1.005, 2), "1.01");
-  EXPECT_EQ(FormatNumber(0.125, 2), "0.13");
 }
 
 TEST(FormatNumberTest, ReadsBackWithinHalfAUnitOfTheLastDecimal) {
@@ -214,12 +187,6 @@ TEST(FormatNumberTest, ReadsBackWithinHalfAUnitOfTheLastDecimal) {
   }
 }
 
-TEST(FormatNumberTest, NeverShowsANegativeZero) {
-  EXPECT_EQ(FormatNumber(-0.001, 2), "0.00");
-  EXPECT_EQ(FormatNumber(-0.0, 2), "0.00");
-  EXPECT_EQ(FormatNumber(-1e-300, 0), "0");
-}
-
 TEST(FormatNumberTest, FollowsRegionalSettings) {
   RegionalSettings rs;
   rs.leadingZero = false;
@@ -233,28 +200,18 @@ TEST(FormatNumberTest, FollowsRegionalSettings) {
 }
 
 TEST(ValTest, ReadsTheLeadingNumber) {
-  EXPECT_EQ(Val("12abc"), 12);
-  EXPECT_EQ(Val("abc"), 0);
-  EXPECT_EQ(Val(" -3.5e2x"), -350);
-  EXPECT_EQ(Val(""), 0);
-  EXPECT_EQ(Val("1,234"), 1);
-  EXPECT_EQ(Val("7e"), 7);
-  EXPECT_EQ(Val(".5."), 0.5);
-  EXPECT_EQ(Val(" 1 2"), 12);
+  const std::pair<const char*, double> cases[] = {{"12abc", 12}, {"abc", 0},   {" -3.5e2x", -350},
+                                                  {"", 0},       {"1,234", 1}, {"7e", 7},
+                                                  {".5.", 0.5},  {" 1 2", 12}};
+  for (const auto& [text, value] : cases) EXPECT_EQ(Val(text), value) << text;
   EXPECT_EQ(ControlErrorOf([] { Val("1e999"); }).first, errc::kOverflow);
 }
 
-TEST(RoundingTest, HalvesGoToEven) {
-  EXPECT_EQ(RoundToInt16(2.5), 2);
-  EXPECT_EQ(RoundToInt16(3.5), 4);
-  EXPECT_EQ(RoundToInt16(-2.5), -2);
-  EXPECT_EQ(RoundToInt16(2.51), 3);
+TEST(RoundingTest, HalvesGoToEvenAndOutOfRangeOverflows) {
+  const std::pair<double, int> cases[] = {{2.5, 2},  {3.5, 4},         {-2.5, -2},
+                                          {2.51, 3}, {32767.4, 32767}, {-32768.5, -32768}};
+  for (const auto& [value, rounded] : cases) EXPECT_EQ(RoundToInt16(value), rounded) << value;
   EXPECT_EQ(RoundToInt32(-7.49), -7);
-  EXPECT_EQ(RoundToInt16(32767.4), 32767);
-  EXPECT_EQ(RoundToInt16(-32768.5), -32768);
-}
-
-TEST(RoundingTest, OutOfRangeOverflows) {
   for (double v : {32767.5, -32768.51, 1e10, static_cast<double>(NAN)})
     EXPECT_EQ(ControlErrorOf([v] { RoundToInt16(v); }).first, errc::kOverflow) << v;
   EXPECT_THROW(RoundToInt32(2147483647.5), ControlError);

@@ -23,16 +23,15 @@ TEST(ValueTest, NullConvertsToNothing) {
   EXPECT_EQ(Value(std::int16_t{7}).ToTextOrEmpty(), "7");
 }
 
-TEST(ValueTest, SinglePrecisionStandsForItsShortDecimal) {
+// A single stands for its short decimal; the other kinds take the default
+// conversions.
+TEST(ValueTest, ToTextShowsEveryKind) {
   const Value rate(0.0725f);
   EXPECT_EQ(rate.ToDouble(), 0.0725);
   EXPECT_EQ(rate.ToText(), "0.0725");
   EXPECT_EQ(FormatNumber(rate.ToDouble() * 100, 6), "7.250000");
   EXPECT_EQ(Value(1.0f / 3.0f).ToText(), "0.3333333");
   EXPECT_EQ(Value(12345678.0f).ToText(), "1.234568E+07");
-}
-
-TEST(ValueTest, ToTextUsesTheDefaultConversions) {
   EXPECT_EQ(Value(std::int16_t{-12}).ToText(), "-12");
   EXPECT_EQ(Value(std::int32_t{100000}).ToText(), "100000");
   EXPECT_EQ(Value(0.1 + 0.2).ToText(), "0.3");
@@ -46,7 +45,8 @@ TEST(ValueTest, ToTextUsesTheDefaultConversions) {
   EXPECT_EQ(Value("as is ").ToText(), "as is ");
 }
 
-TEST(ValueTest, ToDoubleReadsEveryKind) {
+// Dates count days from 12/30/1899 with the time as the fraction, both ways.
+TEST(ValueTest, ToDoubleReadsEveryKindAndToDateReadsTextsAndSerials) {
   EXPECT_EQ(Value(std::int32_t{-5}).ToDouble(), -5);
   EXPECT_EQ(Value(Money::FromText("12.3456")).ToDouble(), 12.3456);
   EXPECT_EQ(Value("1,234.5").ToDouble(), 1234.5);
@@ -55,9 +55,6 @@ TEST(ValueTest, ToDoubleReadsEveryKind) {
   EXPECT_EQ(Value(DateTime::FromParts(2004, 3, 15, 6)).ToDouble(), 38061.25);
   EXPECT_EQ(Value(DateTime::FromParts(1899, 12, 29, 6)).ToDouble(), -1.25);
   EXPECT_THROW(Value("abc").ToDouble(), ControlError);
-}
-
-TEST(ValueTest, ToDateReadsTextsAndSerials) {
   const DateTime d = DateTime::FromParts(2004, 3, 15);
   EXPECT_EQ(Value(d).ToDate(), d);
   EXPECT_EQ(Value("03/15/2004").ToDate(), d);

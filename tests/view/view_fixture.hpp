@@ -19,16 +19,14 @@ inline DateTime D(int y, int m, int d) { return DateTime::FromParts(y, m, d); }
 
 struct Control {
   testing::FakeHost host;
-  testing::FakeTransfer* transfer = nullptr;
   testing::FakeFetcher* fetcher = nullptr;
   std::unique_ptr<HarnolFeesCtlCenter> ctl;
 
   explicit Control(std::string document = "<R/>") {
-    auto t = std::make_unique<testing::FakeTransfer>();
     auto f = std::make_unique<testing::FakeFetcher>(std::move(document));
-    transfer = t.get();
     fetcher = f.get();
-    ctl = std::make_unique<HarnolFeesCtlCenter>(host, std::move(t), std::move(f));
+    ctl = std::make_unique<HarnolFeesCtlCenter>(host, std::make_unique<testing::FakeTransfer>(),
+                                                std::move(f));
   }
 
   Surface& s() { return ctl->surface(); }
