@@ -54,8 +54,8 @@ struct ControlState {
   std::int16_t RefusedPendingTab = 0;
 };
 
-namespace exchange {
-struct Replies;
+namespace control {
+class Dispatch;
 }
 
 class HarnolFeesCtlCenter {
@@ -206,48 +206,13 @@ class HarnolFeesCtlCenter {
   const RegionalSettings& regional() const { return *regional_; }
 
  private:
-  // Each subsystem's private members, implemented in its own source folder.
-  // --- control (src/control) ---
-  void StartUp();
-  void TearDown();
-  void WireSurface();
-  // Runs a notification of the surface. An error is shown in a message box
-  // and goes no further, since no error may reach the host. A check box
-  // notification raised by the control's own code while a handler runs (the
-  // handler changed its Value) lets the error reach that handler instead.
-  void Dispatch(const std::function<void()>& handler, bool raisedByCode = false);
-  int dispatchDepth_ = 0;
-  // Tells the host when the unfinished tabs changed since it was last told.
-  void NoteUnfinishedWork();
-  std::vector<int> reportedUnfinished_;
-  // What the entry form held when the current add or edit began.
-  struct EntrySnapshot {
-    std::array<std::string, 8> texts;
-    std::array<int, 6> combos{};
-    std::array<DateTime, 3> dates{};
-    std::array<int, 2> checks{};
-    friend bool operator==(const EntrySnapshot&, const EntrySnapshot&) = default;
-  };
-  EntrySnapshot TakeEntrySnapshot() const;
-  EntrySnapshot entryStart_;
+  // The dispatch of the surface's notifications and the control's own
+  // bookkeeping (src/control/dispatch.hpp). The units behind this facade
+  // (the entry workflow, the save rules, the reply handling, the loader)
+  // share the members below by reference.
+  std::unique_ptr<control::Dispatch> dispatch_;
   std::string lastTransferFailure_;
   bool lastLoadSucceeded_ = false;
-  // --- editing (src/editing) ---
-  // The halves of the two dual-purpose buttons and the deletion.
-  void BeginAdd();
-  void SaveEntry();
-  void BeginEdit();
-  void CancelEntry();
-  // Discards the pending change of a save that the server did not accept,
-  // so that neither the grid nor a later confirmation takes it for real.
-  void DiscardRefusedChange();
-  // --- exchange (src/exchange) ---
-  // What a reply does to the record sets and the form
-  // (src/exchange/statement_exchange.hpp).
-  exchange::Replies ReplyHandling();
-  // Counts the notifications handled, so that a wait that ends without one
-  // (a transfer cancelled under it) still restores the pointer.
-  std::uint64_t transferNotifications_ = 0;
 
   HostServices& host_;
   const RegionalSettings* regional_ = &RegionalSettings::UnitedStates();

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "catalogue/fee_kind.hpp"
+#include "control/dispatch.hpp"
 
 namespace harnolfees {
 
@@ -23,7 +24,10 @@ constexpr int kFormAllowanceViewMode = 2000;
 
 HarnolFeesCtlCenter::HarnolFeesCtlCenter(HostServices& host, std::unique_ptr<Transfer> transfer,
                                          std::unique_ptr<DocumentFetcher> fetcher)
-    : host_(host), Inet1_(std::move(transfer)), fetcher_(std::move(fetcher)) {
+    : dispatch_(std::make_unique<control::Dispatch>(*this, host)),
+      host_(host),
+      Inet1_(std::move(transfer)),
+      fetcher_(std::move(fetcher)) {
   // The network components are only needed for a load or a save; a host
   // without them still gets a working control that can show its data.
   if (!Inet1_) {
@@ -40,13 +44,25 @@ HarnolFeesCtlCenter::HarnolFeesCtlCenter(HostServices& host, std::unique_ptr<Tra
       fetcher_.reset();
     }
   }
-  WireSurface();
-  StartUp();
-}
+  // The surface's notifications reach the handlers through the dispatch.
+  Surface& s = surface_;
+  s.tabFees.onClick = [this] { dispatch_->Run([this] { tabFees_Click(); }); };
+  s.cmdAdd.onClick = [this] { dispatch_->Run([this] { cmdAdd_Click(); }); };
+  s.cmdEdit.onClick = [this] { dispatch_->Run([this] { cmdEdit_Click(); }); };
+  s.cmdDelete.onClick = [this] { dispatch_->Run([this] { cmdDelete_Click(); }); };
+  for (int i = 1; i <= 7; ++i) {
+    TextBox& box = s.txtField[static_cast<std::size_t>(i)];
+    box.onGotFocus = [this, i] { dispatch_->Run([this, i] { txtField_GotFocus(i); }); };
+    box.onLostFocus = [this, i] { dispatch_->Run([this, i] { txtField_LostFocus(i); }); };
+  }
+  s.chkDT.onClick = [this] { dispatch_->Run([this] { chkDT_Click(); }, true); };
+  s.focusSink = [this](const Component& c) { host_.FocusMoved(c.Name()); };
+  if (Inet1_) {
+    Inet1_->onStateChanged = [this](int state) {
+      dispatch_->Run([this, state] { OnTransferStateChanged(state); });
+    };
+  }
 
-HarnolFeesCtlCenter::~HarnolFeesCtlCenter() { TearDown(); }
-
-void HarnolFeesCtlCenter::StartUp() {
   try {
     // The record sets already hold their declared fields; opening them and
     // the per-tab grid rows complete their creation.
@@ -72,7 +88,7 @@ void HarnolFeesCtlCenter::StartUp() {
   FillGridContained(state_.CurrentTab);
 }
 
-void HarnolFeesCtlCenter::TearDown() {
+HarnolFeesCtlCenter::~HarnolFeesCtlCenter() {
   try {
     recordSets_.CloseAll();
   } catch (...) {
@@ -88,54 +104,6 @@ void HarnolFeesCtlCenter::TearDown() {
     // A notification queued before the cancel must not reach a destroyed
     // control.
     Inet1_->onStateChanged = nullptr;
-  }
-}
-
-void HarnolFeesCtlCenter::Dispatch(const std::function<void()>& handler, bool raisedByCode) {
-  if (raisedByCode && dispatchDepth_ > 0) {
-    // The handler that changed the value handles the error.
-    handler();
-    return;
-  }
-  ++dispatchDepth_;
-  try {
-    handler();
-  } catch (const std::exception& e) {
-    --dispatchDepth_;
-    try {
-      host_.MsgBox(e.what(), kPlainBox, "");
-    } catch (...) {
-      // A host that cannot show the message: the work is still noted as
-      // unfinished below, which is what the operator must not lose.
-    }
-    NoteUnfinishedWork();
-    return;
-  } catch (...) {
-    --dispatchDepth_;
-    NoteUnfinishedWork();
-    return;
-  }
-  --dispatchDepth_;
-  NoteUnfinishedWork();
-}
-
-void HarnolFeesCtlCenter::WireSurface() {
-  Surface& s = surface_;
-  s.tabFees.onClick = [this] { Dispatch([this] { tabFees_Click(); }); };
-  s.cmdAdd.onClick = [this] { Dispatch([this] { cmdAdd_Click(); }); };
-  s.cmdEdit.onClick = [this] { Dispatch([this] { cmdEdit_Click(); }); };
-  s.cmdDelete.onClick = [this] { Dispatch([this] { cmdDelete_Click(); }); };
-  for (int i = 1; i <= 7; ++i) {
-    TextBox& box = s.txtField[static_cast<std::size_t>(i)];
-    box.onGotFocus = [this, i] { Dispatch([this, i] { txtField_GotFocus(i); }); };
-    box.onLostFocus = [this, i] { Dispatch([this, i] { txtField_LostFocus(i); }); };
-  }
-  s.chkDT.onClick = [this] { Dispatch([this] { chkDT_Click(); }, true); };
-  s.focusSink = [this](const Component& c) { host_.FocusMoved(c.Name()); };
-  if (Inet1_) {
-    Inet1_->onStateChanged = [this](int state) {
-      Dispatch([this, state] { OnTransferStateChanged(state); });
-    };
   }
 }
 

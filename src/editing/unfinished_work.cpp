@@ -1,6 +1,9 @@
 // Unfinished adds and edits, as hosts see them: which tabs hold one, whether
 // the operator typed anything, and ending them all at once by saving or by
 // cancelling.
+#include "control/dispatch.hpp"
+#include "editing/entry_snapshot.hpp"
+#include "editing/workflow.hpp"
 #include "harnolfees/control.hpp"
 
 namespace harnolfees {
@@ -23,10 +26,7 @@ std::vector<int> HarnolFeesCtlCenter::UnfinishedTabs() const {
   return tabs;
 }
 
-HarnolFeesCtlCenter::EntrySnapshot HarnolFeesCtlCenter::TakeEntrySnapshot() const {
-  // Only what the operator can see and change counts: hidden boxes carry
-  // the control's own bookkeeping.
-  const Surface& s = surface_;
+editing::EntrySnapshot editing::TakeEntrySnapshot(const Surface& s) {
   EntrySnapshot snap;
   for (int i = 1; i <= 7; ++i) {
     const TextBox& box = s.txtField[At(i)];
@@ -47,13 +47,13 @@ HarnolFeesCtlCenter::EntrySnapshot HarnolFeesCtlCenter::TakeEntrySnapshot() cons
 
 bool HarnolFeesCtlCenter::EntryModified() const {
   if (!IsEntryMode(surface_.tabFees.Tag())) return false;
-  return !(TakeEntrySnapshot() == entryStart_);
+  return !(editing::TakeEntrySnapshot(surface_) == dispatch_->entryStart);
 }
 
 bool HarnolFeesCtlCenter::SaveUnfinishedWork() {
   if (state_.Submitting) return UnfinishedTabs().empty();
   // One operator action: an error ends it in a message box.
-  Dispatch([this] {
+  dispatch_->Run([this] {
     for (int tab : UnfinishedTabs()) {
       if (tab != state_.CurrentTab) {
         surface_.tabFees.SetSelectedIndex(tab);
@@ -70,22 +70,16 @@ bool HarnolFeesCtlCenter::SaveUnfinishedWork() {
 
 void HarnolFeesCtlCenter::DiscardUnfinishedWork() {
   if (state_.Submitting) return;
-  Dispatch([this] {
+  dispatch_->Run([this] {
     for (int tab = 1; tab <= kTabCount; ++tab) state_.TabEntryMode[At(tab)] = 0;
     if (IsEntryMode(surface_.tabFees.Tag())) {
-      CancelEntry();
+      editing::Workflow{
+          *this, state_, surface_, recordSets_, host_, *regional_, dispatch_->entryStart}
+          .CancelEntry();
     } else {
-      DiscardRefusedChange();
+      editing::DiscardRefusedChange(state_, recordSets_);
     }
   });
-}
-
-void HarnolFeesCtlCenter::NoteUnfinishedWork() {
-  if (dispatchDepth_ > 0) return;
-  std::vector<int> now = UnfinishedTabs();
-  if (now == reportedUnfinished_) return;
-  reportedUnfinished_ = std::move(now);
-  host_.UnfinishedWorkChanged();
 }
 
 }  // namespace harnolfees

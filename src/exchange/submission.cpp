@@ -3,6 +3,7 @@
 // else is its error text.
 #include <exception>
 
+#include "control/dispatch.hpp"
 #include "exchange/encoding_detail.hpp"
 #include "exchange/statement_exchange.hpp"
 #include "harnolfees/control.hpp"
@@ -37,10 +38,6 @@ std::string FirstLine(const std::string& reply) {
 
 }  // namespace
 
-exchange::Replies HarnolFeesCtlCenter::ReplyHandling() {
-  return exchange::Replies{*this, state_, surface_, recordSets_, host_, *regional_};
-}
-
 // Characters that Windows-1252 lacks, and bytes that are not well-formed
 // UTF-8, encode as "%3F" ("?"), as a single-byte conversion would give them.
 // SubmitStatement never lets such a text reach the server.
@@ -55,7 +52,7 @@ void HarnolFeesCtlCenter::SubmitStatement(const std::string& statement) {
   // server may already have executed.
   if (state_.Submitting) return;
   if (!IsWindows1252Encodable(statement)) {
-    ReplyHandling().NoteUnconfirmed();
+    exchange::Replies{*this, state_, surface_, recordSets_, host_, *regional_}.NoteUnconfirmed();
     host_.MsgBox(kNotEncodableText, msgbox::kOk + msgbox::kInformation, kNotEncodableTitle);
     return;
   }
@@ -87,7 +84,7 @@ void HarnolFeesCtlCenter::SubmitStatement(const std::string& statement) {
   if (!Inet1_->onStateChanged) {
     Inet1_->onStateChanged = [this](int state) { OnTransferStateChanged(state); };
   }
-  const std::uint64_t notificationsBefore = transferNotifications_;
+  const std::uint64_t notificationsBefore = dispatch_->transferNotifications;
   host_.SetMousePointer(pointer::kHourglass);
   Inet1_->Cancel();
   Inet1_->Execute(state_.BaseURL + kPageName, "Post", "SQL=" + urlEncode(statement), kFormHeader);
@@ -99,15 +96,20 @@ void HarnolFeesCtlCenter::SubmitStatement(const std::string& statement) {
       // this transfer still has to be taken up.
     }
   }
-  if (transferNotifications_ == notificationsBefore) host_.SetMousePointer(pointer::kDefault);
+  if (dispatch_->transferNotifications == notificationsBefore)
+    host_.SetMousePointer(pointer::kDefault);
 }
 
 void HarnolFeesCtlCenter::OnTransferStateChanged(int state) {
-  ++transferNotifications_;
+  // What the reply does to the record sets and the form.
+  auto replies = [this] {
+    return exchange::Replies{*this, state_, surface_, recordSets_, host_, *regional_};
+  };
+  ++dispatch_->transferNotifications;
   try {
     host_.SetMousePointer(pointer::kDefault);
     if (state == Transfer::kStateError) {
-      ReplyHandling().NoteUnconfirmed();
+      replies().NoteUnconfirmed();
       lastTransferFailure_ = Inet1_ ? Inet1_->ErrorDescription() : std::string();
       if (lastTransferFailure_.empty()) {
         lastTransferFailure_ = "The statement could not be sent to " +
@@ -121,9 +123,9 @@ void HarnolFeesCtlCenter::OnTransferStateChanged(int state) {
     if (state != Transfer::kStateResponseCompleted) return;
     std::string reply = exchange::ReadReply(*Inet1_, host_, kChunkSize);
     if (TrimBlanks(reply).empty()) {
-      ReplyHandling().Confirm();
+      replies().Confirm();
     } else {
-      ReplyHandling().NoteUnconfirmed();
+      replies().NoteUnconfirmed();
       host_.MsgBox(reply + kRefusalJoin + state_.LastStatement, msgbox::kOk + msgbox::kCritical,
                    kRefusalTitle);
       host_.ExchangeSettled(

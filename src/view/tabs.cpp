@@ -4,6 +4,7 @@
 #include <string>
 
 #include "catalogue/fee_kind.hpp"
+#include "control/dispatch.hpp"
 #include "harnolfees/control.hpp"
 #include "view/tab_memory.hpp"
 
@@ -22,11 +23,7 @@ void HarnolFeesCtlCenter::tabFees_Click() {
 
   // Everything below counts as this handler's own work: a check box it
   // changes reports its errors here.
-  ++dispatchDepth_;
-  struct DepthGuard {
-    int& depth;
-    ~DepthGuard() { --depth; }
-  } guard{dispatchDepth_};
+  control::Dispatch::Scope handling{*dispatch_};
 
   Surface& s = surface_;
   view::TabMemory memory{state_, surface_, *regional_};
