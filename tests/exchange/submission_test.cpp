@@ -56,10 +56,6 @@ class Submission : public ::testing::Test {
   Surface& S() { return ctl->surface(); }
   const ControlState& State() { return ctl->state(); }
   RecordSet& Rs(int i) { return ctl->recordSets()(i); }
-  void Tab(int tab) {
-    S().tabFees.SetSelectedIndex(tab);
-    S().tabFees.Click();
-  }
   void Reply(int status, std::string body, std::chrono::milliseconds delay = 0ms) {
     server->QueueReply({status, std::move(body), delay});
   }
@@ -73,14 +69,6 @@ class Submission : public ::testing::Test {
       if (S().grdFees.TextMatrix(r, 0) == dateText) return r;
     }
     return -1;
-  }
-  // Adds a renewal option fee of 20 March 2004 and presses Save.
-  void SaveNewRenewalOptionFee(const std::string& amount = "45") {
-    Tab(4);
-    S().cmdAdd.Click();
-    S().DTPicker1[0].SetValue(DateTime::FromParts(2004, 3, 20));
-    S().txtField[1].SetText(amount);
-    S().cmdAdd.Click();
   }
 };
 
@@ -107,7 +95,13 @@ TEST_F(Submission, AStatementOutsideWindows1252IsRefusedBeforeAnythingIsSent) {
 // access level and travel flag) are in the tab05 and tab08 scenarios' dumps.
 TEST_F(Submission, AConfirmedDeletionRemovesTheRecordAndClearsTheForm) {
   Open();
-  SaveNewRenewalOptionFee();
+  // A renewal option fee of 20 March 2004, added and saved.
+  S().tabFees.SetSelectedIndex(4);
+  S().tabFees.Click();
+  S().cmdAdd.Click();
+  S().DTPicker1[0].SetValue(DateTime::FromParts(2004, 3, 20));
+  S().txtField[1].SetText("45");
+  S().cmdAdd.Click();
   ASSERT_EQ(Count(4), 2u);
   host.ClearRecords();
 
