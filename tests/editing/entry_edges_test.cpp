@@ -159,11 +159,9 @@ TEST_F(RarePaths, BankAccountEditKeysByTheTypesIdentifierNotItsPosition) {
   EXPECT_NE(LastPosted().find("CenterID = 12 AND  Type = 5"), std::string::npos) << LastPosted();
 }
 
-using FieldEntryEdges = EditingTest;
-
 // The handlers of boxes that do not exist fail with a subscript error, as the
 // component array would; the date picker set-up reports its failures itself.
-TEST_F(FieldEntryEdges, OutOfRangeElementsAndDates) {
+TEST_F(RarePaths, OutOfRangeElementsAndDates) {
   Load("");
   EXPECT_EQ(ControlErrorOf([&] { ctl->txtField_GotFocus(0); }).first, errc::kSubscriptOutOfRange);
   EXPECT_EQ(ControlErrorOf([&] { ctl->txtField_LostFocus(8); }).first, errc::kSubscriptOutOfRange);
