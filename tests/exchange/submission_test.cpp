@@ -128,7 +128,7 @@ TEST_F(Submission, AConfirmedDeletionRemovesTheRecordAndClearsTheForm) {
   EXPECT_EQ(S().cboBanckAccType.ListIndex(), -1);
 }
 
-TEST_F(Submission, ErrorsInsideTheHandlerNeverReachTheCaller) {
+TEST_F(Submission, ErrorsInsideTheHandlerNeverReachTheCallerNorASubmissionInsideTheWait) {
   Open();
   host.onMsgBox = [](const RecordedMessage&) { throw std::runtime_error("host failure"); };
   Reply(200, "refused");
@@ -153,19 +153,19 @@ TEST_F(Submission, ErrorsInsideTheHandlerNeverReachTheCaller) {
   EXPECT_TRUE(thrown);
   ASSERT_EQ(host.messages.size(), 1u);
   EXPECT_EQ(host.LastMessage().prompt, "refused again" + kJoin + State().LastStatement);
-}
 
-TEST_F(Submission, ASubmissionInsideTheWaitIsNotSent) {
-  Open();
+  // A submission inside the wait is not sent.
   int nested = 0;
   host.onDoEvents = [&] {
     if (State().Submitting && nested++ == 0) ctl->SubmitStatement("UPDATE Y SET B = 2");
   };
   Reply(200, "", 50ms);
-  ctl->SubmitStatement("UPDATE X SET A = 1");
+  ctl->SubmitStatement("UPDATE X SET A = 3");
   host.onDoEvents = nullptr;
   EXPECT_GT(nested, 0);
-  EXPECT_EQ(server->ReceivedStatements(), std::vector<std::string>{"UPDATE X SET A = 1"});
+  EXPECT_EQ(
+      server->ReceivedStatements(),
+      (std::vector<std::string>{"UPDATE X SET A = 1", "UPDATE X SET A = 2", "UPDATE X SET A = 3"}));
 }
 
 TEST_F(Submission, AStalledServerCostsAlmostNoProcessorTimeWhileTheControlWaits) {
