@@ -13,27 +13,7 @@ std::string GoldFee(int travel) {
          std::to_string(travel) + "</TravelMembership></T8>";
 }
 
-const std::string kExpire = " UPDATE MembershipRenewalFee SET ExpirationDate = DATEADD(ss, -1, '";
-const std::string kReopen =
-    "UPDATE dbo.MembershipRenewalFee SET ExpirationDate = NULL WHERE CenterID = 12 AND "
-    "ExpirationDate IS NOT NULL AND MemberAccessLevelID = 3 AND MemberAccessLevelID NOT IN "
-    "(SELECT MemberAccessLevelID FROM dbo.MembershipRenewalFee WHERE CenterID = 12 and "
-    "ISNULL(ExpirationDate, '2099-01-01') > GETDATE() AND MemberAccessLevelID = 3 ) AND "
-    "dbo.MembershipRenewalFee.ExpirationDate = (SELECT MAX(ExpirationDate) FROM "
-    "dbo.MembershipRenewalFee WHERE CenterID = 12 AND ExpirationDate IS NOT NULL AND "
-    "MemberAccessLevelID = 3)";
-
-class RenewalFees : public EditingTest {
- protected:
-  // A field of the one renewal fee added in this session.
-  Value Added(const std::string& field) {
-    const auto added = Column(8, "IsAdded");
-    for (std::size_t i = 0; i < added.size(); ++i) {
-      if (!added[i].IsNull()) return Column(8, field)[i];
-    }
-    return Value();
-  }
-};
+using RenewalFees = EditingTest;
 using Deletion = EditingTest;
 
 TEST_F(RenewalFees, ARefusedAdditionTheTravelFlagAndAnUnconfirmedKey) {

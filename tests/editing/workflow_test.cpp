@@ -69,7 +69,7 @@ TEST_F(EditWorkflow, DuplicateDatesAreRefusedByKey) {
             "03/01/2004");
 }
 
-TEST_F(EditWorkflow, ActionsDuringASubmissionAreSetAside) {
+TEST_F(EditWorkflow, ActionsDuringASubmissionAreSetAsideAndARefusedEditIsDiscardedByCancel) {
   Load(kTwoMembershipFees);
   Tab(4);
   Add();
@@ -100,20 +100,10 @@ TEST_F(EditWorkflow, ActionsDuringASubmissionAreSetAside) {
   EXPECT_EQ(State().CurrentTab, 4);
   EXPECT_EQ(S().tabFees.Tag(), "0");
   EXPECT_FALSE(State().DeletePending);
-  Tab(2);
-  EXPECT_EQ(State().CurrentTab, 2);
-}
 
-// A refused save replaced by the next one on the same date: the replies
-// scenario. A refused edit, then Cancel: the grid shows the server's value
-// again.
-TEST_F(EditWorkflow, ARefusedEditIsDiscardedByCancel) {
-  Load(kTwoMembershipFees);
-  Tab(4);
-  Add();
-  Date(2004, 3, 20);
-  Type(1, "30");
-  Add();
+  // A refused save replaced by the next one on the same date: the replies
+  // scenario. A refused edit, then Cancel: the grid shows the server's value
+  // again.
   Row(1);
   Edit();
   Type(1, "45");
@@ -124,6 +114,8 @@ TEST_F(EditWorkflow, ARefusedEditIsDiscardedByCancel) {
   EXPECT_EQ(Column(4, "RenewalOptionFee")[0].ToDouble(), 30.0);
   EXPECT_EQ(S().grdFees.TextMatrix(1, 1), "30.00");
   EXPECT_EQ(State().RefusedPendingTab, 0);
+  Tab(2);
+  EXPECT_EQ(State().CurrentTab, 2);
 }
 
 TEST_F(EditWorkflow, ARecordSetFailureLeavesNoHalfWrittenRecord) {

@@ -86,33 +86,17 @@ TEST_F(LoadDataTest, EncodingsOtherThanUtf8AreReadWhenTheyCanBe) {
   }
 }
 
-}  // namespace
-}  // namespace harnolfees::testing
-
-namespace harnolfees::testing {
-namespace {}  // namespace
-}  // namespace harnolfees::testing
-
-namespace harnolfees::testing {
-namespace {
-
 // Documents of several batches (read whole: the streaming tests), stopped
-// cleanly by an error in any batch.
-class LargeDocumentTest : public LoadingTest {
- protected:
-  std::size_t Total() const {
-    std::size_t total = 0;
-    for (int set = 1; set <= 15; ++set) total += Count(set);
-    return total;
-  }
-};
-
-// An error in a late batch stops the reading there. The records are
-// converted on two threads; a fault inside a record still stops exactly where
-// it stands, after the values of that record that came before it. A
-// processing instruction without a target is refused by the markup check
-// before anything is read: the schedule stays as it was.
-TEST_F(LargeDocumentTest, AnErrorInALateBatchStopsTheReadingThere) {
+// cleanly by an error in any batch. An error in a late batch stops the reading there. The records
+// are converted on two threads; a fault inside a record still stops exactly where it stands, after
+// the values of that record that came before it. A processing instruction without a target is
+// refused by the markup check before anything is read: the schedule stays as it was.
+TEST_F(LoadDataTest, AnErrorInALateBatchStopsTheReadingThere) {
+  auto loaded = [&] {
+    std::size_t sum = 0;
+    for (int set = 1; set <= 15; ++set) sum += Count(set);
+    return sum;
+  };
   const GeneratedDocument doc = GenerateLoadDocument(6000, 7);
   const std::size_t end = doc.xml.rfind("</TermFees>");
   const std::string record = "<T1><Effectivity>2031-05-06</Effectivity>";
@@ -127,7 +111,7 @@ TEST_F(LargeDocumentTest, AnErrorInALateBatchStopsTheReadingThere) {
            {"<T4><? ?></T4>", "processing instruction", 0}}) {
     SCOPED_TRACE(c.insert);
     host.ClearRecords();
-    const std::size_t before = Total();
+    const std::size_t before = loaded();
     std::string xml = doc.xml;
     xml.insert(end, c.insert);
     Load(xml);
@@ -138,17 +122,17 @@ TEST_F(LargeDocumentTest, AnErrorInALateBatchStopsTheReadingThere) {
       EXPECT_TRUE(Field(1, doc.records[1], "MembershipFee").IsNull());
     }
     if (c.total > 0) {
-      EXPECT_EQ(Total(), c.total);
+      EXPECT_EQ(loaded(), c.total);
     } else {
       EXPECT_NE(host.messages[0].prompt.find("line 6020"), std::string::npos);
-      EXPECT_EQ(Total(), before);
+      EXPECT_EQ(loaded(), before);
     }
   }
 }
 
 // Tags may hold white space before their '>', and a value may be written
 // across lines, at any depth below its element or after nested markup.
-TEST_F(LoadingTest, ValueElementsInEveryFormOfTheirTagsAreRead) {
+TEST_F(LoadDataTest, ValueElementsInEveryFormOfTheirTagsAreRead) {
   std::string deep = "2004-02-29T00:00:00";
   for (int i = 0; i < 200; ++i) deep = "<w>" + deep + "</w>";
   Load(

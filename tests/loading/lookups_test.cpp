@@ -23,27 +23,23 @@ class PopulateComboBoxTest : public LoadingTest {
 
 // The plain cases (filling, refilling, items without their closing
 // separator, a fourth list, no separators) are in the host_members scenario.
+// Here the edges, and the lists that are not filled here stay as loaded.
 TEST_F(PopulateComboBoxTest, EmptyItemsCountAndWhatFollowsTheLastSeparatorDoesNot) {
+  LoadSample();
   control->PopulateComboBox("60|~||~A|B|~Ignored|~");
   EXPECT_EQ(Lists(), (Lists3{{"60"}, {"", ""}, {"A", "B"}}));
+  EXPECT_EQ(surface().cboAPRType.ListCount(), 2);
+  EXPECT_EQ(surface().cboAccessLevel.ListCount(), 2);
+  EXPECT_EQ(surface().cboBanckAccType.ListCount(), 2);
   control->PopulateComboBox("12|24|~Gold|");
   EXPECT_EQ(Lists(), (Lists3{{"12", "24"}, {}, {}}));
   control->PopulateComboBox("~~~");
   EXPECT_EQ(Lists(), (Lists3{{}, {}, {}}));
-}
 
-TEST_F(PopulateComboBoxTest, SeparatorsAreWholeTextsAndCaseSensitive) {
+  // Separators are whole texts and case sensitive.
   control->StringParameter("<f>", "", "<T>", "");
   control->PopulateComboBox("a<f>b<F>c<f><T>x<f><t>y<f><T>");
   EXPECT_EQ(Lists(), (Lists3{{"a", "b<F>c"}, {"x", "<t>y"}, {}}));
-}
-
-TEST_F(PopulateComboBoxTest, DoesNotTouchTheOtherLists) {
-  LoadSample();
-  control->PopulateComboBox("12|~");
-  EXPECT_EQ(surface().cboAPRType.ListCount(), 2);
-  EXPECT_EQ(surface().cboAccessLevel.ListCount(), 2);
-  EXPECT_EQ(surface().cboBanckAccType.ListCount(), 2);
 }
 
 using FillBankAccountTypesTest = LoadingTest;

@@ -187,38 +187,11 @@ TEST_F(StreamingTest, OtherEncodingsReadTheSameInPieces) {
   EXPECT_EQ(Count(4), 1u);
 }
 
-// A transfer that fails after part of the document arrived ends the load with
-// its own message and leaves the schedule shown as it was; the next load
-// works.
-TEST_F(StreamingTest, ATransferThatFailsPartWayKeepsTheScheduleShown) {
-  const GeneratedDocument doc = GenerateLoadDocument(6000, 7);
-  Outcome(doc.xml, 0);
-  ASSERT_TRUE(host.messages.empty());
-  const std::string before = Shown();
-
-  fetcher->pieceSize = 16 * 1024;
-  fetcher->failure = "The fee schedule could not be loaded from " + std::string(kBaseUrl) +
-                     ": the connection was reset.";
-  for (std::size_t after :
-       {std::size_t{0}, std::size_t{100}, doc.xml.size() / 2, doc.xml.size() - 1, doc.xml.size()}) {
-    SCOPED_TRACE(after);
-    fetcher->failAfter = after;
-    host.ClearRecords();
-    control->LoadData(kBaseUrl, 12, "3/15/2004");
-    ASSERT_EQ(host.messages.size(), 1u);
-    EXPECT_EQ(host.messages[0].prompt, *fetcher->failure);
-    EXPECT_EQ(Shown(), before);
-  }
-  fetcher->failure.reset();
-  host.ClearRecords();
-  control->LoadData(kBaseUrl, 12, "3/15/2004");
-  EXPECT_TRUE(host.messages.empty());
-  EXPECT_EQ(Records(1).size(), doc.records[1]);
-}
-
 // A large document is read whole, in order, and the same in the pieces a
-// transfer hands on, with and without its length announced.
-TEST_F(StreamingTest, ALargeDocumentReadsTheSameInTransferSizedPieces) {
+// transfer hands on, with and without its length announced. A transfer that
+// fails after part of it arrived ends the load with its own message and
+// leaves the schedule shown as it was; the next load works.
+TEST_F(StreamingTest, ALargeDocumentReadsTheSameInTransferSizedPiecesAndAFailureKeepsIt) {
   const GeneratedDocument doc = GenerateLoadDocument(6000, 7);
   const std::string whole = Outcome(doc.xml, 0);
   for (int set = 1; set <= 15; ++set) EXPECT_EQ(Count(set), doc.records[set]) << set;
@@ -235,6 +208,26 @@ TEST_F(StreamingTest, ALargeDocumentReadsTheSameInTransferSizedPieces) {
       EXPECT_EQ(Shown(), whole) << size << " " << announce;
     }
   }
+
+  fetcher->pieceSize = 16 * 1024;
+  fetcher->announce = true;
+  fetcher->failure = "The fee schedule could not be loaded from " + std::string(kBaseUrl) +
+                     ": the connection was reset.";
+  for (std::size_t after :
+       {std::size_t{0}, std::size_t{100}, doc.xml.size() / 2, doc.xml.size() - 1, doc.xml.size()}) {
+    SCOPED_TRACE(after);
+    fetcher->failAfter = after;
+    host.ClearRecords();
+    control->LoadData(kBaseUrl, 12, "3/15/2004");
+    ASSERT_EQ(host.messages.size(), 1u);
+    EXPECT_EQ(host.messages[0].prompt, *fetcher->failure);
+    EXPECT_EQ(Shown(), whole);
+  }
+  fetcher->failure.reset();
+  host.ClearRecords();
+  control->LoadData(kBaseUrl, 12, "3/15/2004");
+  EXPECT_TRUE(host.messages.empty());
+  EXPECT_EQ(Records(1).size(), doc.records[1]);
 }
 
 // Root children that hold only text are where the reading may cut the
