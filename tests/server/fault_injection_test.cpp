@@ -10,7 +10,6 @@
 #include <chrono>
 #include <cstring>
 #include <filesystem>
-#include <functional>
 #include <set>
 #include <string>
 #include <vector>
@@ -56,39 +55,12 @@ void SaveUntilRefused(const ServerProcess& server, int& day, SaveLog& log, int r
     }
   }
   ASSERT_EQ(refusals, refusalsWanted)
-      << (refusalsWanted ? "the storage never filled up" : "a save failed with room to spare");
+      << (refusalsWanted ? "the limit was never reached" : "a save failed with room to spare");
 }
 
-// Saves on the intact storage, then under the fault until three are refused
-// (each as "failed: ..." that names `says`), then with the fault lifted, when
-// all are confirmed. After a restart the database holds every confirmed day
-// and no refused one.
-void SavesAroundAFault(const std::string& db, const std::string& logFile,
-                       const std::function<void(pid_t)>& inject,
-                       const std::function<void(pid_t)>& lift, const std::string& says) {
-  SaveLog log;
-  int day = 0;
-  {
-    ServerProcess server = StartServer(db, logFile);
-    ASSERT_NO_FATAL_FAILURE(SaveUntilRefused(server, day, log, 0, 20));
-    inject(server.pid());
-    ASSERT_NO_FATAL_FAILURE(SaveUntilRefused(server, day, log, 3));
-    for (const std::string& r : log.refusals) {
-      EXPECT_TRUE(r.rfind("failed: ", 0) == 0 && r.find(says) != std::string::npos) << r;
-    }
-    lift(server.pid());
-    ASSERT_NO_FATAL_FAILURE(SaveUntilRefused(server, day, log, 0, 5));
-    EXPECT_EQ(server.Stop(), 0);
-  }
-  ServerProcess restarted = StartServer(db, logFile);
-  const std::string doc = GetFrom(restarted.port(), "/TermFeesAX.asp?Center=1").second;
-  ASSERT_NE(doc.find("<TermFees"), std::string::npos) << doc;
-  EXPECT_EQ(MissingDays(doc, log.confirmed), 0u) << "confirmed saves lost";
-  EXPECT_EQ(MissingDays(doc, log.refused), log.refused.size()) << "refused saves written anyway";
-  EXPECT_EQ(Query(db, "PRAGMA integrity_check"), std::vector<std::string>{"ok"});
-  EXPECT_EQ(restarted.Stop(), 0);
-}
-
+// Saves on the intact storage, then beyond a file size limit until three are
+// refused, then with the limit lifted, when all are confirmed. After a restart
+// the database holds every confirmed day and no refused one.
 TEST(StorageFaults, FileSizeLimitRefusesSavesThenRecovers) {
   TempDir dir;
   const std::string db = dir.File("fees.db");
@@ -96,16 +68,32 @@ TEST(StorageFaults, FileSizeLimitRefusesSavesThenRecovers) {
     const rlimit limit{size, RLIM_INFINITY};
     ASSERT_EQ(prlimit(pid, RLIMIT_FSIZE, &limit, nullptr), 0) << std::strerror(errno);
   };
-  // The write-ahead log grows with every commit; let it grow a little more.
-  auto inject = [&](pid_t pid) {
+  SaveLog log;
+  int day = 0;
+  {
+    ServerProcess server = StartServer(db, dir.File("server.log"));
+    ASSERT_NO_FATAL_FAILURE(SaveUntilRefused(server, day, log, 0, 20));
+    // The write-ahead log grows with every commit; let it grow a little more.
     std::error_code ec;
     const auto size =
         std::max(std::filesystem::file_size(db + "-wal", ec), std::filesystem::file_size(db, ec));
-    setLimit(pid, static_cast<rlim_t>(size + 48 * 1024));
-  };
-  SavesAroundAFault(
-      db, dir.File("server.log"), inject, [&](pid_t pid) { setLimit(pid, RLIM_INFINITY); },
-      "disk I/O error");
+    setLimit(server.pid(), static_cast<rlim_t>(size + 48 * 1024));
+    ASSERT_NO_FATAL_FAILURE(SaveUntilRefused(server, day, log, 3));
+    for (const std::string& r : log.refusals) {
+      EXPECT_TRUE(r.rfind("failed: ", 0) == 0 && r.find("disk I/O error") != std::string::npos)
+          << r;
+    }
+    setLimit(server.pid(), RLIM_INFINITY);
+    ASSERT_NO_FATAL_FAILURE(SaveUntilRefused(server, day, log, 0, 5));
+    EXPECT_EQ(server.Stop(), 0);
+  }
+  ServerProcess restarted = StartServer(db, dir.File("server.log"));
+  const std::string doc = GetFrom(restarted.port(), "/TermFeesAX.asp?Center=1").second;
+  ASSERT_NE(doc.find("<TermFees"), std::string::npos) << doc;
+  EXPECT_EQ(MissingDays(doc, log.confirmed), 0u) << "confirmed saves lost";
+  EXPECT_EQ(MissingDays(doc, log.refused), log.refused.size()) << "refused saves written anyway";
+  EXPECT_EQ(Query(db, "PRAGMA integrity_check"), std::vector<std::string>{"ok"});
+  EXPECT_EQ(restarted.Stop(), 0);
 }
 
 TEST(StorageFaults, WriteLockOfAnotherConnectionReportsBusyThenRecovers) {
