@@ -312,11 +312,11 @@ bool Established(int fd, int waitMs) {
   return getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) == 0 && error == 0;
 }
 
-TEST(Listening, ABurstOfClientsIsQueuedWhileNoneIsAcceptedYet) {
+TEST(Listening, ABurstOfClientsIsQueuedAndASecondServerCannotTakeThePort) {
   TempDir dir;
-  ServerOptions options = OptionsFor(dir.File("fees.db"));
-  options.port = 0;
-  FeeServer server(std::move(options));
+  ServerOptions first = OptionsFor(dir.File("a.db"));
+  first.port = 0;
+  FeeServer server(std::move(first));
   const int port = server.Bind();  // bound and listening, nothing accepted yet
 
   // The kernel completes a handshake only while the queue of pending
@@ -334,19 +334,11 @@ TEST(Listening, ABurstOfClientsIsQueuedWhileNoneIsAcceptedYet) {
     if (fd >= 0) close(fd);
   }
   EXPECT_EQ(established, kClients);
-}
-
-TEST(Listening, ASecondServerCannotTakeAPortInUse) {
-  TempDir dir;
-  ServerOptions first = OptionsFor(dir.File("a.db"));
-  first.port = 0;
-  FeeServer a(std::move(first));
-  const int port = a.Bind();
 
   ServerOptions second = OptionsFor(dir.File("b.db"));
   second.port = port;
-  FeeServer b(std::move(second));
-  EXPECT_THROW(b.Bind(), std::runtime_error);
+  FeeServer other(std::move(second));
+  EXPECT_THROW(other.Bind(), std::runtime_error);
 }
 
 // The program's first argument asks for help; an unknown option is refused
