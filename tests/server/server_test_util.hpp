@@ -154,22 +154,25 @@ class TestDatabase {
   std::string name_;  // PostgreSQL: the database's name
 };
 
-// A statement text posted to the page on 127.0.0.1:port as the control does,
-// and a GET: the reply status and body, or 0 when there was no reply.
+// A client of the page on 127.0.0.1:port, a statement text posted to it as
+// the control does, and a GET: the reply status and body, or 0 when there was
+// no reply.
+inline std::unique_ptr<httplib::Client> LocalClient(int port) {
+  auto c = std::make_unique<httplib::Client>("127.0.0.1", port);
+  c->set_read_timeout(30, 0);
+  return c;
+}
+inline std::pair<int, std::string> Reply(const httplib::Result& res) {
+  return res ? std::make_pair(res->status, res->body) : std::make_pair(0, std::string("no reply"));
+}
 inline std::pair<int, std::string> PostTo(int port, const std::string& statement,
                                           const httplib::Headers& headers = {}) {
-  httplib::Client c("127.0.0.1", port);
-  c.set_read_timeout(30, 0);
-  auto res = c.Post("/TermFeesAX.asp", headers, "SQL=" + FormEncode(statement),
-                    "application/x-www-form-urlencoded");
-  return res ? std::make_pair(res->status, res->body) : std::make_pair(0, std::string("no reply"));
+  return Reply(LocalClient(port)->Post("/TermFeesAX.asp", headers, "SQL=" + FormEncode(statement),
+                                       "application/x-www-form-urlencoded"));
 }
 inline std::pair<int, std::string> GetFrom(int port, const std::string& target,
                                            const httplib::Headers& headers = {}) {
-  httplib::Client c("127.0.0.1", port);
-  c.set_read_timeout(30, 0);
-  auto res = c.Get(target.c_str(), headers);
-  return res ? std::make_pair(res->status, res->body) : std::make_pair(0, std::string("no reply"));
+  return Reply(LocalClient(port)->Get(target.c_str(), headers));
 }
 
 // Day n counted from 1 January 1800 as the control writes it (mm/dd/yyyy),
@@ -224,11 +227,7 @@ class RunningServer {
     thread_.join();
   }
   int port() const { return port_; }
-  std::unique_ptr<httplib::Client> Client() const {
-    auto c = std::make_unique<httplib::Client>("127.0.0.1", port_);
-    c->set_read_timeout(30, 0);
-    return c;
-  }
+  std::unique_ptr<httplib::Client> Client() const { return LocalClient(port_); }
   // Posts a statement text as the control does; the reply status and body.
   std::pair<int, std::string> Post(const std::string& statement,
                                    const httplib::Headers& headers = {}) const {
