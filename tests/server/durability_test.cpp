@@ -79,7 +79,6 @@ TEST_P(Concurrency, ManyClientsLoseAndInterleaveNothing) {
   for (int t = 0; t < 8; ++t) {
     clients.emplace_back([&, t] {
       for (int i = 0; i < kSaves; ++i) {
-        const std::string date = DayText(70000 + i * 31);
         auto [status, body] =
             server.Post(AddRenewalFee(t + 1, DayText(70000 + i * 31), 2, 0, std::to_string(i)));
         if (status != 200 || !body.empty()) ++failures;

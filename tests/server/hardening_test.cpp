@@ -95,31 +95,24 @@ std::string Exchange(int fd, const std::string& bytes, int waitMs = 2000) {
   return reply;
 }
 
-class BodyTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    const std::string users = dir_.File("users");
-    std::ofstream(users) << UserDirectory::MakeEntry("ann", "pw", "*", "*", 1000) << "\n";
-    ServerOptions o = OptionsFor(dir_.File("fees.db"), {{12, false}});
-    o.usersFile = users;
-    server_ = std::make_unique<RunningServer>(o);
-  }
-  std::string Post(const std::string& credentials, const std::string& framing) {
+TEST(Bodies, ABodyIsReadOnlyForAKnownUserWithinTheLimitAndRangesAreIgnored) {
+  TempDir dir;
+  const std::string users = dir.File("users");
+  std::ofstream(users) << UserDirectory::MakeEntry("ann", "pw", "*", "*", 1000) << "\n";
+  ServerOptions o = OptionsFor(dir.File("fees.db"), {{12, false}});
+  o.usersFile = users;
+  RunningServer server(o);
+  auto Post = [](const std::string& credentials, const std::string& framing) {
     return "POST /TermFeesAX.asp HTTP/1.1\r\nHost: 127.0.0.1\r\n" + credentials +
            "Content-Type: application/x-www-form-urlencoded\r\n" + framing + "\r\n";
-  }
-  TempDir dir_;
-  std::unique_ptr<RunningServer> server_;
-  const std::string ann_ =
+  };
+  const std::string ann =
       "Authorization: " + httplib::make_basic_authentication_header("ann", "pw").second + "\r\n";
-};
-
-TEST_F(BodyTest, ABodyIsReadOnlyForAKnownUserAndRefusedOnceItPassesTheLimit) {
   // Without credentials the refusal comes before any of the body, chunked or
   // with a length.
   for (const std::string framing :
        {"Transfer-Encoding: chunked\r\n", "Content-Length: 400000000\r\n"}) {
-    const int fd = Connect(server_->port());
+    const int fd = Connect(server.port());
     const std::string reply = Exchange(fd, Post("", framing));
     close(fd);
     EXPECT_EQ(reply.rfind("HTTP/1.1 401", 0), 0u) << framing << reply;
@@ -127,12 +120,12 @@ TEST_F(BodyTest, ABodyIsReadOnlyForAKnownUserAndRefusedOnceItPassesTheLimit) {
   // A known user's body is refused before any of it is read when its length
   // is beyond the limit, and as soon as it has passed the limit when it comes
   // in chunks.
-  int fd = Connect(server_->port());
-  std::string reply = Exchange(fd, Post(ann_, "Content-Length: 400000000\r\n"));
+  int fd = Connect(server.port());
+  std::string reply = Exchange(fd, Post(ann, "Content-Length: 400000000\r\n"));
   close(fd);
   EXPECT_EQ(reply.rfind("HTTP/1.1 413", 0), 0u) << reply;
-  fd = Connect(server_->port());
-  reply = Exchange(fd, Post(ann_, "Transfer-Encoding: chunked\r\n"), 200);
+  fd = Connect(server.port());
+  reply = Exchange(fd, Post(ann, "Transfer-Encoding: chunked\r\n"), 200);
   EXPECT_EQ(reply, "");
   const std::string chunk = "1000\r\n" + std::string(0x1000, 'A') + "\r\n";
   for (int i = 0; i < 3 && reply.empty(); ++i) reply = Exchange(fd, chunk, i < 2 ? 200 : 2000);
@@ -146,20 +139,19 @@ TEST_F(BodyTest, ABodyIsReadOnlyForAKnownUserAndRefusedOnceItPassesTheLimit) {
                    "AND CenterID = 12");
   char size[16];
   std::snprintf(size, sizeof size, "%zx", body.size());
-  fd = Connect(server_->port());
+  fd = Connect(server.port());
   reply = Exchange(
-      fd, Post(ann_, "Transfer-Encoding: chunked\r\n") + size + "\r\n" + body + "\r\n0\r\n\r\n");
+      fd, Post(ann, "Transfer-Encoding: chunked\r\n") + size + "\r\n" + body + "\r\n0\r\n\r\n");
   close(fd);
   EXPECT_EQ(reply.rfind("HTTP/1.1 409", 0), 0u) << reply;  // nothing to delete: it ran
-}
 
-TEST_F(BodyTest, ARequestForRangesGetsTheWholeDocumentOnce) {
+  // A request for many ranges gets the whole document, once.
   const auto auth = httplib::make_basic_authentication_header("ann", "pw");
-  const auto whole = server_->Get("/TermFeesAX.asp?Center=12", {auth});
+  const auto whole = server.Get("/TermFeesAX.asp?Center=12", {auth});
   ASSERT_EQ(whole.first, 200);
   std::string ranges = "bytes=0-";
   for (int i = 0; i < 2000; ++i) ranges += ",0-";
-  const auto ranged = server_->Get("/TermFeesAX.asp?Center=12", {auth, {"Range", ranges}});
+  const auto ranged = server.Get("/TermFeesAX.asp?Center=12", {auth, {"Range", ranges}});
   EXPECT_EQ(ranged.first, 200);
   EXPECT_EQ(ranged.second, whole.second);
 }
@@ -312,11 +304,11 @@ bool Established(int fd, int waitMs) {
   return getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) == 0 && error == 0;
 }
 
-TEST(Listening, ABurstOfClientsIsQueuedWhileNoneIsAcceptedYet) {
+TEST(Listening, ABurstOfClientsIsQueuedAndASecondServerCannotTakeThePort) {
   TempDir dir;
-  ServerOptions options = OptionsFor(dir.File("fees.db"));
-  options.port = 0;
-  FeeServer server(std::move(options));
+  ServerOptions first = OptionsFor(dir.File("a.db"));
+  first.port = 0;
+  FeeServer server(std::move(first));
   const int port = server.Bind();  // bound and listening, nothing accepted yet
 
   // The kernel completes a handshake only while the queue of pending
@@ -334,19 +326,11 @@ TEST(Listening, ABurstOfClientsIsQueuedWhileNoneIsAcceptedYet) {
     if (fd >= 0) close(fd);
   }
   EXPECT_EQ(established, kClients);
-}
-
-TEST(Listening, ASecondServerCannotTakeAPortInUse) {
-  TempDir dir;
-  ServerOptions first = OptionsFor(dir.File("a.db"));
-  first.port = 0;
-  FeeServer a(std::move(first));
-  const int port = a.Bind();
 
   ServerOptions second = OptionsFor(dir.File("b.db"));
   second.port = port;
-  FeeServer b(std::move(second));
-  EXPECT_THROW(b.Bind(), std::runtime_error);
+  FeeServer other(std::move(second));
+  EXPECT_THROW(other.Bind(), std::runtime_error);
 }
 
 // The program's first argument asks for help; an unknown option is refused

@@ -154,22 +154,25 @@ class TestDatabase {
   std::string name_;  // PostgreSQL: the database's name
 };
 
-// A statement text posted to the page on 127.0.0.1:port as the control does,
-// and a GET: the reply status and body, or 0 when there was no reply.
+// A client of the page on 127.0.0.1:port, a statement text posted to it as
+// the control does, and a GET: the reply status and body, or 0 when there was
+// no reply.
+inline std::unique_ptr<httplib::Client> LocalClient(int port) {
+  auto c = std::make_unique<httplib::Client>("127.0.0.1", port);
+  c->set_read_timeout(30, 0);
+  return c;
+}
+inline std::pair<int, std::string> Reply(const httplib::Result& res) {
+  return res ? std::make_pair(res->status, res->body) : std::make_pair(0, std::string("no reply"));
+}
 inline std::pair<int, std::string> PostTo(int port, const std::string& statement,
                                           const httplib::Headers& headers = {}) {
-  httplib::Client c("127.0.0.1", port);
-  c.set_read_timeout(30, 0);
-  auto res = c.Post("/TermFeesAX.asp", headers, "SQL=" + FormEncode(statement),
-                    "application/x-www-form-urlencoded");
-  return res ? std::make_pair(res->status, res->body) : std::make_pair(0, std::string("no reply"));
+  return Reply(LocalClient(port)->Post("/TermFeesAX.asp", headers, "SQL=" + FormEncode(statement),
+                                       "application/x-www-form-urlencoded"));
 }
 inline std::pair<int, std::string> GetFrom(int port, const std::string& target,
                                            const httplib::Headers& headers = {}) {
-  httplib::Client c("127.0.0.1", port);
-  c.set_read_timeout(30, 0);
-  auto res = c.Get(target.c_str(), headers);
-  return res ? std::make_pair(res->status, res->body) : std::make_pair(0, std::string("no reply"));
+  return Reply(LocalClient(port)->Get(target.c_str(), headers));
 }
 
 // Day n counted from 1 January 1800 as the control writes it (mm/dd/yyyy),
@@ -224,12 +227,7 @@ class RunningServer {
     thread_.join();
   }
   int port() const { return port_; }
-  FeeServer& server() { return *server_; }
-  std::unique_ptr<httplib::Client> Client() const {
-    auto c = std::make_unique<httplib::Client>("127.0.0.1", port_);
-    c->set_read_timeout(30, 0);
-    return c;
-  }
+  std::unique_ptr<httplib::Client> Client() const { return LocalClient(port_); }
   // Posts a statement text as the control does; the reply status and body.
   std::pair<int, std::string> Post(const std::string& statement,
                                    const httplib::Headers& headers = {}) const {
@@ -255,8 +253,23 @@ struct RefusalCase {
 };
 
 inline std::vector<RefusalCase> RefusalCorpus() {
-  const std::string del =
-      " DELETE FROM RENEWALOPTIONFEE WHERE   EffectivityDate = '3/1/2004' AND CenterID = 12";
+  // The control's DELETE of a renewal option fee with the date and center
+  // literals as given, and its INSERTs of a renewal option fee and an account.
+  auto del = [](const std::string& date, const std::string& center) {
+    return " DELETE FROM RENEWALOPTIONFEE WHERE   EffectivityDate = " + date +
+           " AND CenterID = " + center;
+  };
+  auto option = [](const std::string& fee) {
+    return " INSERT INTO RenewalOptionFee ( CenterID, EffectivityDate, RenewalOptionFee, "
+           "RecordLastUpdated)  VALUES (12, '03/15/2004', " +
+           fee + ",  GETDATE()) ";
+  };
+  auto account = [](const std::string& values) {
+    return " INSERT INTO BankAccount ( CenterID, Type, EffectivityDate, RoutingNumber, "
+           "AccountNumber, SweepSpan, Opened, Closed, RecordLastUpdated)  VALUES (12, " +
+           values + ", '01/02/2004', NULL,   GETDATE()) ";
+  };
+  const std::string ok = del("'3/1/2004'", "12");
   return {
       {"DROP TABLE MembershipFee", "only INSERT, UPDATE and DELETE"},
       {"ATTACH DATABASE '/tmp/x.db' AS x", "only INSERT, UPDATE and DELETE"},
@@ -266,14 +279,12 @@ inline std::vector<RefusalCase> RefusalCorpus() {
       {"EXEC xp_cmdshell 'dir'", "only INSERT, UPDATE and DELETE"},
       {"SELECT Name FROM Centers", "only INSERT, UPDATE and DELETE"},
       {"CREATE TABLE x (a int)", "only INSERT, UPDATE and DELETE"},
-      {del + "; DROP TABLE Centers", "stacked statements"},
-      {del + " -- the rest", "comments"},
-      {del + " /* x */", "comments"},
-      {del + " OR 1=1", "found \"OR\""},
-      {del + " UNION SELECT 1", "found \"UNION\""},
-      {" DELETE FROM RENEWALOPTIONFEE WHERE   EffectivityDate = '3/1/2004' OR '1'='1' AND "
-       "CenterID = 12",
-       "found \"OR\""},
+      {ok + "; DROP TABLE Centers", "stacked statements"},
+      {ok + " -- the rest", "comments"},
+      {ok + " /* x */", "comments"},
+      {ok + " OR 1=1", "found \"OR\""},
+      {ok + " UNION SELECT 1", "found \"UNION\""},
+      {del("'3/1/2004' OR '1'='1'", "12"), "found \"OR\""},
       {" DELETE FROM Users WHERE   EffectivityDate = '3/1/2004' AND CenterID = 12",
        "\"Users\" is not a fee table"},
       {" DELETE FROM sqlite_master WHERE EffectivityDate = '3/1/2004' AND CenterID = 12",
@@ -291,39 +302,21 @@ inline std::vector<RefusalCase> RefusalCorpus() {
       {" INSERT INTO RenewalOptionFee ( CenterID, EffectivityDate, RenewalOptionFee, "
        "RecordLastUpdated, Password)  VALUES (12, '03/15/2004', 49,  GETDATE(), 'x') ",
        "found \",\""},
-      {" DELETE FROM RENEWALOPTIONFEE WHERE   EffectivityDate = CURRENT_TIMESTAMP AND CenterID = "
-       "12",
-       "expected a date in quotes"},
-      {" DELETE FROM RENEWALOPTIONFEE WHERE   EffectivityDate = '13/45/2004' AND CenterID = 12",
-       "is not a date the page reads"},
-      {" DELETE FROM RENEWALOPTIONFEE WHERE   EffectivityDate = '2004-02-30' AND CenterID = 12",
-       "is not a date the page reads"},
-      {" DELETE FROM RENEWALOPTIONFEE WHERE   EffectivityDate = 'yesterday' AND CenterID = 12",
-       "is not a date the page reads"},
-      {" DELETE FROM RENEWALOPTIONFEE WHERE   EffectivityDate = '" + std::string(200, 'a') +
-           "' AND CenterID = 12",
-       "overlong literal"},
-      {" DELETE FROM RENEWALOPTIONFEE WHERE   EffectivityDate = '3/1/2004' AND CenterID = " +
-           std::string(60, '9'),
-       "overlong literal"},
-      {" DELETE FROM RENEWALOPTIONFEE WHERE   EffectivityDate = '3/1/2004' AND CenterID = 0x10",
-       "malformed number"},
-      {" DELETE FROM RENEWALOPTIONFEE WHERE   EffectivityDate = '3/1/2004' AND CenterID = -12",
-       "CenterID must be a whole number"},
-      {" DELETE FROM RENEWALOPTIONFEE WHERE   EffectivityDate = '3/1/2004 AND CenterID = 12",
-       "unterminated"},
-      {del + "\r\n" + del + "\r\n" + del, "at most two statements"},
-      {del + "\r\nDROP TABLE Centers", "statement 2: only INSERT"},
-      {" DELETE FROM RENEWALOPTIONFEE WHERE   EffectivityDate = '3/1/2004'" + std::string(1, '\0') +
-           " AND CenterID = 12",
-       "NUL byte"},
+      {del("CURRENT_TIMESTAMP", "12"), "expected a date in quotes"},
+      {del("'13/45/2004'", "12"), "is not a date the page reads"},
+      {del("'2004-02-30'", "12"), "is not a date the page reads"},
+      {del("'yesterday'", "12"), "is not a date the page reads"},
+      {del("'" + std::string(200, 'a') + "'", "12"), "overlong literal"},
+      {del("'3/1/2004'", std::string(60, '9')), "overlong literal"},
+      {del("'3/1/2004'", "0x10"), "malformed number"},
+      {del("'3/1/2004'", "-12"), "CenterID must be a whole number"},
+      {del("'3/1/2004", "12"), "unterminated"},
+      {ok + "\r\n" + ok + "\r\n" + ok, "at most two statements"},
+      {ok + "\r\nDROP TABLE Centers", "statement 2: only INSERT"},
+      {del("'3/1/2004'" + std::string(1, '\0'), "12"), "NUL byte"},
       {"", "no statement"},
-      {" INSERT INTO RenewalOptionFee ( CenterID, EffectivityDate, RenewalOptionFee, "
-       "RecordLastUpdated)  VALUES (12, '03/15/2004', -49,  GETDATE()) ",
-       "must not be negative"},
-      {" INSERT INTO RenewalOptionFee ( CenterID, EffectivityDate, RenewalOptionFee, "
-       "RecordLastUpdated)  VALUES (12, '03/15/2004', 1E+16,  GETDATE()) ",
-       "is too large"},
+      {option("-49"), "must not be negative"},
+      {option("1E+16"), "is too large"},
       {" INSERT INTO BetaAPR ( CenterID, EffectivityDate, BetaAPR, BetaAPRTypeID, "
        "RecordLastUpdated)  VALUES (12, '03/15/2004', 1.5, 2,  GETDATE()) ",
        "fraction from 0 to 1"},
@@ -331,18 +324,9 @@ inline std::vector<RefusalCase> RefusalCorpus() {
        "CenterPortion, MemberAccessLevelID, TravelMembership, RecordLastUpdated)  VALUES (12, "
        "'03/15/2004', 25, 0.4,3,-1,  GETDATE()) ",
        "TravelMembership must be a whole number from 0 to 1"},
-      {" INSERT INTO BankAccount ( CenterID, Type, EffectivityDate, RoutingNumber, AccountNumber, "
-       "SweepSpan, Opened, Closed, RecordLastUpdated)  VALUES (12, Operating, '03/15/2004', '1', "
-       "'2', 30, '01/02/2004', NULL,   GETDATE()) ",
-       "expected a number for Type"},
-      {" INSERT INTO BankAccount ( CenterID, Type, EffectivityDate, RoutingNumber, AccountNumber, "
-       "SweepSpan, Opened, Closed, RecordLastUpdated)  VALUES (12, 1, '03/15/2004', "
-       "'123456789012345678901', '2', 30, '01/02/2004', NULL,   GETDATE()) ",
-       "longer than 20 characters"},
-      {" INSERT INTO BankAccount ( CenterID, Type, EffectivityDate, RoutingNumber, AccountNumber, "
-       "SweepSpan, Opened, Closed, RecordLastUpdated)  VALUES (12, 1, '03/15/2004', '1', '2', "
-       "30.5, '01/02/2004', NULL,   GETDATE()) ",
-       "SweepSpan must be a whole number"},
+      {account("Operating, '03/15/2004', '1', '2', 30"), "expected a number for Type"},
+      {account("1, '03/15/2004', '123456789012345678901', '2', 30"), "longer than 20 characters"},
+      {account("1, '03/15/2004', '1', '2', 30.5"), "SweepSpan must be a whole number"},
       // The reopening statement reads one center only.
       {"UPDATE dbo.MembershipRenewalFee SET ExpirationDate = NULL WHERE CenterID = 12 AND "
        "ExpirationDate IS NOT NULL AND MemberAccessLevelID = 3 AND MemberAccessLevelID NOT IN "
@@ -353,12 +337,8 @@ inline std::vector<RefusalCase> RefusalCorpus() {
        "MemberAccessLevelID = 3)",
        "CenterID differs"},
       // Other subqueries are not.
-      {" DELETE FROM RENEWALOPTIONFEE WHERE   EffectivityDate = '3/1/2004' AND CenterID = 12 AND "
-       "CenterID IN (SELECT CenterID FROM Centers)",
-       "found \"AND\""},
-      {" DELETE FROM RENEWALOPTIONFEE WHERE   EffectivityDate = '3/1/2004' AND CenterID = 12 "
-       "\xC3\xA9",
-       "not allowed"},
+      {ok + " AND CenterID IN (SELECT CenterID FROM Centers)", "found \"AND\""},
+      {ok + " \xC3\xA9", "not allowed"},
   };
 }
 
