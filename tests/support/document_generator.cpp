@@ -80,35 +80,29 @@ GeneratedDocument GenerateLoadDocument(std::size_t records, std::uint32_t seed, 
   out += "  <TERM>";
   for (const char* t : terms) out += std::string("<Months>") + t + "</Months>";
   out += "</TERM>\n";
-  doc.terms = 5;
   const char* contracts[] = {"Standard", "Premium", "Corporate", "Family"};
-  for (std::size_t i = 0; i < 4; ++i) {
-    out += "  <CTYPE><ContractTypeID>" + std::to_string(i) + "</ContractTypeID><Description>" +
-           contracts[i] + "</Description></CTYPE>\n";
-  }
-  doc.contractTypes = 4;
   const char* credits[] = {"Excellent", "Good", "Fair", "Poor"};
-  for (std::size_t i = 0; i < 4; ++i) {
-    out += "  <BVALUE><CreditTypeID>" + std::to_string(i + 1) + "</CreditTypeID><Description>" +
-           credits[i] + "</Description></BVALUE>\n";
-  }
-  doc.creditTypes = 4;
   const char* aprs[] = {"Fixed", "Variable", "Promotional"};
-  for (std::size_t i = 0; i < 3; ++i) {
-    out += "  <APRTYPE><APRTypeID>" + std::to_string(i + 1) + "</APRTypeID><Description>" +
-           aprs[i] + "</Description></APRTYPE>\n";
-  }
-  doc.aprTypes = 3;
   const char* levels[] = {"Basic", "Standard", "Premium", "Travel"};
-  for (std::size_t i = 0; i < 4; ++i) {
-    out += std::string("  <ACCESSLEVEL><Description>") + levels[i] +
-           "</Description><MemberAccessLevelID>" + std::to_string(i + 1) +
-           "</MemberAccessLevelID></ACCESSLEVEL>\n";
-  }
-  doc.accessLevels = 4;
+  Writer w(out);
+  // One record per name: its number from `first` on, and the name.
+  auto lookup = [&](const char* tag, const char* id, std::size_t first, const auto& names,
+                    bool descriptionFirst = false) {
+    for (std::size_t i = 0; i < std::size(names); ++i) {
+      out += std::string("  <") + tag + '>';
+      if (descriptionFirst) w.Field("Description", names[i]);
+      w.Field(id, std::to_string(first + i));
+      if (!descriptionFirst) w.Field("Description", names[i]);
+      out += std::string("</") + tag + ">\n";
+    }
+  };
+  lookup("CTYPE", "ContractTypeID", 0, contracts);
+  lookup("BVALUE", "CreditTypeID", 1, credits);
+  lookup("APRTYPE", "APRTypeID", 1, aprs);
+  lookup("ACCESSLEVEL", "MemberAccessLevelID", 1, levels, true);
+  doc.accessLevels = std::size(levels);
   out += "  <SHOWTravelOption/>\n";
 
-  Writer w(out);
   const long firstDay = 7305;  // 1990-01-01
   const bool oneSet = onlySet >= 1 && onlySet <= 14;
   const std::size_t count = oneSet && onlySet == 9 ? records + 1 : records;
@@ -123,9 +117,10 @@ GeneratedDocument GenerateLoadDocument(std::size_t records, std::uint32_t seed, 
     const std::string date = IsoDate(firstDay + static_cast<long>(nth));
     const std::string updated = IsoDate(firstDay + static_cast<long>(nth) + 1 + pick(30));
     w.Open(set);
+    // Every record set but the bank accounts and their types starts with the center.
+    if (set != 9 && set != 15) w.Field("CenterID", "12");
     switch (set) {
       case 1:
-        w.Field("CenterID", "12");
         w.Field("Effectivity", date);
         w.Field("MembershipFee", Decimal(50000 + pick(200000), 2));
         w.Field("Term", terms[pick(5)]);
@@ -138,7 +133,6 @@ GeneratedDocument GenerateLoadDocument(std::size_t records, std::uint32_t seed, 
       case 3: {
         const std::uint32_t center = 10000 + pick(30000), harnol = 5000 + pick(10000),
                             health = pick(2000);
-        w.Field("CenterID", "12");
         w.Field("Effectivity", date);
         w.Field(set == 2 ? "ValuePlusFee" : "ValuePlusRenewalFee",
                 Decimal(center + harnol + health, 2));
@@ -149,13 +143,11 @@ GeneratedDocument GenerateLoadDocument(std::size_t records, std::uint32_t seed, 
         break;
       }
       case 4:
-        w.Field("CenterID", "12");
         w.Field("Effectivity", date);
         w.Field("RenewalOptionFee", Decimal(1000 + pick(9000), 2));
         w.Field("RecordLastUpdated", updated);
         break;
       case 5:
-        w.Field("CenterID", "12");
         w.Field("Effectivity", date);
         w.Field("BetaAPR", Decimal(500 + pick(2500), 4));
         w.Field("BetaAPRTypeID", std::to_string(1 + pick(3)));
@@ -163,7 +155,6 @@ GeneratedDocument GenerateLoadDocument(std::size_t records, std::uint32_t seed, 
         break;
       case 6: {
         const std::uint32_t type = pick(4);
-        w.Field("CenterID", "12");
         w.Field("BetaContractTypeID", std::to_string(type));
         w.Field("Effectivity", date);
         w.Field("BetaProcessingFee", Decimal(500 + pick(5000), 2));
@@ -172,7 +163,6 @@ GeneratedDocument GenerateLoadDocument(std::size_t records, std::uint32_t seed, 
       }
       case 7: {
         const std::uint32_t type = pick(4), credit = pick(4);
-        w.Field("CenterID", "12");
         w.Field("ContractType", std::to_string(type));
         w.Field("Effectivity", date);
         w.Field("BetaReserve", Decimal(pick(2000), 4));
@@ -183,7 +173,6 @@ GeneratedDocument GenerateLoadDocument(std::size_t records, std::uint32_t seed, 
       }
       case 8: {
         const std::uint32_t level = pick(4);
-        w.Field("CenterID", "12");
         w.Field("Effectivity", date);
         w.Field("MembershipRenewalFee", Decimal(2000 + pick(20000), 2));
         w.Field("CenterPortion", Decimal(pick(10000), 4));
@@ -209,7 +198,6 @@ GeneratedDocument GenerateLoadDocument(std::size_t records, std::uint32_t seed, 
         w.Field("Description", "Account type " + std::to_string(nth + 1));
         break;
       default:  // 10 to 14, the sales taxes
-        w.Field("CenterID", "12");
         w.Field("Type", std::to_string(set - 9));
         w.Field("Effectivity", date);
         w.Field("Membership", Decimal(pick(1000), 4));
