@@ -37,19 +37,15 @@
 #include <signal.h>
 
 #include <algorithm>
-#include <cstdint>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
-#include <memory>
 #include <optional>
 #include <regex>
 #include <sstream>
 #include <stdexcept>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "json.hpp"
@@ -78,24 +74,14 @@ struct Failure {
   std::string message;
 };
 
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw Failure{"cannot read " + path.string()};
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
+using harnolfees::testing::ReadFile;
 
-std::vector<std::string> SplitLines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::size_t start = 0;
-  while (start < text.size()) {
-    std::size_t end = text.find('\n', start);
-    if (end == std::string::npos) end = text.size();
-    lines.push_back(text.substr(start, end - start));
-    start = end + 1;
-  }
-  return lines;
+// The pieces of `text` between the separators; no piece after a last one.
+std::vector<std::string> Split(const std::string& text, char separator = '\n') {
+  std::vector<std::string> pieces;
+  std::istringstream in(text);
+  for (std::string piece; std::getline(in, piece, separator);) pieces.push_back(piece);
+  return pieces;
 }
 
 void ReplaceAll(std::string& text, const std::string& from, const std::string& to) {
@@ -126,7 +112,7 @@ Scenario Prepare(const std::string& text, const fs::path& dataDir,
                  harnolfees::testing::TestHttpServer& server) {
   Scenario s;
   s.script = text;
-  for (const std::string& raw : SplitLines(text)) {
+  for (const std::string& raw : Split(text)) {
     const std::size_t hash = raw.find_first_not_of(" \t");
     if (hash == std::string::npos || raw[hash] != '#') continue;
     std::string body = raw.substr(hash + 1);
@@ -203,17 +189,6 @@ void AppendJson(std::string& out, const Json& v) {
   }
 }
 
-std::vector<std::string> PathSegments(const std::string& path) {
-  std::vector<std::string> segs;
-  std::size_t start = 0;
-  for (;;) {
-    const std::size_t dot = path.find('.', start);
-    segs.push_back(path.substr(start, dot == std::string::npos ? std::string::npos : dot - start));
-    if (dot == std::string::npos) return segs;
-    start = dot + 1;
-  }
-}
-
 // The value at segs[from...] of v; "*" maps over an array, "a:b" slices it.
 Json Select(const Json& v, const std::vector<std::string>& segs, std::size_t from,
             const std::string& path) {
@@ -257,7 +232,7 @@ std::string ProjectDump(const std::string& line, const std::vector<std::string>&
     out += ',';
     harnolfees::driver::AppendJsonString(out, p);
     out += ':';
-    AppendJson(out, Select(*v, PathSegments(p), 0, p));
+    AppendJson(out, Select(*v, Split(p, '.'), 0, p));
   }
   out += '}';
   return out;
@@ -338,29 +313,6 @@ class TempFolder {
   fs::path path_;
 };
 
-// The fee server on a database of its own, for the scenarios that check the
-// control against the real server page.
-class FeeServerProcess {
- public:
-  FeeServerProcess(const std::string& program, const std::vector<std::string>& extra)
-      : process_(program, Arguments(folder_.path(), extra)),
-        base_("http://127.0.0.1:" + std::to_string(process_.port()) + "/") {}
-  const std::string& BaseUrl() const { return base_; }
-
- private:
-  static std::vector<std::string> Arguments(const fs::path& folder,
-                                            const std::vector<std::string>& extra) {
-    std::vector<std::string> args{"--db", (folder / "fees.db").string(), "--listen", "127.0.0.1:0",
-                                  "--quiet"};
-    args.insert(args.end(), extra.begin(), extra.end());
-    return args;
-  }
-
-  TempFolder folder_;  // first: the server's database lives in it
-  harnolfees::testing::ServerProcess process_;
-  std::string base_;
-};
-
 int Run(const std::string& driver, const std::string& serverProgram, const fs::path& scriptPath) {
   const fs::path dataDir = scriptPath.parent_path() / "data";
   fs::path expectedPath = scriptPath;
@@ -370,11 +322,18 @@ int Run(const std::string& driver, const std::string& serverProgram, const fs::p
   const std::string dead =
       "http://127.0.0.1:" + std::to_string(harnolfees::testing::UnusedLoopbackPort()) + "/";
   Scenario scenario = Prepare(ReadFile(scriptPath), dataDir, server);
-  std::unique_ptr<FeeServerProcess> feeServer;
+  // The fee server on a database of its own, for the scenarios that check the
+  // control against the real server page; it ends before its folder goes.
+  TempFolder folder;
+  std::optional<harnolfees::testing::ServerProcess> feeServer;
   if (scenario.feeServer) {
-    feeServer = std::make_unique<FeeServerProcess>(serverProgram, scenario.feeServerArgs);
+    std::vector<std::string> args{"--db", (folder.path() / "fees.db").string(), "--listen",
+                                  "127.0.0.1:0", "--quiet"};
+    args.insert(args.end(), scenario.feeServerArgs.begin(), scenario.feeServerArgs.end());
+    feeServer.emplace(serverProgram, args);
   }
-  const std::string base = feeServer ? feeServer->BaseUrl() : server.BaseUrl();
+  const std::string base =
+      feeServer ? "http://127.0.0.1:" + std::to_string(feeServer->port()) + "/" : server.BaseUrl();
   ReplaceAll(scenario.script, "${BASE}", base);
   ReplaceAll(scenario.script, "${DEAD}", dead);
 
@@ -382,7 +341,7 @@ int Run(const std::string& driver, const std::string& serverProgram, const fs::p
       harnolfees::testing::RunProgram(driver, {"script"}, scenario.script);
 
   std::vector<std::string> actual;
-  for (std::string line : SplitLines(run.out)) {
+  for (std::string line : Split(run.out)) {
     ReplaceAll(line, base, "${BASE}");
     ReplaceAll(line, dead, "${DEAD}");
     for (const std::regex& mask : scenario.masks) line = std::regex_replace(line, mask, "<masked>");
@@ -410,7 +369,7 @@ int Run(const std::string& driver, const std::string& serverProgram, const fs::p
     throw Failure{"no expected output " + expectedPath.filename().string() +
                   "; run with HARNOLFEES_REGENERATE=1 to write it, then check it by hand"};
   }
-  const std::vector<std::string> expected = SplitLines(ReadFile(expectedPath));
+  const std::vector<std::string> expected = Split(ReadFile(expectedPath));
   if (expected == actual) {
     std::cout << scriptPath.filename().string() << ": " << actual.size() << " lines as expected\n";
     return 0;

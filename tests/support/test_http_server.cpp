@@ -239,8 +239,12 @@ std::string DecodeFormValue(const std::string& encoded) {
 }
 
 std::string ReadTestData(const std::string& name) {
-  std::ifstream in(std::string(HARNOLFEES_TEST_DATA_DIR) + "/" + name, std::ios::binary);
-  if (!in) throw std::runtime_error("cannot read test data " + name);
+  return ReadFile(std::string(HARNOLFEES_TEST_DATA_DIR) + "/" + name);
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw std::runtime_error("cannot read " + path);
   std::ostringstream ss;
   ss << in.rdbuf();
   return ss.str();
