@@ -45,10 +45,10 @@ inline ScriptRun ParseOutput(int status, std::string raw) {
   return run;
 }
 
-inline ScriptRun RunInProcess(const std::string& script, driver::NetworkFactories network = {}) {
+inline ScriptRun RunInProcess(const std::string& script) {
   std::istringstream in(script);
   std::ostringstream out;
-  const int status = driver::RunScript(in, out, std::move(network));
+  const int status = driver::RunScript(in, out);
   return ParseOutput(status, out.str());
 }
 

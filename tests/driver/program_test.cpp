@@ -85,7 +85,7 @@ const char* kDocument =
     "<T15><BankAccountTypeID>1</BankAccountTypeID><Description>Checking</Description></T15>"
     "</Fees>";
 
-TEST(Program, ShowPrintsTheLoadedTabsAsTables) {
+TEST(Program, ShowPrintsTheLoadedTabsAsTablesOrCsv) {
   TestHttpServer server;
   server.SetDocument(kDocument);
   const std::string url = server.BaseUrl();
@@ -111,23 +111,18 @@ TEST(Program, ShowPrintsTheLoadedTabsAsTables) {
                          std::string(23, ' ') + "3  Feb 01, 2004\n"),
             std::string::npos)
       << all.out;
-}
 
-TEST(Program, ShowAsCsvGivesOneTabOrEveryTabInBlocks) {
-  TestHttpServer server;
-  server.SetDocument(kDocument);
-  const std::string url = server.BaseUrl();
-  ProgramRun one =
+  // As CSV: one tab, or every tab in blocks.
+  ProgramRun csv =
       Driver({"show", url, "12", "--csv", "--tab", "1", "--server-date", "03/15/2004"});
-  EXPECT_EQ(one.status, 0) << one.err;
-  EXPECT_EQ(one.out,
+  EXPECT_EQ(csv.status, 0) << csv.err;
+  EXPECT_EQ(csv.out,
             "Effective Date,Membership Fee ($),Term (Months),Membership Royalty (%),"
             "Minimum Royalty ($),Royalty Reserve (%)\r\n"
             "\"Jan 15, 2004\",\"1,250.50\",12,7.250,10.00,1.000\r\n");
-
-  ProgramRun all = Driver({"show", url, "12", "--server-date=03/15/2004", "--csv"});
+  all = Driver({"show", url, "12", "--server-date=03/15/2004", "--csv"});
   EXPECT_EQ(all.status, 0) << all.err;
-  EXPECT_EQ(all.out.rfind("# 1 Membership  Fee\r\n" + one.out + "\r\n# 2 Value Plus Fee\r\n", 0),
+  EXPECT_EQ(all.out.rfind("# 1 Membership  Fee\r\n" + csv.out + "\r\n# 2 Value Plus Fee\r\n", 0),
             0u)
       << all.out;
   EXPECT_NE(all.out.find("\r\n\r\n# 9 Bank Account\r\n"
