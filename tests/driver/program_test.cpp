@@ -74,17 +74,6 @@ TEST(Program, ScriptFileErrorsAndUsage) {
   }
 }
 
-const char* kDocument =
-    "<Fees><T1><CenterID>12</CenterID><Effectivity>01/15/2004</Effectivity>"
-    "<MembershipFee>1250.5</MembershipFee><Term>12</Term>"
-    "<MembershipRoyalty>0.0725</MembershipRoyalty><MinimumRoyalty>10</MinimumRoyalty>"
-    "<RoyaltyReserve>0.01</RoyaltyReserve></T1>"
-    "<T9><ObjectID>1</ObjectID><Type>1</Type><Effectivity>02/01/2004</Effectivity>"
-    "<RoutingNumber>021000021</RoutingNumber><AccountNumber>Zürich-7</AccountNumber>"
-    "<SweepSpan>3</SweepSpan><Opened>02/01/2004</Opened></T9>"
-    "<T15><BankAccountTypeID>1</BankAccountTypeID><Description>Checking</Description></T15>"
-    "</Fees>";
-
 TEST(Program, ShowPrintsTheLoadedTabsAsTablesOrCsv) {
   TestHttpServer server;
   server.SetDocument(kDocument);
