@@ -70,9 +70,8 @@ struct Scenario {
   std::vector<std::string> feeServerArgs;
 };
 
-struct Failure {
-  std::string message;
-};
+// A scenario that cannot run or whose output differs; main reports it.
+using Failure = std::runtime_error;
 
 using harnolfees::testing::ReadFile;
 
@@ -94,13 +93,13 @@ void ReplaceAll(std::string& text, const std::string& from, const std::string& t
 
 int ParseInt(const std::string& word, const std::string& what) {
   auto n = harnolfees::driver::ParseScriptNumber(word);
-  if (!n) throw Failure{what + " must be a number, not \"" + word + "\""};
+  if (!n) throw Failure(what + " must be a number, not \"" + word + "\"");
   return static_cast<int>(*n);
 }
 
 harnolfees::testing::TestReply ParseReply(const std::vector<std::string>& words,
                                           const std::string& line) {
-  if (words.empty() || words.size() > 2) throw Failure{"usage: # reply: STATUS [BODY]: " + line};
+  if (words.empty() || words.size() > 2) throw Failure("usage: # reply: STATUS [BODY]: " + line);
   harnolfees::testing::TestReply reply;
   reply.status = ParseInt(words[0], "reply status");
   if (words.size() == 2) reply.body = words[1];
@@ -124,14 +123,14 @@ Scenario Prepare(const std::string& text, const fs::path& dataDir,
                                                  "mask",  "fee-server",   "dump"};
     if (std::find(kNames.begin(), kNames.end(), name) == kNames.end()) continue;
     auto split = harnolfees::driver::SplitScriptLine(body.substr(colon + 1));
-    if (!split.error.empty()) throw Failure{split.error + ": " + raw};
+    if (!split.error.empty()) throw Failure(split.error + ": " + raw);
     const auto& w = split.words;
     if (name == "serve") {
-      if (w.empty() || w.size() > 2) throw Failure{"usage: # serve: FILE [STATUS]: " + raw};
+      if (w.empty() || w.size() > 2) throw Failure("usage: # serve: FILE [STATUS]: " + raw);
       server.SetDocument(ReadFile(dataDir / w[0]),
                          w.size() == 2 ? ParseInt(w[1], "document status") : 200);
     } else if (name == "serve-center") {
-      if (w.size() != 2) throw Failure{"usage: # serve-center: CENTER FILE: " + raw};
+      if (w.size() != 2) throw Failure("usage: # serve-center: CENTER FILE: " + raw);
       server.SetDocumentForCenter(ParseInt(w[0], "center"), ReadFile(dataDir / w[1]));
     } else if (name == "reply") {
       server.QueueReply(ParseReply(w, raw));
@@ -141,11 +140,11 @@ Scenario Prepare(const std::string& text, const fs::path& dataDir,
       s.feeServer = true;
       s.feeServerArgs.insert(s.feeServerArgs.end(), w.begin(), w.end());
     } else if (name == "mask") {
-      if (w.size() != 1) throw Failure{"usage: # mask: REGEX: " + raw};
+      if (w.size() != 1) throw Failure("usage: # mask: REGEX: " + raw);
       try {
         s.masks.emplace_back(w[0]);
       } catch (const std::regex_error& e) {
-        throw Failure{std::string("invalid pattern (") + e.what() + "): " + raw};
+        throw Failure(std::string("invalid pattern (") + e.what() + "): " + raw);
       }
     } else {
       s.dumpPaths.insert(s.dumpPaths.end(), w.begin(), w.end());
@@ -199,7 +198,7 @@ Json Select(const Json& v, const std::vector<std::string>& segs, std::size_t fro
     for (std::size_t i = 0; i < v.keys.size(); ++i) {
       if (v.keys[i] == seg) return Select(v.values[i], segs, from + 1, path);
     }
-    throw Failure{"the dump has no member \"" + seg + "\" (path " + path + ")"};
+    throw Failure("the dump has no member \"" + seg + "\" (path " + path + ")");
   }
   if (v.kind == Json::Kind::kArray) {
     if (seg == "*" || seg.find(':') != std::string::npos) {
@@ -217,16 +216,16 @@ Json Select(const Json& v, const std::vector<std::string>& segs, std::size_t fro
     }
     const int index = ParseInt(seg, "array index in " + path);
     if (index < 0 || static_cast<std::size_t>(index) >= v.items.size()) {
-      throw Failure{"index " + seg + " is outside the dump's array (path " + path + ")"};
+      throw Failure("index " + seg + " is outside the dump's array (path " + path + ")");
     }
     return Select(v.items[static_cast<std::size_t>(index)], segs, from + 1, path);
   }
-  throw Failure{"\"" + seg + "\" goes below a plain value (path " + path + ")"};
+  throw Failure("\"" + seg + "\" goes below a plain value (path " + path + ")");
 }
 
 std::string ProjectDump(const std::string& line, const std::vector<std::string>& paths) {
   auto v = JsonReader::Parse(line, true);
-  if (!v) throw Failure{"the driver printed a line that is not JSON: " + line};
+  if (!v) throw Failure("the driver printed a line that is not JSON: " + line);
   std::string out = "{\"event\":\"dump\"";
   for (const std::string& p : paths) {
     out += ',';
@@ -298,7 +297,7 @@ class TempFolder {
  public:
   TempFolder() {
     std::string pattern = (fs::temp_directory_path() / "harnolfees-conformance-XXXXXX").string();
-    if (!mkdtemp(pattern.data())) throw Failure{"mkdtemp failed"};
+    if (!mkdtemp(pattern.data())) throw Failure("mkdtemp failed");
     path_ = pattern;
   }
   ~TempFolder() {
@@ -366,8 +365,8 @@ int Run(const std::string& driver, const std::string& serverProgram, const fs::p
   }
 
   if (!fs::exists(expectedPath)) {
-    throw Failure{"no expected output " + expectedPath.filename().string() +
-                  "; run with HARNOLFEES_REGENERATE=1 to write it, then check it by hand"};
+    throw Failure("no expected output " + expectedPath.filename().string() +
+                  "; run with HARNOLFEES_REGENERATE=1 to write it, then check it by hand");
   }
   const std::vector<std::string> expected = Split(ReadFile(expectedPath));
   if (expected == actual) {
@@ -391,9 +390,6 @@ int main(int argc, char** argv) {
   signal(SIGPIPE, SIG_IGN);
   try {
     return Run(argv[1], argv[2], argv[3]);
-  } catch (const Failure& f) {
-    std::cout << argv[3] << ": " << f.message << "\n";
-    return 1;
   } catch (const std::exception& e) {
     std::cout << argv[3] << ": " << e.what() << "\n";
     return 1;
