@@ -3,6 +3,7 @@
 #include <chrono>
 #include <ctime>
 #include <sstream>
+#include <tuple>
 
 #include "driver_test_util.hpp"
 #include "harnolfees/catalogue.hpp"
@@ -13,42 +14,35 @@ namespace harnolfees::testing {
 namespace {
 
 TEST(ScriptRun, ErrorsThatStopTheScriptGiveExitTwoAndTheLine) {
-  struct Case {
-    const char* script;
-    int line;
-    const char* message;
-  };
-  for (const Case& c : {
-           Case{"dump\n\n# c\nfrobnicate\ndump\n", 4, "unknown command"},
-           Case{"cell 25 0\ndump\n", 1, "there is no grid cell (25, 0)"},
-           Case{"cell 1 6\n", 1, "the grid has 25 rows and 6 columns"},
-           Case{"select cboTerm 0\n", 1, "there is no item 0 in cboTerm"},
-           Case{"date 0 someday\n", 1, "\"someday\" is not a date"},
+  for (const auto& [script, line, message] : std::vector<std::tuple<const char*, int, const char*>>{
+           {"dump\n\n# c\nfrobnicate\ndump\n", 4, "unknown command"},
+           {"cell 25 0\ndump\n", 1, "there is no grid cell (25, 0)"},
+           {"cell 1 6\n", 1, "the grid has 25 rows and 6 columns"},
+           {"select cboTerm 0\n", 1, "there is no item 0 in cboTerm"},
+           {"date 0 someday\n", 1, "\"someday\" is not a date"},
        }) {
-    ScriptRun run = RunInProcess(c.script);
-    EXPECT_EQ(run.status, 2) << c.script;
+    ScriptRun run = RunInProcess(script);
+    EXPECT_EQ(run.status, 2) << script;
     const auto errors = run.Named("error");
     ASSERT_EQ(errors.size(), 1u) << run.raw;
-    EXPECT_EQ(errors[0]["line"].Int(), c.line) << c.script;
-    EXPECT_NE(errors[0]["message"].text.find(c.message), std::string::npos)
+    EXPECT_EQ(errors[0]["line"].Int(), line) << script;
+    EXPECT_NE(errors[0]["message"].text.find(message), std::string::npos)
         << errors[0]["message"].text;
     // Nothing after the failing line runs.
-    EXPECT_EQ(run.events.back()["event"].text, "error") << c.script;
+    EXPECT_EQ(run.events.back()["event"].text, "error") << script;
   }
 }
 
 // A refused operator action is reported with its line and the script goes on;
 // what scripts do to the form is pinned by the scenarios under conformance/.
 TEST(ScriptRun, ARefusedActionIsReportedAndTheScriptGoesOn) {
-  ScriptRun run = RunInProcess(
-      "load \"\" 12 03/15/2004\ndate 1 03/15/2004\ndate 0 1500-01-01\n"
-      "urlencode \"a b&c\"\ndump\n");
+  ScriptRun run =
+      RunInProcess("load \"\" 12 03/15/2004\ndate 1 03/15/2004\ndate 0 1500-01-01\ndump\n");
   EXPECT_EQ(run.status, 0) << run.raw;
   const auto errors = run.Named("error");
   ASSERT_EQ(errors.size(), 1u) << run.raw;
   EXPECT_EQ(errors[0]["line"].Int(), 3);
   EXPECT_NE(errors[0]["message"].text.find("outside the range of DTPicker1(0)"), std::string::npos);
-  EXPECT_EQ(run.Named("urlencode").at(0)["result"].text, "a+b%26c");
   const auto dumps = run.Named("dump");
   ASSERT_EQ(dumps.size(), 1u);
   const Json& w = dumps[0]["widgets"];
