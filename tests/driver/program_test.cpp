@@ -1,10 +1,7 @@
 // The built `harnolfees` program, driven through pipes as scripts and users drive it.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
 #include "driver_test_util.hpp"
 #include "support/run_program.hpp"
@@ -43,13 +40,8 @@ TEST(Program, TheShippedExampleRunsWithoutAServer) {
 }
 
 TEST(Program, ScriptFileErrorsAndUsage) {
-  char pattern[] = "/tmp/harnolfees-script-XXXXXX";
-  const int fd = mkstemp(pattern);
-  ASSERT_GE(fd, 0);
-  close(fd);
-  std::ofstream(pattern) << "dump\r\n  # comment\ntab 0\ndump\n";
-  ProgramRun bad = Driver({"script", pattern});
-  fs::remove(pattern);
+  // A script file (here the pipe behind /dev/stdin) with an error on its third line.
+  ProgramRun bad = Driver({"script", "/dev/stdin"}, "dump\r\n  # comment\ntab 0\ndump\n");
   EXPECT_EQ(bad.status, 2);
   ScriptRun run = ParseOutput(bad.status, bad.out);
   ASSERT_EQ(run.events.size(), 2u) << bad.out;
