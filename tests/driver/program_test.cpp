@@ -10,8 +10,6 @@
 namespace harnolfees::testing {
 namespace {
 
-namespace fs = std::filesystem;
-
 // The driver with `args`, fed `input`.
 ProgramRun Driver(const std::vector<std::string>& args, const std::string& input = "") {
   return RunProgram(HARNOLFEES_DRIVER_PATH, args, input);
@@ -29,8 +27,8 @@ TEST(Program, OddBytesFromTheScriptStillGiveValidJsonLines) {
 }
 
 TEST(Program, TheShippedExampleRunsWithoutAServer) {
-  const fs::path script =
-      fs::path(HARNOLFEES_TEST_DATA_DIR) / ".." / ".." / "examples" / "startup.script";
+  const auto script =
+      std::filesystem::path(HARNOLFEES_TEST_DATA_DIR) / ".." / ".." / "examples" / "startup.script";
   ProgramRun p = Driver({"script", script.string()});
   EXPECT_EQ(p.status, 0) << p.out;
   ScriptRun run = ParseOutput(p.status, p.out);

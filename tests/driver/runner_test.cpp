@@ -6,7 +6,6 @@
 #include <tuple>
 
 #include "driver_test_util.hpp"
-#include "harnolfees/catalogue.hpp"
 #include "headless_host.hpp"
 #include "support/test_http_server.hpp"
 
