@@ -37,19 +37,15 @@
 #include <signal.h>
 
 #include <algorithm>
-#include <cstdint>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
-#include <memory>
 #include <optional>
 #include <regex>
 #include <sstream>
 #include <stdexcept>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "json.hpp"
@@ -74,28 +70,17 @@ struct Scenario {
   std::vector<std::string> feeServerArgs;
 };
 
-struct Failure {
-  std::string message;
-};
+// A scenario that cannot run or whose output differs; main reports it.
+using Failure = std::runtime_error;
 
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw Failure{"cannot read " + path.string()};
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
+using harnolfees::testing::ReadFile;
 
-std::vector<std::string> SplitLines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::size_t start = 0;
-  while (start < text.size()) {
-    std::size_t end = text.find('\n', start);
-    if (end == std::string::npos) end = text.size();
-    lines.push_back(text.substr(start, end - start));
-    start = end + 1;
-  }
-  return lines;
+// The pieces of `text` between the separators; no piece after a last one.
+std::vector<std::string> Split(const std::string& text, char separator = '\n') {
+  std::vector<std::string> pieces;
+  std::istringstream in(text);
+  for (std::string piece; std::getline(in, piece, separator);) pieces.push_back(piece);
+  return pieces;
 }
 
 void ReplaceAll(std::string& text, const std::string& from, const std::string& to) {
@@ -108,13 +93,13 @@ void ReplaceAll(std::string& text, const std::string& from, const std::string& t
 
 int ParseInt(const std::string& word, const std::string& what) {
   auto n = harnolfees::driver::ParseScriptNumber(word);
-  if (!n) throw Failure{what + " must be a number, not \"" + word + "\""};
+  if (!n) throw Failure(what + " must be a number, not \"" + word + "\"");
   return static_cast<int>(*n);
 }
 
 harnolfees::testing::TestReply ParseReply(const std::vector<std::string>& words,
                                           const std::string& line) {
-  if (words.empty() || words.size() > 2) throw Failure{"usage: # reply: STATUS [BODY]: " + line};
+  if (words.empty() || words.size() > 2) throw Failure("usage: # reply: STATUS [BODY]: " + line);
   harnolfees::testing::TestReply reply;
   reply.status = ParseInt(words[0], "reply status");
   if (words.size() == 2) reply.body = words[1];
@@ -126,7 +111,7 @@ Scenario Prepare(const std::string& text, const fs::path& dataDir,
                  harnolfees::testing::TestHttpServer& server) {
   Scenario s;
   s.script = text;
-  for (const std::string& raw : SplitLines(text)) {
+  for (const std::string& raw : Split(text)) {
     const std::size_t hash = raw.find_first_not_of(" \t");
     if (hash == std::string::npos || raw[hash] != '#') continue;
     std::string body = raw.substr(hash + 1);
@@ -138,14 +123,14 @@ Scenario Prepare(const std::string& text, const fs::path& dataDir,
                                                  "mask",  "fee-server",   "dump"};
     if (std::find(kNames.begin(), kNames.end(), name) == kNames.end()) continue;
     auto split = harnolfees::driver::SplitScriptLine(body.substr(colon + 1));
-    if (!split.error.empty()) throw Failure{split.error + ": " + raw};
+    if (!split.error.empty()) throw Failure(split.error + ": " + raw);
     const auto& w = split.words;
     if (name == "serve") {
-      if (w.empty() || w.size() > 2) throw Failure{"usage: # serve: FILE [STATUS]: " + raw};
+      if (w.empty() || w.size() > 2) throw Failure("usage: # serve: FILE [STATUS]: " + raw);
       server.SetDocument(ReadFile(dataDir / w[0]),
                          w.size() == 2 ? ParseInt(w[1], "document status") : 200);
     } else if (name == "serve-center") {
-      if (w.size() != 2) throw Failure{"usage: # serve-center: CENTER FILE: " + raw};
+      if (w.size() != 2) throw Failure("usage: # serve-center: CENTER FILE: " + raw);
       server.SetDocumentForCenter(ParseInt(w[0], "center"), ReadFile(dataDir / w[1]));
     } else if (name == "reply") {
       server.QueueReply(ParseReply(w, raw));
@@ -155,11 +140,11 @@ Scenario Prepare(const std::string& text, const fs::path& dataDir,
       s.feeServer = true;
       s.feeServerArgs.insert(s.feeServerArgs.end(), w.begin(), w.end());
     } else if (name == "mask") {
-      if (w.size() != 1) throw Failure{"usage: # mask: REGEX: " + raw};
+      if (w.size() != 1) throw Failure("usage: # mask: REGEX: " + raw);
       try {
         s.masks.emplace_back(w[0]);
       } catch (const std::regex_error& e) {
-        throw Failure{std::string("invalid pattern (") + e.what() + "): " + raw};
+        throw Failure(std::string("invalid pattern (") + e.what() + "): " + raw);
       }
     } else {
       s.dumpPaths.insert(s.dumpPaths.end(), w.begin(), w.end());
@@ -203,17 +188,6 @@ void AppendJson(std::string& out, const Json& v) {
   }
 }
 
-std::vector<std::string> PathSegments(const std::string& path) {
-  std::vector<std::string> segs;
-  std::size_t start = 0;
-  for (;;) {
-    const std::size_t dot = path.find('.', start);
-    segs.push_back(path.substr(start, dot == std::string::npos ? std::string::npos : dot - start));
-    if (dot == std::string::npos) return segs;
-    start = dot + 1;
-  }
-}
-
 // The value at segs[from...] of v; "*" maps over an array, "a:b" slices it.
 Json Select(const Json& v, const std::vector<std::string>& segs, std::size_t from,
             const std::string& path) {
@@ -224,7 +198,7 @@ Json Select(const Json& v, const std::vector<std::string>& segs, std::size_t fro
     for (std::size_t i = 0; i < v.keys.size(); ++i) {
       if (v.keys[i] == seg) return Select(v.values[i], segs, from + 1, path);
     }
-    throw Failure{"the dump has no member \"" + seg + "\" (path " + path + ")"};
+    throw Failure("the dump has no member \"" + seg + "\" (path " + path + ")");
   }
   if (v.kind == Json::Kind::kArray) {
     if (seg == "*" || seg.find(':') != std::string::npos) {
@@ -242,22 +216,22 @@ Json Select(const Json& v, const std::vector<std::string>& segs, std::size_t fro
     }
     const int index = ParseInt(seg, "array index in " + path);
     if (index < 0 || static_cast<std::size_t>(index) >= v.items.size()) {
-      throw Failure{"index " + seg + " is outside the dump's array (path " + path + ")"};
+      throw Failure("index " + seg + " is outside the dump's array (path " + path + ")");
     }
     return Select(v.items[static_cast<std::size_t>(index)], segs, from + 1, path);
   }
-  throw Failure{"\"" + seg + "\" goes below a plain value (path " + path + ")"};
+  throw Failure("\"" + seg + "\" goes below a plain value (path " + path + ")");
 }
 
 std::string ProjectDump(const std::string& line, const std::vector<std::string>& paths) {
   auto v = JsonReader::Parse(line, true);
-  if (!v) throw Failure{"the driver printed a line that is not JSON: " + line};
+  if (!v) throw Failure("the driver printed a line that is not JSON: " + line);
   std::string out = "{\"event\":\"dump\"";
   for (const std::string& p : paths) {
     out += ',';
     harnolfees::driver::AppendJsonString(out, p);
     out += ':';
-    AppendJson(out, Select(*v, PathSegments(p), 0, p));
+    AppendJson(out, Select(*v, Split(p, '.'), 0, p));
   }
   out += '}';
   return out;
@@ -323,7 +297,7 @@ class TempFolder {
  public:
   TempFolder() {
     std::string pattern = (fs::temp_directory_path() / "harnolfees-conformance-XXXXXX").string();
-    if (!mkdtemp(pattern.data())) throw Failure{"mkdtemp failed"};
+    if (!mkdtemp(pattern.data())) throw Failure("mkdtemp failed");
     path_ = pattern;
   }
   ~TempFolder() {
@@ -338,29 +312,6 @@ class TempFolder {
   fs::path path_;
 };
 
-// The fee server on a database of its own, for the scenarios that check the
-// control against the real server page.
-class FeeServerProcess {
- public:
-  FeeServerProcess(const std::string& program, const std::vector<std::string>& extra)
-      : process_(program, Arguments(folder_.path(), extra)),
-        base_("http://127.0.0.1:" + std::to_string(process_.port()) + "/") {}
-  const std::string& BaseUrl() const { return base_; }
-
- private:
-  static std::vector<std::string> Arguments(const fs::path& folder,
-                                            const std::vector<std::string>& extra) {
-    std::vector<std::string> args{"--db", (folder / "fees.db").string(), "--listen", "127.0.0.1:0",
-                                  "--quiet"};
-    args.insert(args.end(), extra.begin(), extra.end());
-    return args;
-  }
-
-  TempFolder folder_;  // first: the server's database lives in it
-  harnolfees::testing::ServerProcess process_;
-  std::string base_;
-};
-
 int Run(const std::string& driver, const std::string& serverProgram, const fs::path& scriptPath) {
   const fs::path dataDir = scriptPath.parent_path() / "data";
   fs::path expectedPath = scriptPath;
@@ -370,11 +321,18 @@ int Run(const std::string& driver, const std::string& serverProgram, const fs::p
   const std::string dead =
       "http://127.0.0.1:" + std::to_string(harnolfees::testing::UnusedLoopbackPort()) + "/";
   Scenario scenario = Prepare(ReadFile(scriptPath), dataDir, server);
-  std::unique_ptr<FeeServerProcess> feeServer;
+  // The fee server on a database of its own, for the scenarios that check the
+  // control against the real server page; it ends before its folder goes.
+  TempFolder folder;
+  std::optional<harnolfees::testing::ServerProcess> feeServer;
   if (scenario.feeServer) {
-    feeServer = std::make_unique<FeeServerProcess>(serverProgram, scenario.feeServerArgs);
+    std::vector<std::string> args{"--db", (folder.path() / "fees.db").string(), "--listen",
+                                  "127.0.0.1:0", "--quiet"};
+    args.insert(args.end(), scenario.feeServerArgs.begin(), scenario.feeServerArgs.end());
+    feeServer.emplace(serverProgram, args);
   }
-  const std::string base = feeServer ? feeServer->BaseUrl() : server.BaseUrl();
+  const std::string base =
+      feeServer ? "http://127.0.0.1:" + std::to_string(feeServer->port()) + "/" : server.BaseUrl();
   ReplaceAll(scenario.script, "${BASE}", base);
   ReplaceAll(scenario.script, "${DEAD}", dead);
 
@@ -382,7 +340,7 @@ int Run(const std::string& driver, const std::string& serverProgram, const fs::p
       harnolfees::testing::RunProgram(driver, {"script"}, scenario.script);
 
   std::vector<std::string> actual;
-  for (std::string line : SplitLines(run.out)) {
+  for (std::string line : Split(run.out)) {
     ReplaceAll(line, base, "${BASE}");
     ReplaceAll(line, dead, "${DEAD}");
     for (const std::regex& mask : scenario.masks) line = std::regex_replace(line, mask, "<masked>");
@@ -407,10 +365,10 @@ int Run(const std::string& driver, const std::string& serverProgram, const fs::p
   }
 
   if (!fs::exists(expectedPath)) {
-    throw Failure{"no expected output " + expectedPath.filename().string() +
-                  "; run with HARNOLFEES_REGENERATE=1 to write it, then check it by hand"};
+    throw Failure("no expected output " + expectedPath.filename().string() +
+                  "; run with HARNOLFEES_REGENERATE=1 to write it, then check it by hand");
   }
-  const std::vector<std::string> expected = SplitLines(ReadFile(expectedPath));
+  const std::vector<std::string> expected = Split(ReadFile(expectedPath));
   if (expected == actual) {
     std::cout << scriptPath.filename().string() << ": " << actual.size() << " lines as expected\n";
     return 0;
@@ -432,9 +390,6 @@ int main(int argc, char** argv) {
   signal(SIGPIPE, SIG_IGN);
   try {
     return Run(argv[1], argv[2], argv[3]);
-  } catch (const Failure& f) {
-    std::cout << argv[3] << ": " << f.message << "\n";
-    return 1;
   } catch (const std::exception& e) {
     std::cout << argv[3] << ": " << e.what() << "\n";
     return 1;

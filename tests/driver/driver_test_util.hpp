@@ -45,10 +45,23 @@ inline ScriptRun ParseOutput(int status, std::string raw) {
   return run;
 }
 
-inline ScriptRun RunInProcess(const std::string& script, driver::NetworkFactories network = {}) {
+// A load document of center 12: a membership fee, a bank account (its
+// number not ASCII) and the account's type.
+inline const char* const kDocument =
+    "<Fees><T1><CenterID>12</CenterID><Effectivity>01/15/2004</Effectivity>"
+    "<MembershipFee>1250.5</MembershipFee><Term>12</Term>"
+    "<MembershipRoyalty>0.0725</MembershipRoyalty><MinimumRoyalty>10</MinimumRoyalty>"
+    "<RoyaltyReserve>0.01</RoyaltyReserve></T1>"
+    "<T9><ObjectID>1</ObjectID><Type>1</Type><Effectivity>02/01/2004</Effectivity>"
+    "<RoutingNumber>021000021</RoutingNumber><AccountNumber>Zürich-7</AccountNumber>"
+    "<SweepSpan>3</SweepSpan><Opened>02/01/2004</Opened></T9>"
+    "<T15><BankAccountTypeID>1</BankAccountTypeID><Description>Checking</Description></T15>"
+    "</Fees>";
+
+inline ScriptRun RunInProcess(const std::string& script) {
   std::istringstream in(script);
   std::ostringstream out;
-  const int status = driver::RunScript(in, out, std::move(network));
+  const int status = driver::RunScript(in, out);
   return ParseOutput(status, out.str());
 }
 

@@ -10,11 +10,15 @@ namespace {
 
 using harnolfees::testing::JsonReader;
 
-std::string Quoted(std::string_view text) {
+// What one of the writers appends for `value`.
+template <typename Value>
+std::string Json(void (*append)(std::string&, Value), Value value) {
   std::string out;
-  AppendJsonString(out, text);
+  append(out, value);
   return out;
 }
+
+std::string Quoted(std::string_view text) { return Json(AppendJsonString, text); }
 
 TEST(JsonStrings, EscapesQuotesBackslashesAndControlCharacters) {
   EXPECT_EQ(Quoted("plain"), "\"plain\"");
@@ -47,25 +51,15 @@ TEST(JsonStrings, EveryByteStringGivesValidJson) {
 }
 
 TEST(JsonNumbers, MoneyIsExactSinglesAndDoublesShortest) {
-  auto money = [](std::int64_t units) {
-    std::string out;
-    AppendJsonMoney(out, units);
-    return out;
-  };
+  auto money = [](std::int64_t units) { return Json(AppendJsonMoney, units); };
   EXPECT_EQ(money(0), "0");
   EXPECT_EQ(money(2505000), "250.5");
   EXPECT_EQ(money(-725), "-0.0725");
   EXPECT_EQ(money(10001), "1.0001");
   EXPECT_EQ(money(std::numeric_limits<std::int64_t>::min()), "-922337203685477.5808");
-  std::string out;
-  AppendJsonSingle(out, 0.0725f);
-  EXPECT_EQ(out, "0.0725");
-  out.clear();
-  AppendJsonDouble(out, 0.1 + 0.2);
-  EXPECT_EQ(out, "0.30000000000000004");
-  out.clear();
-  AppendJsonDouble(out, std::numeric_limits<double>::quiet_NaN());
-  EXPECT_EQ(out, "null");
+  EXPECT_EQ(Json(AppendJsonSingle, 0.0725f), "0.0725");
+  EXPECT_EQ(Json(AppendJsonDouble, 0.1 + 0.2), "0.30000000000000004");
+  EXPECT_EQ(Json(AppendJsonDouble, std::numeric_limits<double>::quiet_NaN()), "null");
 }
 
 }  // namespace

@@ -1,10 +1,7 @@
 // The built `harnolfees` program, driven through pipes as scripts and users drive it.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
 #include "driver_test_util.hpp"
 #include "support/run_program.hpp"
@@ -12,8 +9,6 @@
 
 namespace harnolfees::testing {
 namespace {
-
-namespace fs = std::filesystem;
 
 // The driver with `args`, fed `input`.
 ProgramRun Driver(const std::vector<std::string>& args, const std::string& input = "") {
@@ -32,8 +27,8 @@ TEST(Program, OddBytesFromTheScriptStillGiveValidJsonLines) {
 }
 
 TEST(Program, TheShippedExampleRunsWithoutAServer) {
-  const fs::path script =
-      fs::path(HARNOLFEES_TEST_DATA_DIR) / ".." / ".." / "examples" / "startup.script";
+  const auto script =
+      std::filesystem::path(HARNOLFEES_TEST_DATA_DIR) / ".." / ".." / "examples" / "startup.script";
   ProgramRun p = Driver({"script", script.string()});
   EXPECT_EQ(p.status, 0) << p.out;
   ScriptRun run = ParseOutput(p.status, p.out);
@@ -43,13 +38,8 @@ TEST(Program, TheShippedExampleRunsWithoutAServer) {
 }
 
 TEST(Program, ScriptFileErrorsAndUsage) {
-  char pattern[] = "/tmp/harnolfees-script-XXXXXX";
-  const int fd = mkstemp(pattern);
-  ASSERT_GE(fd, 0);
-  close(fd);
-  std::ofstream(pattern) << "dump\r\n  # comment\ntab 0\ndump\n";
-  ProgramRun bad = Driver({"script", pattern});
-  fs::remove(pattern);
+  // A script file (here the pipe behind /dev/stdin) with an error on its third line.
+  ProgramRun bad = Driver({"script", "/dev/stdin"}, "dump\r\n  # comment\ntab 0\ndump\n");
   EXPECT_EQ(bad.status, 2);
   ScriptRun run = ParseOutput(bad.status, bad.out);
   ASSERT_EQ(run.events.size(), 2u) << bad.out;
@@ -74,18 +64,7 @@ TEST(Program, ScriptFileErrorsAndUsage) {
   }
 }
 
-const char* kDocument =
-    "<Fees><T1><CenterID>12</CenterID><Effectivity>01/15/2004</Effectivity>"
-    "<MembershipFee>1250.5</MembershipFee><Term>12</Term>"
-    "<MembershipRoyalty>0.0725</MembershipRoyalty><MinimumRoyalty>10</MinimumRoyalty>"
-    "<RoyaltyReserve>0.01</RoyaltyReserve></T1>"
-    "<T9><ObjectID>1</ObjectID><Type>1</Type><Effectivity>02/01/2004</Effectivity>"
-    "<RoutingNumber>021000021</RoutingNumber><AccountNumber>Zürich-7</AccountNumber>"
-    "<SweepSpan>3</SweepSpan><Opened>02/01/2004</Opened></T9>"
-    "<T15><BankAccountTypeID>1</BankAccountTypeID><Description>Checking</Description></T15>"
-    "</Fees>";
-
-TEST(Program, ShowPrintsTheLoadedTabsAsTables) {
+TEST(Program, ShowPrintsTheLoadedTabsAsTablesOrCsv) {
   TestHttpServer server;
   server.SetDocument(kDocument);
   const std::string url = server.BaseUrl();
@@ -111,23 +90,18 @@ TEST(Program, ShowPrintsTheLoadedTabsAsTables) {
                          std::string(23, ' ') + "3  Feb 01, 2004\n"),
             std::string::npos)
       << all.out;
-}
 
-TEST(Program, ShowAsCsvGivesOneTabOrEveryTabInBlocks) {
-  TestHttpServer server;
-  server.SetDocument(kDocument);
-  const std::string url = server.BaseUrl();
-  ProgramRun one =
+  // As CSV: one tab, or every tab in blocks.
+  ProgramRun csv =
       Driver({"show", url, "12", "--csv", "--tab", "1", "--server-date", "03/15/2004"});
-  EXPECT_EQ(one.status, 0) << one.err;
-  EXPECT_EQ(one.out,
+  EXPECT_EQ(csv.status, 0) << csv.err;
+  EXPECT_EQ(csv.out,
             "Effective Date,Membership Fee ($),Term (Months),Membership Royalty (%),"
             "Minimum Royalty ($),Royalty Reserve (%)\r\n"
             "\"Jan 15, 2004\",\"1,250.50\",12,7.250,10.00,1.000\r\n");
-
-  ProgramRun all = Driver({"show", url, "12", "--server-date=03/15/2004", "--csv"});
+  all = Driver({"show", url, "12", "--server-date=03/15/2004", "--csv"});
   EXPECT_EQ(all.status, 0) << all.err;
-  EXPECT_EQ(all.out.rfind("# 1 Membership  Fee\r\n" + one.out + "\r\n# 2 Value Plus Fee\r\n", 0),
+  EXPECT_EQ(all.out.rfind("# 1 Membership  Fee\r\n" + csv.out + "\r\n# 2 Value Plus Fee\r\n", 0),
             0u)
       << all.out;
   EXPECT_NE(all.out.find("\r\n\r\n# 9 Bank Account\r\n"

@@ -12,8 +12,8 @@ struct GeneratedDocument {
   std::string xml;
   // Records per record set, index 1 to 15 (0 unused).
   std::array<std::size_t, 16> records{};
-  // The lookup lists it carries.
-  std::size_t terms = 0, contractTypes = 0, creditTypes = 0, aprTypes = 0, accessLevels = 0;
+  // The member access levels it carries.
+  std::size_t accessLevels = 0;
 };
 
 // Bank account types are numbered from 1 and stored as 16-bit numbers.

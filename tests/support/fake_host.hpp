@@ -36,9 +36,6 @@ class FakeHost : public HostServices {
   std::vector<std::string> focus;
   // Events posted by transfers and tests; DoEvents runs them.
   EventQueue events;
-  int doEventsCalls = 0;
-  // How long DoEvents waits for an event when none is pending.
-  std::chrono::milliseconds doEventsWait{2};
   // Runs inside each DoEvents before the posted events (an operator acting
   // while the control waits).
   std::function<void()> onDoEvents;
@@ -55,9 +52,8 @@ class FakeHost : public HostServices {
   int MsgBox(const std::string& prompt, int buttons, const std::string& title) override;
   void SetMousePointer(int p) override;
   void DoEvents() override;
-  // As DoEvents, but never waits (counted in processPendingCalls).
+  // As DoEvents, but never waits.
   void ProcessPendingEvents() override;
-  int processPendingCalls = 0;
   void PostEvent(std::function<void()> event) override;
   void FocusMoved(std::string_view component) override;
   VersionInfo Version() const override;
@@ -79,10 +75,9 @@ class FakeTransfer : public Transfer {
     std::string url, operation, body, headers;
   };
   std::vector<Request> requests;
-  int cancels = 0;
   bool executing = false;
 
-  void Cancel() override;
+  void Cancel() override { executing = false; }
   void Execute(const std::string& url, const std::string& operation, const std::string& body,
                const std::string& headers) override;
   bool StillExecuting() const override { return executing; }

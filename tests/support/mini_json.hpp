@@ -25,9 +25,7 @@ struct Json {
   std::vector<std::string> keys;
   std::vector<Json> values;
 
-  bool IsNull() const { return kind == Kind::kNull; }
   int Int() const { return std::stoi(numberText); }
-  const std::vector<std::string>& Keys() const { return keys; }
   bool Has(std::string_view key) const {
     for (const std::string& k : keys) {
       if (k == key) return true;

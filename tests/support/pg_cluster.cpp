@@ -112,7 +112,7 @@ PgCluster::~PgCluster() {
 
 void PgCluster::Destroy() {
   try {
-    Run("pg_ctl", {"-D", dir_ + "/data", "-m", "immediate", "-w", "stop"});
+    StopImmediately();
   } catch (...) {
     // Already stopped.
   }

@@ -1,5 +1,6 @@
 // A program run as a child process that announces its port on its first
 // line of output, "listening on 127.0.0.1:PORT", as harnolfees-server does.
+// It is started as RunProgram starts one (both in run_program.cpp).
 #pragma once
 
 #include <sys/types.h>

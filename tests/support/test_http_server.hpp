@@ -108,7 +108,9 @@ int UnusedLoopbackPort();
 // parentheses.
 std::string DecodeFormValue(const std::string& encoded);
 
-// Reads a file of tests/data.
+// The whole of a file, or of a file of tests/data; throws std::runtime_error
+// when it cannot be read.
+std::string ReadFile(const std::string& path);
 std::string ReadTestData(const std::string& name);
 
 }  // namespace harnolfees::testing

@@ -24,47 +24,44 @@ SessionConfig Offline() {
   return c;
 }
 
-TEST(WebSession, AMessageBoxWaitsForThePageAndTakesOnlyItsOwnButtons) {
-  Session s("id", "token", "clerk", "pw", 1, Offline());
-  std::atomic<int> answer{0};
-  const auto floor = s.MessageFloor();
-  auto ticket = s.Post([&answer](Session& self) {
-    answer = self.MsgBox("Delete it?", msgbox::kYesNo + msgbox::kQuestion, "Harnol");
-  });
-  s.WaitSettled(ticket, floor, 10s);
-  ASSERT_FALSE(ticket->done);
-  ASSERT_TRUE(s.Waiting());
-  EXPECT_NE(s.Snapshot()->find(R"("prompt":"Delete it?","buttons":36,"title":"Harnol")"),
-            std::string::npos);
-  EXPECT_FALSE(s.Answer(floor + 1, msgbox::kAnswerOk)) << "a Yes/No box has no OK";
-  EXPECT_FALSE(s.Answer(floor + 2, msgbox::kAnswerYes)) << "no such box";
-  ASSERT_TRUE(s.Answer(floor + 1, msgbox::kAnswerYes));
-  auto mark = s.Post([](Session&) {});
-  s.WaitSettled(mark, floor + 1, 10s);
-  EXPECT_TRUE(ticket->done);
-  EXPECT_EQ(answer, msgbox::kAnswerYes);
-  EXPECT_NE(s.Snapshot()->find(R"("message":null)"), std::string::npos);
-}
-
-TEST(WebSession, AnIdleSessionEndsAnsweringNoAndABusyOneIsKept) {
+TEST(WebSession, AMessageBoxWaitsForThePageAndAnIdleSessionEndsAnsweringNo) {
   SessionRegistry registry(Offline(), 2, std::chrono::seconds(60));
-  auto idle = registry.Create("clerk", "pw", 1);
+  auto s = registry.Create("clerk", "pw", 1);
   auto busy = registry.Create("clerk", "pw", 1);
-  ASSERT_TRUE(idle && busy);
+  ASSERT_TRUE(s && busy);
   EXPECT_EQ(registry.Create("clerk", "pw", 1), nullptr) << "the limit holds";
   std::atomic<int> answer{0};
-  const auto floor = idle->MessageFloor();
-  auto ticket =
-      idle->Post([&answer](Session& self) { answer = self.MsgBox("Save?", msgbox::kYesNo, ""); });
-  idle->WaitSettled(ticket, floor, 10s);
-  ASSERT_TRUE(idle->Waiting());
+  auto ask = [&](const char* prompt) {
+    return s->Post([&answer, prompt](Session& self) {
+      answer = self.MsgBox(prompt, msgbox::kYesNo + msgbox::kQuestion, "Harnol");
+    });
+  };
+  const auto floor = s->MessageFloor();
+  auto ticket = ask("Delete it?");
+  s->WaitSettled(ticket, floor, 10s);
+  ASSERT_FALSE(ticket->done);
+  ASSERT_TRUE(s->Waiting());
+  EXPECT_NE(s->Snapshot()->find(R"("prompt":"Delete it?","buttons":36,"title":"Harnol")"),
+            std::string::npos);
+  EXPECT_FALSE(s->Answer(floor + 1, msgbox::kAnswerOk)) << "a Yes/No box has no OK";
+  EXPECT_FALSE(s->Answer(floor + 2, msgbox::kAnswerYes)) << "no such box";
+  ASSERT_TRUE(s->Answer(floor + 1, msgbox::kAnswerYes));
+  auto mark = s->Post([](Session&) {});
+  s->WaitSettled(mark, floor + 1, 10s);
+  EXPECT_TRUE(ticket->done);
+  EXPECT_EQ(answer, msgbox::kAnswerYes);
+  EXPECT_NE(s->Snapshot()->find(R"("message":null)"), std::string::npos);
+
+  // A box left unanswered: the session ends answering No, unless it is busy.
+  ticket = ask("Save?");
+  s->WaitSettled(ticket, floor + 1, 10s);
+  ASSERT_TRUE(s->Waiting());
   auto busyTicket = busy->Post([](Session& self) { self.BusyChanged(true); });
   busy->WaitSettled(busyTicket, 0, 10s);
-
   EXPECT_EQ(registry.ExpireIdle(Session::Clock::now() + 30s), 0);
   EXPECT_EQ(registry.ExpireIdle(Session::Clock::now() + 2min), 1);
   EXPECT_EQ(answer, msgbox::kAnswerNo);
-  EXPECT_EQ(registry.Find(idle->id()), nullptr);
+  EXPECT_EQ(registry.Find(s->id()), nullptr);
   EXPECT_EQ(registry.Find(busy->id()), busy) << "a save on its way is never cut off";
   busy->Post([](Session& self) { self.BusyChanged(false); });
 }
