@@ -1,15 +1,19 @@
-// Faults of the fee server's storage: a file size the process may not exceed
-// (a failed write, as on a full disk), and another connection holding the
+// Faults of the fee server's storage: a file system that fills up, a file
+// size the process may not exceed, and another connection holding the
 // database's write lock. In each case a statement that was not written is reported as
 // failed, every confirmed statement is in the database afterwards, and the
 // server goes on working once the fault is gone, without a restart.
 #include <gtest/gtest.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 #include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <functional>
 #include <set>
 #include <string>
 #include <vector>
@@ -55,12 +59,85 @@ void SaveUntilRefused(const ServerProcess& server, int& day, SaveLog& log, int r
     }
   }
   ASSERT_EQ(refusals, refusalsWanted)
-      << (refusalsWanted ? "the limit was never reached" : "a save failed with room to spare");
+      << (refusalsWanted ? "the fault never struck" : "a save failed with room to spare");
 }
 
-// Saves on the intact storage, then beyond a file size limit until three are
-// refused, then with the limit lifted, when all are confirmed. After a restart
-// the database holds every confirmed day and no refused one.
+// Saves on the intact storage, then under the fault until three are refused
+// (each as "failed: ..." that names `says`), then with the fault lifted, when
+// all are confirmed. After a restart the database holds every confirmed day
+// and no refused one.
+void SavesAroundAFault(const std::string& db, const std::string& logFile,
+                       const std::function<void(pid_t)>& inject,
+                       const std::function<void(pid_t)>& lift, const std::string& says) {
+  SaveLog log;
+  int day = 0;
+  {
+    ServerProcess server = StartServer(db, logFile);
+    ASSERT_NO_FATAL_FAILURE(SaveUntilRefused(server, day, log, 0, 20));
+    inject(server.pid());
+    ASSERT_NO_FATAL_FAILURE(SaveUntilRefused(server, day, log, 3));
+    for (const std::string& r : log.refusals) {
+      EXPECT_TRUE(r.rfind("failed: ", 0) == 0 && r.find(says) != std::string::npos) << r;
+    }
+    lift(server.pid());
+    ASSERT_NO_FATAL_FAILURE(SaveUntilRefused(server, day, log, 0, 5));
+    EXPECT_EQ(server.Stop(), 0);
+  }
+  ServerProcess restarted = StartServer(db, logFile);
+  const std::string doc = GetFrom(restarted.port(), "/TermFeesAX.asp?Center=1").second;
+  ASSERT_NE(doc.find("<TermFees"), std::string::npos) << doc;
+  EXPECT_EQ(MissingDays(doc, log.confirmed), 0u) << "confirmed saves lost";
+  EXPECT_EQ(MissingDays(doc, log.refused), log.refused.size()) << "refused saves written anyway";
+  EXPECT_EQ(Query(db, "PRAGMA integrity_check"), std::vector<std::string>{"ok"});
+  EXPECT_EQ(restarted.Stop(), 0);
+}
+
+// A tmpfs of its own, mounted for the test and unmounted after it. Mounting
+// needs the privilege to do so; without it the test is skipped.
+class SmallTmpfs {
+ public:
+  explicit SmallTmpfs(const std::string& where) : where_(where) {
+    mkdir(where_.c_str(), 0700);
+    mounted_ = mount("tmpfs", where_.c_str(), "tmpfs", 0, "size=1536k") == 0;
+    error_ = mounted_ ? "" : std::strerror(errno);
+  }
+  ~SmallTmpfs() {
+    if (mounted_) umount2(where_.c_str(), MNT_DETACH);
+    rmdir(where_.c_str());
+  }
+  bool mounted() const { return mounted_; }
+  const std::string& error() const { return error_; }
+
+ private:
+  std::string where_;
+  bool mounted_ = false;
+  std::string error_;
+};
+
+// Fills the file system at `path` with one file, leaving about `leave` bytes.
+void Fill(const std::string& path, std::size_t leave) {
+  std::ofstream f(path, std::ios::binary);
+  const std::string block(4096, 'x');
+  for (;;) {
+    std::error_code ec;
+    const auto space = std::filesystem::space(std::filesystem::path(path).parent_path(), ec);
+    if (ec || space.available <= leave) break;
+    f.write(block.data(), static_cast<std::streamsize>(block.size()));
+    f.flush();
+    if (!f) break;
+  }
+}
+
+TEST(StorageFaults, FullFileSystemRefusesSavesThenRecovers) {
+  TempDir dir;
+  SmallTmpfs fs(dir.File("disk"));
+  if (!fs.mounted()) GTEST_SKIP() << "cannot mount a tmpfs here: " << fs.error();
+  const std::string filler = dir.File("disk/filler");
+  SavesAroundAFault(
+      dir.File("disk/fees.db"), dir.File("server.log"), [&](pid_t) { Fill(filler, 96 * 1024); },
+      [&](pid_t) { std::filesystem::remove(filler); }, "full");
+}
+
 TEST(StorageFaults, FileSizeLimitRefusesSavesThenRecovers) {
   TempDir dir;
   const std::string db = dir.File("fees.db");
@@ -68,32 +145,16 @@ TEST(StorageFaults, FileSizeLimitRefusesSavesThenRecovers) {
     const rlimit limit{size, RLIM_INFINITY};
     ASSERT_EQ(prlimit(pid, RLIMIT_FSIZE, &limit, nullptr), 0) << std::strerror(errno);
   };
-  SaveLog log;
-  int day = 0;
-  {
-    ServerProcess server = StartServer(db, dir.File("server.log"));
-    ASSERT_NO_FATAL_FAILURE(SaveUntilRefused(server, day, log, 0, 20));
-    // The write-ahead log grows with every commit; let it grow a little more.
+  // The write-ahead log grows with every commit; let it grow a little more.
+  auto inject = [&](pid_t pid) {
     std::error_code ec;
     const auto size =
         std::max(std::filesystem::file_size(db + "-wal", ec), std::filesystem::file_size(db, ec));
-    setLimit(server.pid(), static_cast<rlim_t>(size + 48 * 1024));
-    ASSERT_NO_FATAL_FAILURE(SaveUntilRefused(server, day, log, 3));
-    for (const std::string& r : log.refusals) {
-      EXPECT_TRUE(r.rfind("failed: ", 0) == 0 && r.find("disk I/O error") != std::string::npos)
-          << r;
-    }
-    setLimit(server.pid(), RLIM_INFINITY);
-    ASSERT_NO_FATAL_FAILURE(SaveUntilRefused(server, day, log, 0, 5));
-    EXPECT_EQ(server.Stop(), 0);
-  }
-  ServerProcess restarted = StartServer(db, dir.File("server.log"));
-  const std::string doc = GetFrom(restarted.port(), "/TermFeesAX.asp?Center=1").second;
-  ASSERT_NE(doc.find("<TermFees"), std::string::npos) << doc;
-  EXPECT_EQ(MissingDays(doc, log.confirmed), 0u) << "confirmed saves lost";
-  EXPECT_EQ(MissingDays(doc, log.refused), log.refused.size()) << "refused saves written anyway";
-  EXPECT_EQ(Query(db, "PRAGMA integrity_check"), std::vector<std::string>{"ok"});
-  EXPECT_EQ(restarted.Stop(), 0);
+    setLimit(pid, static_cast<rlim_t>(size + 48 * 1024));
+  };
+  SavesAroundAFault(
+      db, dir.File("server.log"), inject, [&](pid_t pid) { setLimit(pid, RLIM_INFINITY); },
+      "disk I/O error");
 }
 
 TEST(StorageFaults, WriteLockOfAnotherConnectionReportsBusyThenRecovers) {
