@@ -1,6 +1,8 @@
 #include "control/dispatch.hpp"
 
 #include <exception>
+#include <optional>
+#include <string>
 
 namespace harnolfees::control {
 
@@ -11,24 +13,23 @@ void Dispatch::Run(const std::function<void()>& handler, bool raisedByCode) {
     return;
   }
   ++depth_;
+  std::optional<std::string> failure;
   try {
     handler();
   } catch (const std::exception& e) {
-    --depth_;
+    failure = e.what();
+  } catch (...) {
+    // Nothing to show; the work is still noted below.
+  }
+  --depth_;
+  if (failure) {
     try {
-      host_.MsgBox(e.what(), msgbox::kOk, "");
+      host_.MsgBox(*failure, msgbox::kOk, "");
     } catch (...) {
       // A host that cannot show the message: the work is still noted as
       // unfinished below, which is what the operator must not lose.
     }
-    NoteUnfinishedWork();
-    return;
-  } catch (...) {
-    --depth_;
-    NoteUnfinishedWork();
-    return;
   }
-  --depth_;
   NoteUnfinishedWork();
 }
 

@@ -73,9 +73,7 @@ void HarnolFeesCtlCenter::DiscardUnfinishedWork() {
   dispatch_->Run([this] {
     for (int tab = 1; tab <= kTabCount; ++tab) state_.TabEntryMode[At(tab)] = 0;
     if (IsEntryMode(surface_.tabFees.Tag())) {
-      editing::Workflow{
-          *this, state_, surface_, recordSets_, host_, *regional_, dispatch_->entryStart}
-          .CancelEntry();
+      editing::Workflow{*this, state_, dispatch_->entryStart}.CancelEntry();
     } else {
       editing::DiscardRefusedChange(state_, recordSets_);
     }

@@ -17,8 +17,7 @@ void HarnolFeesCtlCenter::cmdAdd_Click() {
   // second save would add a second pending record and cancel a transfer
   // that the server may already have executed.
   if (state_.Submitting) return;
-  editing::Workflow workflow{
-      *this, state_, surface_, recordSets_, host_, *regional_, dispatch_->entryStart};
+  editing::Workflow workflow{*this, state_, dispatch_->entryStart};
   if (surface_.cmdAdd.Caption() == kCaptionAdd) {
     workflow.BeginAdd();
   } else {
@@ -28,8 +27,7 @@ void HarnolFeesCtlCenter::cmdAdd_Click() {
 
 void HarnolFeesCtlCenter::cmdEdit_Click() {
   if (state_.Submitting) return;
-  editing::Workflow workflow{
-      *this, state_, surface_, recordSets_, host_, *regional_, dispatch_->entryStart};
+  editing::Workflow workflow{*this, state_, dispatch_->entryStart};
   if (surface_.cmdAdd.Caption() == kCaptionAdd) {
     workflow.BeginEdit();
   } else {

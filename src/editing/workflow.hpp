@@ -11,15 +11,15 @@ namespace harnolfees::editing {
 
 class Workflow {
  public:
-  Workflow(HarnolFeesCtlCenter& ctl, ControlState& state, Surface& surface,
-           FeeRecordSets& recordSets, HostServices& host, const RegionalSettings& regional,
-           EntrySnapshot& entryStart)
+  // The control's read access gives the surface, record sets, host and
+  // regional settings; the state it writes comes from the control itself.
+  Workflow(HarnolFeesCtlCenter& ctl, ControlState& state, EntrySnapshot& entryStart)
       : ctl_(ctl),
         state_(state),
-        surface_(surface),
-        recordSets_(recordSets),
-        host_(host),
-        regional_(regional),
+        surface_(ctl.surface()),
+        recordSets_(ctl.recordSets()),
+        host_(ctl.host()),
+        regional_(ctl.regional()),
         entryStart_(entryStart) {}
 
   // Opens the entry form for a new record.
