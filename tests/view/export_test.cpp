@@ -107,12 +107,9 @@ TEST(ExportCsv, AnyTabComesOutWhileTheControlShowsAnotherAndNothingMoves) {
   fees.MoveNext();
   const std::string before = driver::DumpEvent(*c.ctl);
   int notifications = 0;
-  for (Component* watched :
-       {static_cast<Component*>(&s.grdFees), static_cast<Component*>(&s.cboType),
-        static_cast<Component*>(&s.cboBitwise), static_cast<Component*>(&s.cboAccessLevel),
-        static_cast<Component*>(&s.lblField[3])}) {
+  for (Component* watched : std::initializer_list<Component*>{&s.grdFees, &s.cboType, &s.cboBitwise,
+                                                              &s.cboAccessLevel, &s.lblField[3]})
     watched->Observe([&](const Component&, std::string_view) { ++notifications; });
-  }
 
   EXPECT_EQ(ExportTabCsv(*c.ctl, 8),
             "Effective Date,Access Level,Renewal Fee ($),Center Portion (%)\r\n"
