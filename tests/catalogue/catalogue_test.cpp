@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "support/fake_host.hpp"
@@ -12,7 +13,7 @@ namespace {
 
 using testing::ControlErrorOf;
 
-TEST(FeeTabCatalogue, OutOfRangeTabsAndColumnsAreRefused) {
+TEST(FeeTabCatalogue, OutOfRangeTabsColumnsAndRecordSetsAreRefused) {
   for (int tab : {0, 15, -1}) {
     EXPECT_EQ(ControlErrorOf([tab] { FeeTab(tab); }),
               std::make_pair(errc::kSubscriptOutOfRange,
@@ -22,6 +23,13 @@ TEST(FeeTabCatalogue, OutOfRangeTabsAndColumnsAreRefused) {
   EXPECT_THROW(GridHeadings(0, 0), ControlError);
   EXPECT_THROW(GridHeadings(1, 7), ControlError);
   EXPECT_THROW(GridHeadings(1, -1), ControlError);
+  FeeRecordSets sets;
+  for (int index : {0, 16, -3}) {
+    const auto [number, text] = ControlErrorOf([&] { sets(index); });
+    EXPECT_EQ(number, errc::kSubscriptOutOfRange);
+    EXPECT_NE(text.find(std::to_string(index)), std::string::npos) << text;
+  }
+  EXPECT_THROW(std::as_const(sets)(16), ControlError);
 }
 
 TEST(FeeRecordSetsLifecycle, StartUpOpensEmptySetsAndLoadEmptiesThem) {
@@ -51,17 +59,6 @@ TEST(FeeRecordSetsLifecycle, StartUpOpensEmptySetsAndLoadEmptiesThem) {
   sets.CloseAll();
   EXPECT_EQ(sets(8).State(), RecordSet::kStateClosed);
   EXPECT_THROW(sets(8).AddNew(), ControlError);
-}
-
-TEST(FeeRecordSetsLifecycle, IndexOutsideTheSetsIsRefused) {
-  FeeRecordSets sets;
-  for (int index : {0, 16, -3}) {
-    const auto [number, text] = ControlErrorOf([&] { sets(index); });
-    EXPECT_EQ(number, errc::kSubscriptOutOfRange);
-    EXPECT_NE(text.find(std::to_string(index)), std::string::npos) << text;
-  }
-  const FeeRecordSets& constSets = sets;
-  EXPECT_THROW(constSets(16), ControlError);
 }
 
 }  // namespace
