@@ -19,12 +19,8 @@ TEST(DateTimeTest, CountsDaysFromTheEpoch) {
   EXPECT_EQ(D(2004, 3, 15).DaySerial(), 12492);
   EXPECT_EQ(D(1969, 12, 31).DaySerial(), -1);
   const DateTime t = D(2004, 2, 29, 23, 59, 58);
-  EXPECT_EQ(t.Year(), 2004);
-  EXPECT_EQ(t.Month(), 2);
-  EXPECT_EQ(t.Day(), 29);
-  EXPECT_EQ(t.Hour(), 23);
-  EXPECT_EQ(t.Minute(), 59);
-  EXPECT_EQ(t.Second(), 58);
+  EXPECT_EQ((std::array{t.Year(), t.Month(), t.Day(), t.Hour(), t.Minute(), t.Second()}),
+            (std::array{2004, 2, 29, 23, 59, 58}));
   EXPECT_EQ(DateTime::FromSerial(0, 86400 + 5), D(1970, 1, 2, 0, 0, 5));
   EXPECT_EQ(DateTime::FromSerial(0, -1), D(1969, 12, 31, 23, 59, 59));
   EXPECT_THROW(DateTime::FromSerial(INT32_MAX, 86400), ControlError);
@@ -47,9 +43,8 @@ TEST(DateTimeTest, RefusesInvalidParts) {
   EXPECT_TRUE(DateTime::TryFromParts(2004, 12, 31, 23, 59, 59));
   EXPECT_EQ(DateTime::DaysInMonth(2004, 2), 29);
   const std::pair<int, int> outside[] = {{2004, 0}, {2004, 13}, {99, 1}, {10000, 1}};
-  for (const auto& [year, month] : outside) {
+  for (const auto& [year, month] : outside)
     EXPECT_EQ(DateTime::DaysInMonth(year, month), 0) << year << "-" << month;
-  }
   EXPECT_THROW(D(2004, 4, 31), ControlError);
 }
 
@@ -71,11 +66,10 @@ TEST(DateFormatTest, WritesTheFixedFormsAndTheDefaultText) {
   // Serials beyond the years that dates are made of still show their year.
   EXPECT_EQ(FormatDateMmmDdYyyy(DateTime::FromSerial(D(9999, 12, 31).DaySerial() + 1, 0)),
             "Jan 01, 10000");
-  RegionalSettings months;
-  months.monthAbbreviations[6] = "Juli";
-  EXPECT_EQ(FormatDateMmmDdYyyy(D(2004, 7, 4), months), "Juli 04, 2004");
-  EXPECT_EQ(FormatDateMmDdYyyy(D(2004, 1, 5)), "01/05/2004");
   RegionalSettings rs;
+  rs.monthAbbreviations[6] = "Juli";
+  EXPECT_EQ(FormatDateMmmDdYyyy(D(2004, 7, 4), rs), "Juli 04, 2004");
+  EXPECT_EQ(FormatDateMmDdYyyy(D(2004, 1, 5)), "01/05/2004");
   rs.dateSeparator = '-';
   EXPECT_EQ(FormatDateMmDdYyyy(D(2004, 1, 5), rs), "01-05-2004");
   EXPECT_EQ(DateToIso(D(2004, 3, 15)), "2004-03-15T00:00:00");

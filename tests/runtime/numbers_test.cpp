@@ -17,13 +17,12 @@ namespace {
 
 using testing::ControlErrorOf;
 
-TEST(NumericTest, AcceptsGroupedSignedDecimalAndExponentForms) {
+// Grouped, signed, decimal and exponent forms are numbers; a text that is not
+// a number as a whole is not.
+TEST(NumericTest, AcceptsNumberFormsAndRefusesTextsThatAreNotWholeNumbers) {
   for (const char* text : {"1,234.50", " 12 ", "-3.50", ".5", "5.", "1E+16", "+7", "2e-3",
                            "922,337,203,685,477", "0", "1,2"})
     EXPECT_TRUE(IsNumeric(text)) << text;
-}
-
-TEST(NumericTest, RefusesTextsThatAreNotWholeNumbers) {
   for (const char* text : {"", " ", "abc", "12abc", "1.2.3", "--1", "+-1", ".", "-", "1E", "1E+",
                            ",1", "1,", "1,,2", "1.5,0", "$5", "1 2", "1E999"})
     EXPECT_FALSE(IsNumeric(text)) << text;
@@ -166,6 +165,16 @@ TEST(FormatNumberTest, GroupsPadsAndRoundsHalvesAwayFromZero) {
   // Up to 255 decimals; more is an invalid argument.
   EXPECT_EQ(FormatNumber(1, 255), "1." + std::string(255, '0'));
   EXPECT_THROW(FormatNumber(1, 256), ControlError);
+  EXPECT_THROW(FormatNumber(NAN, 2), ControlError);
+  // Regional settings: no leading zero, a spaced sign, swapped separators.
+  RegionalSettings rs;
+  rs.leadingZero = false;
+  rs.negativeSign = "- ";
+  rs.groupSeparator = '.';
+  rs.decimalSeparator = ',';
+  rs.defaultDecimals = 3;
+  EXPECT_EQ(FormatNumber(-0.5, -1, rs), "- ,500");
+  EXPECT_EQ(FormatNumber(1234567, 0, rs), "1.234.567");
 }
 
 TEST(FormatNumberTest, ReadsBackWithinHalfAUnitOfTheLastDecimal) {
@@ -187,26 +196,20 @@ TEST(FormatNumberTest, ReadsBackWithinHalfAUnitOfTheLastDecimal) {
   }
 }
 
-TEST(FormatNumberTest, FollowsRegionalSettings) {
-  RegionalSettings rs;
-  rs.leadingZero = false;
-  rs.negativeSign = "- ";
-  rs.groupSeparator = '.';
-  rs.decimalSeparator = ',';
-  rs.defaultDecimals = 3;
-  EXPECT_EQ(FormatNumber(-0.5, -1, rs), "- ,500");
-  EXPECT_EQ(FormatNumber(1234567, 0, rs), "1.234.567");
-  EXPECT_THROW(FormatNumber(NAN, 2), ControlError);
-}
-
-TEST(ValTest, ReadsTheLeadingNumber) {
+// Val reads the leading number; the text helpers trim only blanks and upper
+// only ASCII letters.
+TEST(ValTest, ReadsTheLeadingNumberAndTextHelpersTouchOnlyAscii) {
   const std::pair<const char*, double> cases[] = {{"12abc", 12}, {"abc", 0},   {" -3.5e2x", -350},
                                                   {"", 0},       {"1,234", 1}, {"7e", 7},
                                                   {".5.", 0.5},  {" 1 2", 12}};
   for (const auto& [text, value] : cases) EXPECT_EQ(Val(text), value) << text;
   EXPECT_EQ(ControlErrorOf([] { Val("1e999"); }).first, errc::kOverflow);
+  EXPECT_EQ(TrimBlanks("  a b \t "), "a b \t");
+  EXPECT_EQ(TrimBlanks("   "), "");
+  EXPECT_EQ(ToUpperAscii("abc-Xyz 1\xe9"), "ABC-XYZ 1\xe9");
 }
 
+// Rounding to integers takes halves to even; out of range overflows.
 TEST(RoundingTest, HalvesGoToEvenAndOutOfRangeOverflows) {
   const std::pair<double, int> cases[] = {{2.5, 2},  {3.5, 4},         {-2.5, -2},
                                           {2.51, 3}, {32767.4, 32767}, {-32768.5, -32768}};
@@ -216,12 +219,6 @@ TEST(RoundingTest, HalvesGoToEvenAndOutOfRangeOverflows) {
     EXPECT_EQ(ControlErrorOf([v] { RoundToInt16(v); }).first, errc::kOverflow) << v;
   EXPECT_THROW(RoundToInt32(2147483647.5), ControlError);
   EXPECT_EQ(RoundToInt32(2147483647.4), 2147483647);
-}
-
-TEST(TextHelpersTest, TrimOnlyBlanksAndUpperOnlyAscii) {
-  EXPECT_EQ(TrimBlanks("  a b \t "), "a b \t");
-  EXPECT_EQ(TrimBlanks("   "), "");
-  EXPECT_EQ(ToUpperAscii("abc-Xyz 1\xe9"), "ABC-XYZ 1\xe9");
 }
 
 }  // namespace
