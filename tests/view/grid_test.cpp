@@ -49,31 +49,6 @@ TEST(GridFailures, ANullTextOrAnUnknownListPositionStopsTheRendering) {
   EXPECT_EQ(c.s().cboType.ListIndex(), -1);
 }
 
-TEST(GridTravelTab, ASortSetOnceStaysInForceForCentersLoadedLater) {
-  const std::string records =
-      "<T8><Effectivity>2004-01-01T00:00:00</Effectivity><MembershipRenewalFee>1"
-      "</MembershipRenewalFee><MemberAccessLevelDescription>Gold</MemberAccessLevelDescription>"
-      "<MemberAccessLevelID>3</MemberAccessLevelID><TravelMembership>0</TravelMembership></T8>"
-      "<T8><Effectivity>2005-06-01T00:00:00</Effectivity><MembershipRenewalFee>2"
-      "</MembershipRenewalFee><MemberAccessLevelDescription>Basic</MemberAccessLevelDescription>"
-      "<MemberAccessLevelID>1</MemberAccessLevelID><TravelMembership>1</TravelMembership></T8>"
-      "<T8><Effectivity>2004-01-01T00:00:00</Effectivity><MembershipRenewalFee>3"
-      "</MembershipRenewalFee><MemberAccessLevelDescription>Silver</MemberAccessLevelDescription>"
-      "<MemberAccessLevelID>2</MemberAccessLevelID><TravelMembership>0</TravelMembership></T8>";
-  Control c("<R><HIDETravelOption/>" + records + "</R>");
-  c.ctl->LoadData("http://fees.example/", 12, "03/15/2004");
-  c.ctl->FillGrid(8);  // sets the sort
-  c.fetcher->document = "<R><SHOWTravelOption/>" + records + "</R>";
-  c.ctl->LoadData("http://fees.example/", 13, "03/15/2004");
-  ASSERT_TRUE(c.state().ShowTravelOption);
-  c.ctl->FillGrid(8);
-  EXPECT_EQ(c.grid().Cols(), 5);
-  std::vector<std::string> order;
-  for (int row = 1; row <= 3; ++row) order.push_back(c.Row(row)[0] + " " + c.Row(row)[1]);
-  EXPECT_EQ(order, (std::vector<std::string>{"Jun 01, 2005 Basic", "Jan 01, 2004 Silver",
-                                             "Jan 01, 2004 Gold"}));
-}
-
 TEST(GridRows, RowsOnlyGrow) {
   Control c;
   for (int i = 0; i < 30; ++i)
