@@ -19,15 +19,12 @@ inline DateTime D(int y, int m, int d) { return DateTime::FromParts(y, m, d); }
 
 struct Control {
   testing::FakeHost host;
-  testing::FakeFetcher* fetcher = nullptr;
   std::unique_ptr<HarnolFeesCtlCenter> ctl;
 
-  explicit Control(std::string document = "<R/>") {
-    auto f = std::make_unique<testing::FakeFetcher>(std::move(document));
-    fetcher = f.get();
-    ctl = std::make_unique<HarnolFeesCtlCenter>(host, std::make_unique<testing::FakeTransfer>(),
-                                                std::move(f));
-  }
+  explicit Control(std::string document = "<R/>")
+      : ctl(std::make_unique<HarnolFeesCtlCenter>(
+            host, std::make_unique<testing::FakeTransfer>(),
+            std::make_unique<testing::FakeFetcher>(std::move(document)))) {}
 
   Surface& s() { return ctl->surface(); }
   Grid& grid() { return ctl->surface().grdFees; }
@@ -52,13 +49,6 @@ struct Control {
     rs.SetValue("CenterPortion", Value(portion));
     if (travel >= 0) rs.SetValue("TravelMembership", Value(static_cast<std::int16_t>(travel)));
     rs.Update();
-  }
-  void ValuePlus(DateTime date, double fee = 1.0) {
-    Add(2, {{"Effectivity", date},
-            {"ValuePlusFee", fee},
-            {"CenterPortion", 1.0},
-            {"HarnolPortion", 1.0},
-            {"HealthFee", 1.0}});
   }
 
   // A bank account of this type with placeholder numbers.
