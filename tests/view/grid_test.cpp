@@ -126,22 +126,5 @@ TEST(EntryFields, CaptionEachTabsSlotsWithItsHeadings) {
   EXPECT_TRUE(c.host.focus.empty()) << "browsing moves no focus";
 }
 
-TEST(EntryFields, WhileAddingTheyOpenAndTheDateTakesTheFocus) {
-  Control c;
-  c.ctl->LoadData("", 12, "03/15/2004");
-  Surface& s = c.s();
-  c.ClickTab(3);
-  s.cmdAdd.Click();
-  c.host.focus.clear();
-  c.ctl->SetViewMode(false);
-  for (int i = 1; i <= 4; ++i) {
-    EXPECT_TRUE(s.txtField[static_cast<std::size_t>(i)].Enabled()) << i;
-    EXPECT_EQ(s.txtField[static_cast<std::size_t>(i)].BackColor(), SystemColor::WindowBackground);
-  }
-  EXPECT_FALSE(s.txtField[5].Visible());
-  EXPECT_FALSE(s.txtField[5].Enabled()) << "a hidden box stays closed";
-  EXPECT_EQ(c.host.focus, (std::vector<std::string>{"DTPicker1(0)"}));
-}
-
 }  // namespace
 }  // namespace harnolfees::viewtest
