@@ -166,9 +166,8 @@ TEST(SurfaceLayout, PlacesAndFindsEveryComponentAndFocusesThroughTheSink) {
   EXPECT_EQ(s.FindCheckBox("chkDT"), &s.chkDT);
   EXPECT_EQ(s.FindButton("cmdDelete"), &s.cmdDelete);
   EXPECT_EQ(s.FindComboBox("cmdAdd"), nullptr) << "a button is no combo box";
-  EXPECT_EQ(s.Find("txtField(0)"), nullptr);
-  EXPECT_EQ(s.Find("txtField(8)"), nullptr);
-  EXPECT_EQ(s.Find("cboNothing"), nullptr);
+  for (const char* name : {"txtField(0)", "txtField(8)", "cboNothing"})
+    EXPECT_EQ(s.Find(name), nullptr) << name;
   std::vector<std::string> moved;
   s.focusSink = [&](const Component& c) { moved.push_back(c.Name()); };
   s.DTPicker1[0].SetFocus();
