@@ -92,7 +92,7 @@ TEST(DatePickerModel, RefusesValuesOutsideItsRangeAndBoundsThatCross) {
   EXPECT_EQ(p.MinDate(), p.MaxDate());
 }
 
-TEST(ComboBoxModel, HoldsItemsWithDataAndASelectionThatWritingTextMakes) {
+TEST(ListAndCheckBoxModels, ItemsDataSelectionByTextAndClicksOnChange) {
   ComboBox c("cboAccessLevel");
   c.AddItem("Gold");
   EXPECT_EQ(c.NewIndex(), 0);
@@ -126,18 +126,16 @@ TEST(ComboBoxModel, HoldsItemsWithDataAndASelectionThatWritingTextMakes) {
   c.SetListIndex(3);
   c.SetText("Gold ");
   EXPECT_EQ(c.ListIndex(), -1);
-}
-
-TEST(CheckBoxModel, ClickRunsWheneverTheValueChanges) {
-  CheckBox c("chkDT");
+  // A check box's click runs whenever its value changes.
+  CheckBox check("chkDT");
   int clicks = 0;
-  c.onClick = [&] { ++clicks; };
-  c.SetValue(1);
-  c.SetValue(1);
-  c.SetValue(0);
+  check.onClick = [&] { ++clicks; };
+  check.SetValue(1);
+  check.SetValue(1);
+  check.SetValue(0);
   EXPECT_EQ(clicks, 2);
-  EXPECT_THROW(c.SetValue(3), ControlError);
-  EXPECT_EQ(c.Value(), 0);
+  EXPECT_THROW(check.SetValue(3), ControlError);
+  EXPECT_EQ(check.Value(), 0);
 }
 
 // Places and finds every component of the form by name; focus goes through

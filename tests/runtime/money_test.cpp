@@ -29,7 +29,7 @@ TEST(MoneyTest, ReadsNumberTextsExactlyRoundingHalvesToEven) {
   EXPECT_EQ(Money::FromDouble(0.0725).Units(), 725);
 }
 
-TEST(MoneyTest, DistinguishesOverflowFromTypeMismatch) {
+TEST(MoneyTest, DistinguishesOverflowFromTypeMismatchAndTellsOverflowAhead) {
   for (const char* text :
        {"922337203685477.5808", "-922337203685477.5809", "1E+16", "1E+999999999999"})
     EXPECT_EQ(ErrorOf(text), errc::kOverflow) << text;
@@ -37,9 +37,7 @@ TEST(MoneyTest, DistinguishesOverflowFromTypeMismatch) {
   EXPECT_EQ(ErrorOf(""), errc::kTypeMismatch);
   EXPECT_EQ(ErrorOf("1E-999999999999"), 0);
   EXPECT_THROW(Money::FromDouble(1e300), ControlError);
-}
-
-TEST(MoneyTest, ExceedsCurrencyRangeIsTrueOnlyForOverflow) {
+  // The range check is true only for what overflows.
   for (const char* text :
        {"1E+16", "922,337,203,685,478", "-922,337,203,685,477.58086", "922,337,203,685,477.58075"})
     EXPECT_TRUE(ExceedsCurrencyRange(text)) << text;

@@ -26,9 +26,7 @@ TEST(NumericTest, AcceptsNumberFormsAndRefusesTextsThatAreNotWholeNumbers) {
   for (const char* text : {"", " ", "abc", "12abc", "1.2.3", "--1", "+-1", ".", "-", "1E", "1E+",
                            ",1", "1,", "1,,2", "1.5,0", "$5", "1 2", "1E999"})
     EXPECT_FALSE(IsNumeric(text)) << text;
-}
-
-TEST(NumericTest, ParseNumberAgreesWithIsNumericAndReadsValues) {
+  // ParseNumber agrees with it and reads the values.
   EXPECT_EQ(ParseNumber("1,234.50"), 1234.5);
   EXPECT_EQ(ParseNumber(" -3.50 "), -3.5);
   EXPECT_EQ(ParseNumber("1E+16"), 1e16);
