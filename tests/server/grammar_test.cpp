@@ -2,7 +2,6 @@
 // with the values read exactly; everything else is refused.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <optional>
@@ -27,17 +26,14 @@ std::vector<std::string> ScenarioStatements() {
   std::vector<std::string> out;
   const std::filesystem::path dir =
       std::filesystem::path(HARNOLFEES_TEST_DATA_DIR).parent_path() / "conformance";
-  std::vector<std::filesystem::path> files;
-  for (const auto& entry : std::filesystem::directory_iterator(dir)) {
-    if (entry.path().extension() == ".jsonl") files.push_back(entry.path());
-  }
-  std::sort(files.begin(), files.end());
-  for (const auto& file : files) {
-    std::ifstream in(file);
+  for (const auto& file : std::filesystem::directory_iterator(dir)) {
+    if (file.path().extension() != ".jsonl") continue;
+    std::ifstream in(file.path());
     for (std::string line; std::getline(in, line);) {
       if (line.rfind("{\"received\":", 0) != 0) continue;
-      const std::optional<Json> json = JsonReader::Parse(line);
-      if (json) out.push_back((*json)["received"].text);
+      if (const std::optional<Json> json = JsonReader::Parse(line)) {
+        out.push_back((*json)["received"].text);
+      }
     }
   }
   return out;
