@@ -95,8 +95,8 @@ TEST_P(PageTest, SavesEditsAndDeletesOnEveryTabAndLoadsWhatWasSaved) {
      "SweepSpan, Opened, Closed, RecordLastUpdated)  VALUES (12, 1, '03/15/2004', '021000021', "
      "'12345678', 30, '01/02/2004', NULL,   GETDATE()) ");
   Ok(" UPDATE BankAccount SET Type = 2,   EffectivityDate =  '03/15/2004',   RoutingNumber = "
-     "'021000021',   AccountNumber = 'N\xB0"
-     "12\xE9',   SweepSpan = 15,    Opened = '01/02/2004'  , "
+     "'021000021',   AccountNumber = 'N\xC2\xB0"
+     "12\xC3\xA9',   SweepSpan = 15,    Opened = '01/02/2004'  , "
      "Closed = '12/31/2004', RecordLastUpdated = GETDATE() Where   EffectivityDate = "
      "'3/15/2004' AND CenterID = 12 AND  Type = 1");
   // Tabs 10 to 14 share one table.

@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "harnolfees/encoding.hpp"
 #include "server.hpp"
 #include "support/pg_cluster.hpp"
 #include "support/server_process.hpp"
@@ -39,23 +40,10 @@ class TempDir {
   std::filesystem::path path_;
 };
 
-// The control's form encoding of a statement in Windows-1252: blank as "+",
-// letters, digits and "*-._" as themselves, every other byte as "%XX".
-inline std::string FormEncode(const std::string& bytes) {
-  static const char* kHex = "0123456789ABCDEF";
-  std::string out;
-  for (unsigned char c : bytes) {
-    if (c == ' ') {
-      out += '+';
-    } else if (std::isalnum(c) || c == '*' || c == '-' || c == '.' || c == '_') {
-      out += static_cast<char>(c);
-    } else {
-      out += '%';
-      out += kHex[c >> 4];
-      out += kHex[c & 15];
-    }
-  }
-  return out;
+// The control's form encoding of a statement: its text in Windows-1252, byte
+// by byte.
+inline std::string FormEncode(const std::string& text) {
+  return harnolfees::FormEncode(text).value();
 }
 
 // The rows of a statement, columns joined by "|", NULL as "NULL"; an error as
@@ -84,12 +72,11 @@ inline std::vector<std::string> Query(const std::string& path, const std::string
 // The database backends the server tests run on.
 enum class Backend { SQLite, PostgreSQL };
 
-inline std::string BackendName(const ::testing::TestParamInfo<Backend>& info) {
-  return info.param == Backend::SQLite ? "SQLite" : "PostgreSQL";
-}
-
 inline void PrintTo(Backend backend, std::ostream* os) {
   *os << (backend == Backend::SQLite ? "SQLite" : "PostgreSQL");
+}
+inline std::string BackendName(const ::testing::TestParamInfo<Backend>& info) {
+  return ::testing::PrintToString(info.param);
 }
 
 inline auto AllBackends() { return ::testing::Values(Backend::SQLite, Backend::PostgreSQL); }
