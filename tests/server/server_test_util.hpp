@@ -189,6 +189,19 @@ inline std::string AddRenewalFee(int center, const std::string& date, int level,
          "TravelMembership, RecordLastUpdated)  VALUES (" +
          c + ", '" + date + "', " + fee + ", " + portion + "," + l + "," + t + ",  GETDATE()) ";
 }
+// The control's text that puts the latest expired renewal fee of access
+// level 3 of `center` back in force when `other` has none in force.
+inline std::string ReopenRenewalFee(int center, int other) {
+  const std::string c = std::to_string(center);
+  return "UPDATE dbo.MembershipRenewalFee SET ExpirationDate = NULL WHERE CenterID = " + c +
+         " AND ExpirationDate IS NOT NULL AND MemberAccessLevelID = 3 AND MemberAccessLevelID NOT "
+         "IN (SELECT MemberAccessLevelID FROM dbo.MembershipRenewalFee WHERE CenterID = " +
+         std::to_string(other) +
+         " and ISNULL(ExpirationDate, '2099-01-01') > GETDATE() AND MemberAccessLevelID = 3 ) AND "
+         "dbo.MembershipRenewalFee.ExpirationDate = (SELECT MAX(ExpirationDate) FROM "
+         "dbo.MembershipRenewalFee WHERE CenterID = " +
+         c + " AND ExpirationDate IS NOT NULL AND MemberAccessLevelID = 3)";
+}
 // How many of the days have no record in the load document.
 inline std::size_t MissingDays(const std::string& document, const std::set<int>& days) {
   std::size_t missing = 0;
@@ -315,14 +328,7 @@ inline std::vector<RefusalCase> RefusalCorpus() {
       {account("1, '03/15/2004', '123456789012345678901', '2', 30"), "longer than 20 characters"},
       {account("1, '03/15/2004', '1', '2', 30.5"), "SweepSpan must be a whole number"},
       // The reopening statement reads one center only.
-      {"UPDATE dbo.MembershipRenewalFee SET ExpirationDate = NULL WHERE CenterID = 12 AND "
-       "ExpirationDate IS NOT NULL AND MemberAccessLevelID = 3 AND MemberAccessLevelID NOT IN "
-       "(SELECT MemberAccessLevelID FROM dbo.MembershipRenewalFee WHERE CenterID = 13 and "
-       "ISNULL(ExpirationDate, '2099-01-01') > GETDATE() AND MemberAccessLevelID = 3 ) AND "
-       "dbo.MembershipRenewalFee.ExpirationDate = (SELECT MAX(ExpirationDate) FROM "
-       "dbo.MembershipRenewalFee WHERE CenterID = 12 AND ExpirationDate IS NOT NULL AND "
-       "MemberAccessLevelID = 3)",
-       "CenterID differs"},
+      {ReopenRenewalFee(12, 13), "CenterID differs"},
       // Other subqueries are not.
       {ok + " AND CenterID IN (SELECT CenterID FROM Centers)", "found \"AND\""},
       {ok + " \xC3\xA9", "not allowed"},
