@@ -7,8 +7,12 @@
 #include <httplib.h>
 #include <sqlite3.h>
 
+#include <atomic>
+#include <chrono>
 #include <filesystem>
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <set>
 #include <string>
 #include <thread>
@@ -210,6 +214,47 @@ inline std::size_t MissingDays(const std::string& document, const std::set<int>&
     if (document.find("<Effectivity>" + iso + "</Effectivity>") == std::string::npos) ++missing;
   }
   return missing;
+}
+
+// Four clients post saves of days of their own to center 1 of the server on
+// `port`; `fault` runs once `before` of them were confirmed, and each client
+// stops after `failuresEach` saves failed after it (each with `failStatus`: 0
+// when there was no reply, otherwise with "failed: "). At most 30 s. The
+// confirmed days.
+inline std::set<int> StreamOfSaves(int port, std::size_t before, const std::function<void()>& fault,
+                                   int failStatus, int failuresEach) {
+  using Clock = std::chrono::steady_clock;
+  const auto deadline = Clock::now() + std::chrono::seconds(30);
+  std::set<int> confirmed;
+  std::mutex m;
+  std::atomic<bool> faulted{false};
+  std::vector<std::thread> clients;
+  for (int t = 0; t < 4; ++t) {
+    clients.emplace_back([&, t] {
+      int failures = 0;
+      for (int day = t * 5000; day < t * 5000 + 5000 && failures < failuresEach; ++day) {
+        if (Clock::now() > deadline) break;
+        auto [status, body] = PostTo(port, InsertRenewalOption(1, day));
+        std::lock_guard lock(m);
+        if (status == 200 && body.empty()) {
+          confirmed.insert(day);
+        } else {
+          EXPECT_EQ(status, failStatus) << body;
+          EXPECT_EQ(body.rfind(failStatus ? "failed: " : "no reply", 0), 0u) << body;
+          if (faulted) ++failures;
+        }
+      }
+      EXPECT_EQ(failures, failuresEach) << "the fault did not strike client " << t;
+    });
+  }
+  for (; Clock::now() < deadline; std::this_thread::sleep_for(std::chrono::milliseconds(5))) {
+    std::lock_guard lock(m);
+    if (confirmed.size() >= before) break;
+  }
+  fault();
+  faulted = true;
+  for (auto& c : clients) c.join();
+  return confirmed;
 }
 
 // A fee server in the test process, on a free loopback port.
