@@ -56,8 +56,17 @@ const Parameter* Find(const ParsedStatement& st, const std::string& name) {
 
 TEST(Grammar, AcceptsEveryStatementTheControlBuilds) {
   std::vector<bool> seen(ShapeCount(), false);
-  const std::vector<std::string> statements = ScenarioStatements();
+  std::vector<std::string> statements = ScenarioStatements();
   ASSERT_GT(statements.size(), 40u);
+  // The one shape the control no longer sends: a renewal-fee DELETE by date
+  // alone (the control names the access level and the travel flag); and any
+  // letter case, blanks and the dbo. prefix.
+  statements.insert(
+      statements.end(),
+      {" DELETE FROM MEMBERSHIPRENEWALFEE WHERE   EffectivityDate = '3/1/2004' AND CenterID = 12",
+       "delete from dbo.renewaloptionfee where effectivitydate='3/1/2004' and centerid=12",
+       "Insert Into renewalOPTIONfee(centerid,effectivitydate,renewaloptionfee,recordlastupdated)"
+       "values(12,'2004-03-15',49,getdate())"});
   for (const std::string& text : statements) {
     ParseOutcome o = ParseStatementText(text);
     ASSERT_TRUE(o.ok()) << text << "\n" << o.error;
@@ -69,22 +78,8 @@ TEST(Grammar, AcceptsEveryStatementTheControlBuilds) {
       seen[static_cast<std::size_t>(st.shape)] = true;
     }
   }
-  // The one shape the control no longer sends: a renewal-fee DELETE by date
-  // alone (the control names the access level and the travel flag).
-  ParseOutcome byDate = ParseStatementText(
-      " DELETE FROM MEMBERSHIPRENEWALFEE WHERE   EffectivityDate = '3/1/2004' AND CenterID = 12");
-  ASSERT_TRUE(byDate.ok()) << byDate.error;
-  EXPECT_EQ(ShapeName(static_cast<std::size_t>(byDate.statements[0].shape)), "renewal fee delete");
-  seen[static_cast<std::size_t>(byDate.statements[0].shape)] = true;
   for (std::size_t shape = 0; shape < ShapeCount(); ++shape) {
-    EXPECT_TRUE(seen[shape]) << "no scenario sends a statement of the shape " << ShapeName(shape);
-  }
-  // Any letter case, blanks and the dbo. prefix.
-  for (const std::string t :
-       {"delete from dbo.renewaloptionfee where effectivitydate='3/1/2004' and centerid=12",
-        "Insert Into renewalOPTIONfee(centerid,effectivitydate,renewaloptionfee,recordlastupdated)"
-        "values(12,'2004-03-15',49,getdate())"}) {
-    EXPECT_TRUE(ParseStatementText(t).ok()) << t;
+    EXPECT_TRUE(seen[shape]) << "no statement of the shape " << ShapeName(shape);
   }
 }
 
