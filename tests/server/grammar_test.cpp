@@ -99,21 +99,6 @@ TEST(Grammar, ReadsValuesExactly) {
   EXPECT_EQ(std::get<std::string>(Find(st, "RoyaltyReserve")->value), "1");
   EXPECT_TRUE(st.usesNow);
 
-  // DATEADD(ss, -1, ...) is worked out by the page; the two statements of one
-  // text are both returned, in order.
-  o = ParseStatementText(
-      " UPDATE MembershipRenewalFee SET ExpirationDate = DATEADD(ss, -1, '01/01/2005') WHERE "
-      "CenterID = 7 AND MEmberAccessLevelID = 2 AND TravelMembership = 0 AND ExpirationDate IS "
-      "NULL\r\n DELETE FROM MEMBERSHIPRENEWALFEE WHERE   EffectivityDate = '2004-12-31T08:00:00' "
-      "AND CenterID = 7");
-  ASSERT_TRUE(o.ok()) << o.error;
-  ASSERT_EQ(o.statements.size(), 2u);
-  EXPECT_EQ(std::get<std::string>(Find(o.statements[0], "ExpirationDate")->value),
-            "2004-12-31 23:59:59");
-  EXPECT_EQ(std::get<std::string>(Find(o.statements[1], "OldEffectivityDate")->value),
-            "2004-12-31 08:00:00");
-  EXPECT_EQ(o.statements[1].kind, StatementKind::Delete);
-
   // A bank account without closing date binds NULL; its numbers stay text.
   o = ParseStatementText(
       " INSERT INTO BankAccount ( CenterID, Type, EffectivityDate, RoutingNumber, AccountNumber, "
