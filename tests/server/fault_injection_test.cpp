@@ -87,13 +87,9 @@ void SavesAroundAFault(const std::string& db, const std::string& logFile,
 void Fill(const std::string& path, std::size_t leave) {
   std::ofstream f(path, std::ios::binary);
   const std::string block(4096, 'x');
-  for (;;) {
-    std::error_code ec;
-    const auto space = std::filesystem::space(std::filesystem::path(path).parent_path(), ec);
-    if (ec || space.available <= leave) break;
-    f.write(block.data(), static_cast<std::streamsize>(block.size()));
-    f.flush();
-    if (!f) break;
+  const auto folder = std::filesystem::path(path).parent_path();
+  for (std::error_code ec; f && std::filesystem::space(folder, ec).available > leave && !ec;) {
+    f.write(block.data(), static_cast<std::streamsize>(block.size())).flush();
   }
 }
 

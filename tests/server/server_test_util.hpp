@@ -29,19 +29,17 @@ namespace harnolfees::server::testing {
 class TempDir {
  public:
   TempDir() {
-    std::string pattern =
-        (std::filesystem::temp_directory_path() / "harnolfees-server-XXXXXX").string();
-    if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
+    if (!mkdtemp(path_.data())) throw std::runtime_error("mkdtemp failed");
   }
   ~TempDir() {
     std::error_code ec;
     std::filesystem::remove_all(path_, ec);
   }
-  std::string File(const std::string& name) const { return (path_ / name).string(); }
+  std::string File(const std::string& name) const { return path_ + "/" + name; }
 
  private:
-  std::filesystem::path path_;
+  std::string path_ =
+      (std::filesystem::temp_directory_path() / "harnolfees-server-XXXXXX").string();
 };
 
 // The control's form encoding of a statement: its text in Windows-1252, byte
@@ -104,7 +102,6 @@ class TestDatabase {
   TestDatabase(const TestDatabase&) = delete;
   TestDatabase& operator=(const TestDatabase&) = delete;
 
-  Backend backend() const { return backend_; }
   // What --db takes.
   const std::string& target() const { return target_; }
   const TempDir& dir() const { return dir_; }
