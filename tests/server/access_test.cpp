@@ -32,11 +32,10 @@ class AccessTest : public ::testing::TestWithParam<Backend> {
     ServerOptions o = OptionsFor(db_.target(), {{12, false}, {20, true}});
     if (GetParam() == Backend::SQLite) {
       o.usersFile = db_.dir().File("users");
-      std::ofstream f(o.usersFile);
-      f << "# fee page users\n\n"
-        << entries[0] << "\n"
-        << entries[1] << "\r\n"
-        << entries[2] << "\n";
+      std::ofstream(o.usersFile) << "# fee page users\n\n"
+                                 << entries[0] << "\n"
+                                 << entries[1] << "\r\n"
+                                 << entries[2] << "\n";
     } else {
       OpenDatabase(DatabaseOptionsFor(o));  // the schema, with its table Users
       for (const std::string& e : entries) {
@@ -55,8 +54,7 @@ TEST_P(AccessTest, CredentialsDecideWhoReachesWhichCenters) {
   const httplib::Headers alice{{"Authorization", Basic("alice", "s3cret")}};
   const httplib::Headers bob{{"Authorization", Basic("bob", "pa:ss word")}};
   const httplib::Headers carol{{"Authorization", Basic("carol", "x")}};
-  auto c = server_->Client();
-  auto res = c->Get("/TermFeesAX.asp?Center=12");
+  auto res = server_->Client()->Get("/TermFeesAX.asp?Center=12");
   ASSERT_TRUE(res);
   EXPECT_EQ(res->status, 401);
   EXPECT_NE(res->get_header_value("WWW-Authenticate").find("Basic"), std::string::npos);

@@ -4,14 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <chrono>
-#include <fstream>
-#include <iterator>
-#include <mutex>
 #include <set>
 
 #include "database_session.hpp"
 #include "server_test_util.hpp"
+#include "support/test_http_server.hpp"
 
 namespace harnolfees::server::testing {
 namespace {
@@ -21,33 +18,10 @@ TEST(Durability, SigkillLosesNoConfirmedStatement) {
   const std::string db = dir.File("fees.db");
   const std::string log = dir.File("server.log");
   const std::vector<std::string> args = {"--db", db, "--listen", "127.0.0.1:0", "--center", "1"};
-  std::set<int> confirmed;
-  {
-    ServerProcess server(HARNOLFEES_SERVER_PATH, args, {log});
-    std::mutex m;
-    std::vector<std::thread> clients;
-    for (int t = 0; t < 4; ++t) {
-      clients.emplace_back([&, t] {
-        for (int i = 0; i < 5000; ++i) {
-          const int day = t * 20000 + i;
-          auto [status, body] = PostTo(server.port(), InsertRenewalOption(1, day));
-          if (status == 0) return;  // the server is gone
-          std::lock_guard lock(m);
-          if (status == 200 && body.empty()) confirmed.insert(day);
-        }
-      });
-    }
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    auto count = [&] {
-      std::lock_guard lock(m);
-      return confirmed.size();
-    };
-    while (count() < 300 && std::chrono::steady_clock::now() < deadline) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    server.Kill();  // in the middle of the stream
-    for (auto& c : clients) c.join();
-  }
+  ServerProcess server(HARNOLFEES_SERVER_PATH, args, {log});
+  // SIGKILL in the middle of the stream.
+  const std::set<int> confirmed = StreamOfSaves(
+      server.port(), 300, [&] { server.Kill(); }, 0, 1);
   ASSERT_GE(confirmed.size(), 300u);
 
   ServerProcess restarted(HARNOLFEES_SERVER_PATH, args, {log});
@@ -57,9 +31,7 @@ TEST(Durability, SigkillLosesNoConfirmedStatement) {
   EXPECT_EQ(Query(db, "PRAGMA integrity_check"), std::vector<std::string>{"ok"});
   EXPECT_EQ(restarted.Stop(), 0);
   // Without --users the server says that it listens on loopback only.
-  std::ifstream in(log);
-  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  EXPECT_NE(text.find("loopback"), std::string::npos);
+  EXPECT_NE(harnolfees::testing::ReadFile(log).find("loopback"), std::string::npos);
 }
 
 class Concurrency : public ::testing::TestWithParam<Backend> {};

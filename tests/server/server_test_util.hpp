@@ -7,13 +7,18 @@
 #include <httplib.h>
 #include <sqlite3.h>
 
+#include <atomic>
+#include <chrono>
 #include <filesystem>
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <set>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "harnolfees/encoding.hpp"
 #include "server.hpp"
 #include "support/pg_cluster.hpp"
 #include "support/server_process.hpp"
@@ -24,38 +29,23 @@ namespace harnolfees::server::testing {
 class TempDir {
  public:
   TempDir() {
-    std::string pattern =
-        (std::filesystem::temp_directory_path() / "harnolfees-server-XXXXXX").string();
-    if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
+    if (!mkdtemp(path_.data())) throw std::runtime_error("mkdtemp failed");
   }
   ~TempDir() {
     std::error_code ec;
     std::filesystem::remove_all(path_, ec);
   }
-  std::string File(const std::string& name) const { return (path_ / name).string(); }
+  std::string File(const std::string& name) const { return path_ + "/" + name; }
 
  private:
-  std::filesystem::path path_;
+  std::string path_ =
+      (std::filesystem::temp_directory_path() / "harnolfees-server-XXXXXX").string();
 };
 
-// The control's form encoding of a statement in Windows-1252: blank as "+",
-// letters, digits and "*-._" as themselves, every other byte as "%XX".
-inline std::string FormEncode(const std::string& bytes) {
-  static const char* kHex = "0123456789ABCDEF";
-  std::string out;
-  for (unsigned char c : bytes) {
-    if (c == ' ') {
-      out += '+';
-    } else if (std::isalnum(c) || c == '*' || c == '-' || c == '.' || c == '_') {
-      out += static_cast<char>(c);
-    } else {
-      out += '%';
-      out += kHex[c >> 4];
-      out += kHex[c & 15];
-    }
-  }
-  return out;
+// The control's form encoding of a statement: its text in Windows-1252, byte
+// by byte.
+inline std::string FormEncode(const std::string& text) {
+  return harnolfees::FormEncode(text).value();
 }
 
 // The rows of a statement, columns joined by "|", NULL as "NULL"; an error as
@@ -84,12 +74,11 @@ inline std::vector<std::string> Query(const std::string& path, const std::string
 // The database backends the server tests run on.
 enum class Backend { SQLite, PostgreSQL };
 
-inline std::string BackendName(const ::testing::TestParamInfo<Backend>& info) {
-  return info.param == Backend::SQLite ? "SQLite" : "PostgreSQL";
-}
-
 inline void PrintTo(Backend backend, std::ostream* os) {
   *os << (backend == Backend::SQLite ? "SQLite" : "PostgreSQL");
+}
+inline std::string BackendName(const ::testing::TestParamInfo<Backend>& info) {
+  return ::testing::PrintToString(info.param);
 }
 
 inline auto AllBackends() { return ::testing::Values(Backend::SQLite, Backend::PostgreSQL); }
@@ -113,7 +102,6 @@ class TestDatabase {
   TestDatabase(const TestDatabase&) = delete;
   TestDatabase& operator=(const TestDatabase&) = delete;
 
-  Backend backend() const { return backend_; }
   // What --db takes.
   const std::string& target() const { return target_; }
   const TempDir& dir() const { return dir_; }
@@ -202,6 +190,19 @@ inline std::string AddRenewalFee(int center, const std::string& date, int level,
          "TravelMembership, RecordLastUpdated)  VALUES (" +
          c + ", '" + date + "', " + fee + ", " + portion + "," + l + "," + t + ",  GETDATE()) ";
 }
+// The control's text that puts the latest expired renewal fee of access
+// level 3 of `center` back in force when `other` has none in force.
+inline std::string ReopenRenewalFee(int center, int other) {
+  const std::string c = std::to_string(center);
+  return "UPDATE dbo.MembershipRenewalFee SET ExpirationDate = NULL WHERE CenterID = " + c +
+         " AND ExpirationDate IS NOT NULL AND MemberAccessLevelID = 3 AND MemberAccessLevelID NOT "
+         "IN (SELECT MemberAccessLevelID FROM dbo.MembershipRenewalFee WHERE CenterID = " +
+         std::to_string(other) +
+         " and ISNULL(ExpirationDate, '2099-01-01') > GETDATE() AND MemberAccessLevelID = 3 ) AND "
+         "dbo.MembershipRenewalFee.ExpirationDate = (SELECT MAX(ExpirationDate) FROM "
+         "dbo.MembershipRenewalFee WHERE CenterID = " +
+         c + " AND ExpirationDate IS NOT NULL AND MemberAccessLevelID = 3)";
+}
 // How many of the days have no record in the load document.
 inline std::size_t MissingDays(const std::string& document, const std::set<int>& days) {
   std::size_t missing = 0;
@@ -210,6 +211,47 @@ inline std::size_t MissingDays(const std::string& document, const std::set<int>&
     if (document.find("<Effectivity>" + iso + "</Effectivity>") == std::string::npos) ++missing;
   }
   return missing;
+}
+
+// Four clients post saves of days of their own to center 1 of the server on
+// `port`; `fault` runs once `before` of them were confirmed, and each client
+// stops after `failuresEach` saves failed after it (each with `failStatus`: 0
+// when there was no reply, otherwise with "failed: "). At most 30 s. The
+// confirmed days.
+inline std::set<int> StreamOfSaves(int port, std::size_t before, const std::function<void()>& fault,
+                                   int failStatus, int failuresEach) {
+  using Clock = std::chrono::steady_clock;
+  const auto deadline = Clock::now() + std::chrono::seconds(30);
+  std::set<int> confirmed;
+  std::mutex m;
+  std::atomic<bool> faulted{false};
+  std::vector<std::thread> clients;
+  for (int t = 0; t < 4; ++t) {
+    clients.emplace_back([&, t] {
+      int failures = 0;
+      for (int day = t * 5000; day < t * 5000 + 5000 && failures < failuresEach; ++day) {
+        if (Clock::now() > deadline) break;
+        auto [status, body] = PostTo(port, InsertRenewalOption(1, day));
+        std::lock_guard lock(m);
+        if (status == 200 && body.empty()) {
+          confirmed.insert(day);
+        } else {
+          EXPECT_EQ(status, failStatus) << body;
+          EXPECT_EQ(body.rfind(failStatus ? "failed: " : "no reply", 0), 0u) << body;
+          if (faulted) ++failures;
+        }
+      }
+      EXPECT_EQ(failures, failuresEach) << "the fault did not strike client " << t;
+    });
+  }
+  for (; Clock::now() < deadline; std::this_thread::sleep_for(std::chrono::milliseconds(5))) {
+    std::lock_guard lock(m);
+    if (confirmed.size() >= before) break;
+  }
+  fault();
+  faulted = true;
+  for (auto& c : clients) c.join();
+  return confirmed;
 }
 
 // A fee server in the test process, on a free loopback port.
@@ -328,14 +370,7 @@ inline std::vector<RefusalCase> RefusalCorpus() {
       {account("1, '03/15/2004', '123456789012345678901', '2', 30"), "longer than 20 characters"},
       {account("1, '03/15/2004', '1', '2', 30.5"), "SweepSpan must be a whole number"},
       // The reopening statement reads one center only.
-      {"UPDATE dbo.MembershipRenewalFee SET ExpirationDate = NULL WHERE CenterID = 12 AND "
-       "ExpirationDate IS NOT NULL AND MemberAccessLevelID = 3 AND MemberAccessLevelID NOT IN "
-       "(SELECT MemberAccessLevelID FROM dbo.MembershipRenewalFee WHERE CenterID = 13 and "
-       "ISNULL(ExpirationDate, '2099-01-01') > GETDATE() AND MemberAccessLevelID = 3 ) AND "
-       "dbo.MembershipRenewalFee.ExpirationDate = (SELECT MAX(ExpirationDate) FROM "
-       "dbo.MembershipRenewalFee WHERE CenterID = 12 AND ExpirationDate IS NOT NULL AND "
-       "MemberAccessLevelID = 3)",
-       "CenterID differs"},
+      {ReopenRenewalFee(12, 13), "CenterID differs"},
       // Other subqueries are not.
       {ok + " AND CenterID IN (SELECT CenterID FROM Centers)", "found \"AND\""},
       {ok + " \xC3\xA9", "not allowed"},

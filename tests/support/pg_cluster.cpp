@@ -170,8 +170,6 @@ void PgCluster::Start() {
        "-k " + dir_ + " -c listen_addresses='' -c recovery_init_sync_method=syncfs", "start"});
 }
 
-void PgCluster::Stop() { Run("pg_ctl", {"-D", dir_ + "/data", "-m", "fast", "-w", "stop"}); }
-
 void PgCluster::StopImmediately() {
   Run("pg_ctl", {"-D", dir_ + "/data", "-m", "immediate", "-w", "stop"});
 }

@@ -38,7 +38,6 @@ class PgCluster {
   // Immediate-mode stop (the end a crash of the server would make), and start.
   void StopImmediately();
   void Start();
-  void Stop();
 
   // Leaves the cluster running when this object ends (for CTest's fixture).
   void Keep() { owned_ = false; }
