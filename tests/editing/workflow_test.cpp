@@ -45,7 +45,7 @@ TEST_F(EditWorkflow, DuplicateDatesAreRefusedByKey) {
   auto check = [&](const std::string& date, const std::string& oldDate, const std::string& oldType,
                    int tab, int type, int level, int travel) {
     host.ClearRecords();
-    return ctl->ValidateEffectiveDate(date, 0, oldDate, oldType, tab, type, "", level, travel);
+    return control->ValidateEffectiveDate(date, 0, oldDate, oldType, tab, type, "", level, travel);
   };
   EXPECT_EQ(check("", "", "-1", 1, 0, 3, 0), "");
   EXPECT_EQ(host.LastMessage().prompt, "Please enter Effective Date");
@@ -62,10 +62,10 @@ TEST_F(EditWorkflow, DuplicateDatesAreRefusedByKey) {
   EXPECT_EQ(check("3/1/2004", "", "-1", 8, 0, 3, 1), "03/01/2004");
   EXPECT_EQ(check("3/1/2004", "", "-1", 8, 0, 3, 0), "");
   host.ClearRecords();
-  EXPECT_EQ(ctl->ValidateEffectiveDate("", 5, "", "-1", 0, 0, "Opened Date", 3, 0), "");
+  EXPECT_EQ(control->ValidateEffectiveDate("", 5, "", "-1", 0, 0, "Opened Date", 3, 0), "");
   EXPECT_EQ(host.LastMessage().prompt, "Please enter Opened Date");
   EXPECT_EQ(host.LastFocus(), "txtField(5)");
-  EXPECT_EQ(ctl->ValidateEffectiveDate("3/1/2004", 6, "", "-1", 0, 0, "Closed Date", 3, 0),
+  EXPECT_EQ(control->ValidateEffectiveDate("3/1/2004", 6, "", "-1", 0, 0, "Closed Date", 3, 0),
             "03/01/2004");
 }
 
