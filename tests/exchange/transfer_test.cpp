@@ -53,7 +53,7 @@ struct Fixture {
   }
 };
 
-TEST(CurlTransfer, PostsTheBodyAndHeaderAndDeliversTheReplyInChunks) {
+TEST(CurlTransfer, PostsTheBodyAndHeaderGetsAPageAndDeliversTheReplyInChunks) {
   TestHttpServer server;
   std::string longReply(3000, 'x');
   longReply += "end";
@@ -65,10 +65,15 @@ TEST(CurlTransfer, PostsTheBodyAndHeaderAndDeliversTheReplyInChunks) {
   f.Wait();
   f.Post(server.BaseUrl() + "TermFeesAX.asp", "SQL=SELECT+1");
   f.Wait();
+  // A GET sends no body and delivers the page's.
+  server.SetDocument("<Fees/>");
+  f.transfer->Execute(server.BaseUrl() + "TermFeesAX.asp?Center=12", "Get", "", "");
+  f.Wait();
 
   EXPECT_FALSE(f.transfer->StillExecuting());
-  EXPECT_EQ(f.states, (std::vector<int>{12, 12}));
-  EXPECT_EQ(f.replies, (std::vector<std::string>{"", longReply}));
+  EXPECT_EQ(f.states, (std::vector<int>{12, 12, 12}));
+  EXPECT_EQ(f.replies, (std::vector<std::string>{"", longReply, "<Fees/>"}));
+  EXPECT_EQ(server.RequestedPaths().back(), "/TermFeesAX.asp?Center=12");
   EXPECT_EQ(server.ReceivedBodies(),
             (std::vector<std::string>{"SQL=DELETE+FROM+X+WHERE+A+%3D+%27b%27", "SQL=SELECT+1"}));
   EXPECT_EQ(server.ReceivedContentTypes(),
