@@ -1,5 +1,6 @@
 // The edit workflow, the duplicate date check and the faults of the save
-// road that every tab shares.
+// road that every tab shares. The form while adding, on Cancel and the row
+// rules of Edit are in the tab01 and tab04 scenarios.
 #include "editing/editing_fixture.hpp"
 
 namespace harnolfees::testing {
@@ -14,23 +15,6 @@ const char* kTwoMembershipFees =
     "<MinimumRoyalty>5</MinimumRoyalty><RoyaltyReserve>0.02</RoyaltyReserve></T1>";
 
 using EditWorkflow = EditingTest;
-
-// The form's state while adding, and the row rules of Edit and of saving an
-// edit, are in the tab01 and tab04 scenarios.
-TEST_F(EditWorkflow, CancellingAnAddChangesNothingAndRestoresBrowsing) {
-  Load(kTwoMembershipFees);
-  Add();
-  Type(1, "150");
-  Edit();  // Cancel
-  EXPECT_EQ(S().tabFees.Tag(), "0");
-  EXPECT_EQ(S().cmdAdd.Caption(), "&Add");
-  EXPECT_EQ(S().cmdEdit.Caption(), "&Edit");
-  EXPECT_TRUE(S().cmdDelete.Enabled());
-  EXPECT_EQ(S().txtField[1].Text(), "");
-  EXPECT_FALSE(S().cboTerm.Enabled());
-  EXPECT_EQ(Count(1), 2u);
-  EXPECT_TRUE(Posted().empty());
-}
 
 // The refusals' messages on every tab are in the tab scenarios; here the keys:
 // the record under edit, the APR type, the travel flag, the other date boxes.
