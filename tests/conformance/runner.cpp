@@ -279,7 +279,7 @@ int Run(const std::string& driver, const std::string& serverProgram, const fs::p
 
   harnolfees::testing::TestHttpServer server;
   const std::string dead =
-      "http://127.0.0.1:" + std::to_string(harnolfees::testing::UnusedLoopbackPort()) + "/";
+      harnolfees::testing::LoopbackUrl(harnolfees::testing::UnusedLoopbackPort());
   Scenario scenario = Prepare(ReadFile(scriptPath), dataDir, server);
   // The fee server on a database of its own, for the scenarios that check the
   // control against the real server page; it ends before its folder goes.
@@ -292,7 +292,7 @@ int Run(const std::string& driver, const std::string& serverProgram, const fs::p
     feeServer.emplace(serverProgram, args);
   }
   const std::string base =
-      feeServer ? "http://127.0.0.1:" + std::to_string(feeServer->port()) + "/" : server.BaseUrl();
+      feeServer ? harnolfees::testing::LoopbackUrl(feeServer->port()) : server.BaseUrl();
   ReplaceAll(scenario.script, "${BASE}", base);
   ReplaceAll(scenario.script, "${DEAD}", dead);
 

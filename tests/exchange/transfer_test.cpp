@@ -9,16 +9,11 @@
 #include "support/fake_host.hpp"
 #include "support/test_http_server.hpp"
 
-namespace harnolfees {
+namespace harnolfees::testing {
 namespace {
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
-using testing::FakeHost;
-using testing::FaultMode;
-using testing::FaultyServer;
-using testing::TestHttpServer;
-using testing::TestReply;
 
 constexpr const char* kHeader = "Content-Type: application/x-www-form-urlencoded";
 
@@ -192,4 +187,4 @@ TEST(CurlTransfer, DestructionDuringATransferIsPromptAndLeavesNoNotification) {
 }
 
 }  // namespace
-}  // namespace harnolfees
+}  // namespace harnolfees::testing

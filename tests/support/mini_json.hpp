@@ -4,6 +4,7 @@
 // text as written.
 #pragma once
 
+#include <algorithm>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -27,17 +28,13 @@ struct Json {
 
   int Int() const { return std::stoi(raw); }
   bool Has(std::string_view key) const {
-    for (const std::string& k : keys) {
-      if (k == key) return true;
-    }
-    return false;
+    return std::find(keys.begin(), keys.end(), key) != keys.end();
   }
   // Throws when absent, so that a test fails with a clear reason.
   const Json& operator[](std::string_view key) const {
-    for (std::size_t i = 0; i < keys.size(); ++i) {
-      if (keys[i] == key) return values[i];
-    }
-    throw std::runtime_error("no member \"" + std::string(key) + "\"");
+    const auto at = std::find(keys.begin(), keys.end(), key);
+    if (at == keys.end()) throw std::runtime_error("no member \"" + std::string(key) + "\"");
+    return values[static_cast<std::size_t>(at - keys.begin())];
   }
   const Json& operator[](int index) const { return items.at(static_cast<std::size_t>(index)); }
 };
