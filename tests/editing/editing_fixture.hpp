@@ -6,8 +6,6 @@
 // tests (tests/exchange) use libcurl.
 #pragma once
 
-#include <gtest/gtest.h>
-
 #include <deque>
 #include <string>
 #include <vector>
@@ -16,6 +14,11 @@
 #include "support/test_http_server.hpp"
 
 namespace harnolfees::testing {
+
+// The refusal of a save whose record the server never confirmed.
+inline constexpr const char* kUnconfirmed =
+    "This record cannot be saved yet: the server has not confirmed it. Please reload the data "
+    "before you change it.";
 
 // The server page as the control sees it through the fake transfer: a reply
 // for every statement, delivered from the host's event loop like the real

@@ -10,10 +10,6 @@ namespace {
 
 using RarePaths = EditingTest;
 
-constexpr const char* kUnconfirmed =
-    "This record cannot be saved yet: the server has not confirmed it. Please reload the data "
-    "before you change it.";
-
 // A loaded record without its effectivity date has no server key: an edit of
 // it is refused before anything is written or sent, on every tab whose rows
 // can be rendered without that date.

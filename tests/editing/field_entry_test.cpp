@@ -1,8 +1,6 @@
 // Field entry: selection on entry, number formats on exit (the plain format of
 // every tab's boxes is in the tab scenarios), the closed-date check box and the
 // date pickers' set-up.
-#include <gtest/gtest.h>
-
 #include "loading/loading_fixture.hpp"
 
 namespace harnolfees::testing {

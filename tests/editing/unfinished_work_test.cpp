@@ -1,8 +1,6 @@
 // Unfinished adds and edits as a host sees them: which tabs hold one, whether
 // anything was typed, saving or discarding them all, and a reload in the
 // middle of an edit.
-#include <gtest/gtest.h>
-
 #include "editing/editing_fixture.hpp"
 
 namespace harnolfees::testing {

@@ -3,8 +3,6 @@
 // rules (a record set beyond 15, an undeclared field, a value of the wrong
 // type, an access level without identifier) and a failed fetch are in the
 // load_failures scenario, with what they leave shown.
-#include <gtest/gtest.h>
-
 #include <string>
 #include <vector>
 
