@@ -153,47 +153,13 @@ Scenario Prepare(const std::string& text, const fs::path& dataDir,
   return s;
 }
 
-void AppendJson(std::string& out, const Json& v) {
-  switch (v.kind) {
-    case Json::Kind::kNull:
-      out += "null";
-      break;
-    case Json::Kind::kBool:
-      out += v.boolean ? "true" : "false";
-      break;
-    case Json::Kind::kNumber:
-      out += v.numberText;
-      break;
-    case Json::Kind::kString:
-      harnolfees::driver::AppendJsonString(out, v.text);
-      break;
-    case Json::Kind::kArray:
-      out += '[';
-      for (std::size_t i = 0; i < v.items.size(); ++i) {
-        if (i) out += ',';
-        AppendJson(out, v.items[i]);
-      }
-      out += ']';
-      break;
-    case Json::Kind::kObject:
-      out += '{';
-      for (std::size_t i = 0; i < v.keys.size(); ++i) {
-        if (i) out += ',';
-        harnolfees::driver::AppendJsonString(out, v.keys[i]);
-        out += ':';
-        AppendJson(out, v.values[i]);
-      }
-      out += '}';
-      break;
-  }
-}
-
-// The value at segs[from...] of v; "*" maps over an array, "a:b" slices it.
-Json Select(const Json& v, const std::vector<std::string>& segs, std::size_t from,
-            const std::string& path) {
-  if (from == segs.size()) return v;
+// The text of the value at segs[from...] of v; "*" maps over an array, "a:b"
+// slices it.
+std::string Select(const Json& v, const std::vector<std::string>& segs, std::size_t from,
+                   const std::string& path) {
+  if (from == segs.size()) return v.raw;
   const std::string& seg = segs[from];
-  if (v.kind == Json::Kind::kNull) return v;  // below a null element: null
+  if (v.kind == Json::Kind::kNull) return v.raw;  // below a null element: null
   if (v.kind == Json::Kind::kObject) {
     for (std::size_t i = 0; i < v.keys.size(); ++i) {
       if (v.keys[i] == seg) return Select(v.values[i], segs, from + 1, path);
@@ -208,11 +174,10 @@ Json Select(const Json& v, const std::vector<std::string>& segs, std::size_t fro
         hi = std::min(
             hi, static_cast<std::size_t>(ParseInt(seg.substr(seg.find(':') + 1), "slice end")));
       }
-      Json out;
-      out.kind = Json::Kind::kArray;
+      std::string out = "[";
       for (std::size_t i = lo; i < hi; ++i)
-        out.items.push_back(Select(v.items[i], segs, from + 1, path));
-      return out;
+        out += (i > lo ? "," : "") + Select(v.items[i], segs, from + 1, path);
+      return out + "]";
     }
     const int index = ParseInt(seg, "array index in " + path);
     if (index < 0 || static_cast<std::size_t>(index) >= v.items.size()) {
@@ -224,14 +189,13 @@ Json Select(const Json& v, const std::vector<std::string>& segs, std::size_t fro
 }
 
 std::string ProjectDump(const std::string& line, const std::vector<std::string>& paths) {
-  auto v = JsonReader::Parse(line, true);
+  auto v = JsonReader::Parse(line);
   if (!v) throw Failure("the driver printed a line that is not JSON: " + line);
   std::string out = "{\"event\":\"dump\"";
   for (const std::string& p : paths) {
     out += ',';
     harnolfees::driver::AppendJsonString(out, p);
-    out += ':';
-    AppendJson(out, Select(*v, Split(p, '.'), 0, p));
+    out += ':' + Select(*v, Split(p, '.'), 0, p);
   }
   out += '}';
   return out;
@@ -241,11 +205,7 @@ std::string ProjectDump(const std::string& line, const std::vector<std::string>&
 // report of a long line such as a full dump.
 void JsonDifferences(const Json& e, const Json& a, const std::string& path,
                      std::vector<std::string>& out) {
-  if (out.size() >= 12) return;
-  std::string es, as;
-  AppendJson(es, e);
-  AppendJson(as, a);
-  if (es == as) return;
+  if (out.size() >= 12 || e.raw == a.raw) return;
   if (e.kind == a.kind && e.kind == Json::Kind::kObject && e.keys == a.keys) {
     for (std::size_t i = 0; i < e.keys.size(); ++i) {
       JsonDifferences(e.values[i], a.values[i], path + (path.empty() ? "" : ".") + e.keys[i], out);
@@ -259,7 +219,7 @@ void JsonDifferences(const Json& e, const Json& a, const std::string& path,
     return;
   }
   out.push_back("    at " + (path.empty() ? std::string("(whole line)") : path) +
-                ":\n      expected " + es + "\n      actual   " + as);
+                ":\n      expected " + e.raw + "\n      actual   " + a.raw);
 }
 
 std::string Describe(const std::vector<std::string>& expected,
@@ -274,8 +234,8 @@ std::string Describe(const std::vector<std::string>& expected,
     ++shown;
     report << "line " << i + 1 << ":\n";
     if (e && a && e->size() > 200) {
-      auto ej = JsonReader::Parse(*e, true);
-      auto aj = JsonReader::Parse(*a, true);
+      auto ej = JsonReader::Parse(*e);
+      auto aj = JsonReader::Parse(*a);
       if (ej && aj) {
         std::vector<std::string> diffs;
         JsonDifferences(*ej, *aj, "", diffs);
@@ -319,7 +279,7 @@ int Run(const std::string& driver, const std::string& serverProgram, const fs::p
 
   harnolfees::testing::TestHttpServer server;
   const std::string dead =
-      "http://127.0.0.1:" + std::to_string(harnolfees::testing::UnusedLoopbackPort()) + "/";
+      harnolfees::testing::LoopbackUrl(harnolfees::testing::UnusedLoopbackPort());
   Scenario scenario = Prepare(ReadFile(scriptPath), dataDir, server);
   // The fee server on a database of its own, for the scenarios that check the
   // control against the real server page; it ends before its folder goes.
@@ -332,7 +292,7 @@ int Run(const std::string& driver, const std::string& serverProgram, const fs::p
     feeServer.emplace(serverProgram, args);
   }
   const std::string base =
-      feeServer ? "http://127.0.0.1:" + std::to_string(feeServer->port()) + "/" : server.BaseUrl();
+      feeServer ? harnolfees::testing::LoopbackUrl(feeServer->port()) : server.BaseUrl();
   ReplaceAll(scenario.script, "${BASE}", base);
   ReplaceAll(scenario.script, "${DEAD}", dead);
 

@@ -6,66 +6,55 @@
 // tests (tests/exchange) use libcurl.
 #pragma once
 
-#include <gtest/gtest.h>
-
 #include <deque>
-#include <memory>
 #include <string>
 #include <vector>
 
-#include "harnolfees/control.hpp"
-#include "support/fake_host.hpp"
+#include "loading/loading_fixture.hpp"
 #include "support/test_http_server.hpp"
 
 namespace harnolfees::testing {
 
-// The server page as the control sees it through the fakes: the document of
-// every load, and a reply for every statement, delivered from the host's
-// event loop like the real transfer's.
+// The refusal of a save whose record the server never confirmed.
+inline constexpr const char* kUnconfirmed =
+    "This record cannot be saved yet: the server has not confirmed it. Please reload the data "
+    "before you change it.";
+
+// The server page as the control sees it through the fake transfer: a reply
+// for every statement, delivered from the host's event loop like the real
+// transfer's.
 class FakeFeeServer {
  public:
-  explicit FakeFeeServer(FakeHost& host) : host_(host) {}
-  void Attach(FakeTransfer& transfer, FakeFetcher& fetcher) {
-    transfer_ = &transfer;
-    fetcher_ = &fetcher;
-    transfer.onExecute = [this](const std::string& body) {
+  void Attach(FakeHost& host, FakeTransfer& transfer) {
+    transfer.onExecute = [this, &host, &transfer](const std::string& body) {
       statements_.push_back(DecodeFormValue(body.rfind("SQL=", 0) == 0 ? body.substr(4) : body));
       const std::string reply = replies_.empty() ? std::string() : replies_.front();
       if (!replies_.empty()) replies_.pop_front();
-      host_.PostEvent([this, reply] { transfer_->Complete(reply); });
+      host.PostEvent([&transfer, reply] { transfer.Complete(reply); });
     };
   }
-  void SetDocument(std::string document) { fetcher_->document = std::move(document); }
-  std::string BaseUrl() const { return "http://fees.test/"; }
   void QueueReply(const TestReply& reply) { replies_.push_back(reply.body); }
   std::vector<std::string> ReceivedStatements() const { return statements_; }
   void ClearReceived() { statements_.clear(); }
 
  private:
-  FakeHost& host_;
-  FakeTransfer* transfer_ = nullptr;
-  FakeFetcher* fetcher_ = nullptr;
   std::deque<std::string> replies_;
   std::vector<std::string> statements_;
 };
 
-class EditingTest : public ::testing::Test {
+class EditingTest : public LoadingTest {
  protected:
-  FakeHost host;
-  FakeFeeServer server{host};
-  std::unique_ptr<HarnolFeesCtlCenter> ctl;
+  FakeFeeServer server;
 
   void SetUp() override {
-    auto transfer = std::make_unique<FakeTransfer>();
-    auto fetcher = std::make_unique<FakeFetcher>();
-    server.Attach(*transfer, *fetcher);
-    ctl = std::make_unique<HarnolFeesCtlCenter>(host, std::move(transfer), std::move(fetcher));
+    LoadingTest::SetUp();
+    server.Attach(host, *transfer);
   }
 
   // Center 12 on 15 March 2004 (pickers from 15 Jan 2004 to 15 Mar 2005),
   // the lookup lists, and the given record elements.
   void Load(const std::string& records, bool travelOption = false) {
-    server.SetDocument(
+    LoadingTest::Load(
         "<Fees><TERM><I>12</I><I>24</I></TERM>"
         "<CTYPE><Description>Standard</Description><Description>Premium</Description></CTYPE>"
         "<BVALUE><Description>Visa</Description><Description>Amex</Description></BVALUE>"
@@ -77,18 +66,13 @@ class EditingTest : public ::testing::Test {
         "<T15><BankAccountTypeID>2</BankAccountTypeID><Description>Savings</Description></T15>" +
         std::string(travelOption ? "<SHOWTravelOption/>" : "<HIDETravelOption/>") + records +
         "</Fees>");
-    ctl->LoadData(server.BaseUrl(), 12, "03/15/2004");
     host.ClearRecords();
   }
 
-  Surface& S() { return ctl->surface(); }
-  const ControlState& State() { return ctl->state(); }
-  RecordSet& Rs(int index) { return ctl->recordSets()(index); }
+  Surface& S() { return control->surface(); }
+  const ControlState& State() { return control->state(); }
+  RecordSet& Rs(int index) { return control->recordSets()(index); }
 
-  void Tab(int tab) {
-    S().tabFees.SetSelectedIndex(tab);
-    S().tabFees.Click();
-  }
   // The buttons, whatever their captions read.
   void Add() { Press(S().cmdAdd); }
   void Edit() { Press(S().cmdEdit); }
@@ -123,7 +107,6 @@ class EditingTest : public ::testing::Test {
     Rs(index).ForEachRecord([&](const std::vector<Value>& rec) { out.push_back(rec[f]); });
     return out;
   }
-  std::size_t Count(int index) { return Column(index, "Effectivity").size(); }
 
   // The save or delete was refused with this validation message and focus,
   // and the click sent nothing.

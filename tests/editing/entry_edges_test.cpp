@@ -10,10 +10,6 @@ namespace {
 
 using RarePaths = EditingTest;
 
-constexpr const char* kUnconfirmed =
-    "This record cannot be saved yet: the server has not confirmed it. Please reload the data "
-    "before you change it.";
-
 // A loaded record without its effectivity date has no server key: an edit of
 // it is refused before anything is written or sent, on every tab whose rows
 // can be rendered without that date.
@@ -68,10 +64,9 @@ TEST_F(RarePaths, AnEditOfARecordWithoutItsServerKeyIsRefused) {
 // the dates and numbers are looked at.
 TEST_F(RarePaths, ABankAccountTypeMissingFromTheLookupRecordsIsRefused) {
   Load("");
-  server.SetDocument(
+  LoadingTest::Load(
       "<Fees><T15><BankAccountTypeID>1</BankAccountTypeID><Description>Checking</Description></T15>"
       "<T16/></Fees>");
-  ctl->LoadData(server.BaseUrl(), 12, "03/15/2004");
   ASSERT_EQ(S().cboBanckAccType.ListCount(), 2);
   host.ClearRecords();
   Tab(9);
@@ -86,8 +81,7 @@ TEST_F(RarePaths, ABankAccountTypeMissingFromTheLookupRecordsIsRefused) {
 
   // With no lookup records at all the description itself would be the type,
   // and only an identifier may stand unquoted in the statement.
-  server.SetDocument("<Fees><T16/></Fees>");
-  ctl->LoadData(server.BaseUrl(), 12, "03/15/2004");
+  LoadingTest::Load("<Fees><T16/></Fees>");
   host.ClearRecords();
   Tab(1);
   Tab(9);
@@ -163,17 +157,19 @@ TEST_F(RarePaths, BankAccountEditKeysByTheTypesIdentifierNotItsPosition) {
 // component array would; the date picker set-up reports its failures itself.
 TEST_F(RarePaths, OutOfRangeElementsAndDates) {
   Load("");
-  EXPECT_EQ(ControlErrorOf([&] { ctl->txtField_GotFocus(0); }).first, errc::kSubscriptOutOfRange);
-  EXPECT_EQ(ControlErrorOf([&] { ctl->txtField_LostFocus(8); }).first, errc::kSubscriptOutOfRange);
+  EXPECT_EQ(ControlErrorOf([&] { control->txtField_GotFocus(0); }).first,
+            errc::kSubscriptOutOfRange);
+  EXPECT_EQ(ControlErrorOf([&] { control->txtField_LostFocus(8); }).first,
+            errc::kSubscriptOutOfRange);
 
-  ctl->InitDatePicker("03/15/2004", 3);
+  control->InitDatePicker("03/15/2004", 3);
   EXPECT_EQ(host.LastMessage().prompt, "9 Subscript out of range: there is no DTPicker1(3)");
   EXPECT_EQ(host.LastMessage().buttons, 0);
   EXPECT_EQ(host.LastMessage().title, "");
 
   // A year past the picker's last one is refused and leaves the picker alone.
   host.ClearRecords();
-  ctl->InitDatePicker("06/01/9999", 1);
+  control->InitDatePicker("06/01/9999", 1);
   EXPECT_EQ(host.LastMessage().prompt.substr(0, 2), "5 ");
   EXPECT_FALSE(S().DTPicker1[1].Visible());
 }

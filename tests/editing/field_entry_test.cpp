@@ -1,8 +1,6 @@
 // Field entry: selection on entry, number formats on exit (the plain format of
 // every tab's boxes is in the tab scenarios), the closed-date check box and the
 // date pickers' set-up.
-#include <gtest/gtest.h>
-
 #include "loading/loading_fixture.hpp"
 
 namespace harnolfees::testing {
@@ -44,19 +42,19 @@ TEST_F(FieldEntryTest, LeavingABoxFormatsItsNumberWithTheColumnsDecimals) {
   EXPECT_EQ(Type(4, " 75 "), "75.00");
   EXPECT_EQ(Type(5, "-0.0625"), "-0.063");
   for (const char* text : {"abc", "", "12abc"}) EXPECT_EQ(Type(1, text), text);
-  ClickTab(2);
+  Tab(2);
   EXPECT_EQ(Type(4, "1e3"), "1,000.00");
   for (int tab = 10; tab <= 14; ++tab) {
-    ClickTab(tab);
+    Tab(tab);
     EXPECT_EQ(Type(3, "1,000"), "1,000.000000") << tab;
   }
   // Never: the boxes under the lists and those of columns without decimals.
   for (const auto& [tab, index] : std::vector<std::pair<int, int>>{
            {1, 2}, {1, 6}, {2, 5}, {4, 2}, {5, 2}, {6, 2}, {7, 3}, {8, 1}, {8, 4}, {12, 4}}) {
-    ClickTab(tab);
+    Tab(tab);
     EXPECT_EQ(Type(index, "1234.5"), "1234.5") << tab << " " << index;
   }
-  ClickTab(9);
+  Tab(9);
   for (int index = 1; index <= 7; ++index) EXPECT_EQ(Type(index, "1234"), "1234") << index;
   EXPECT_TRUE(host.messages.empty()) << host.LastMessage().prompt;
 }
@@ -139,7 +137,7 @@ TEST_F(FieldEntryTest, CheckingTheClosedDateBoxShowsThePicker) {
 
   // While adding, a stored closed date is ignored.
   surface().chkDT.SetValue(0);
-  ClickTab(9);
+  Tab(9);
   closed.SetTag("Jul 04, 2004");
   control->cmdAdd_Click();
   ASSERT_TRUE(state().IsAdding);

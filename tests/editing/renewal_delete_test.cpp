@@ -69,10 +69,7 @@ TEST_F(RenewalFees, ARefusedAdditionTheTravelFlagAndAnUnconfirmedKey) {
   Row(3, 1);
   Edit();
   Add();
-  ExpectRefusal(
-      "This record cannot be saved yet: the server has not confirmed it. Please reload the data "
-      "before you change it.",
-      "");
+  ExpectRefusal(kUnconfirmed, "");
   Edit();
   Row(3, 1);
   Delete();

@@ -1,8 +1,6 @@
 // Unfinished adds and edits as a host sees them: which tabs hold one, whether
 // anything was typed, saving or discarding them all, and a reload in the
 // middle of an edit.
-#include <gtest/gtest.h>
-
 #include "editing/editing_fixture.hpp"
 
 namespace harnolfees::testing {
@@ -22,30 +20,30 @@ const char* kRecords =
 
 TEST_F(UnfinishedWork, TheTabsHoldingAnAddOrEditAreToldAsTheyChangeAndDiscardedAll) {
   Load(kRecords);
-  EXPECT_EQ(ctl->UnfinishedTabs(), Tabs{});
+  EXPECT_EQ(control->UnfinishedTabs(), Tabs{});
   Tab(4);
   Add();
-  EXPECT_EQ(ctl->UnfinishedTabs(), Tabs{4});
+  EXPECT_EQ(control->UnfinishedTabs(), Tabs{4});
   EXPECT_EQ(host.unfinishedChanges, 1);
-  EXPECT_FALSE(ctl->EntryModified());
+  EXPECT_FALSE(control->EntryModified());
   Type(1, "60");
-  EXPECT_TRUE(ctl->EntryModified());
+  EXPECT_TRUE(control->EntryModified());
 
   // Leaving the tab keeps its add; an edit on another tab joins it.
   Tab(2);
   EXPECT_EQ(host.unfinishedChanges, 1);
   Row(1);
   Edit();
-  EXPECT_EQ(ctl->UnfinishedTabs(), (Tabs{2, 4}));
-  EXPECT_FALSE(ctl->EntryModified()) << "an edit begins with the record's own values";
+  EXPECT_EQ(control->UnfinishedTabs(), (Tabs{2, 4}));
+  EXPECT_FALSE(control->EntryModified()) << "an edit begins with the record's own values";
   Edit();  // Cancel
-  EXPECT_EQ(ctl->UnfinishedTabs(), Tabs{4});
+  EXPECT_EQ(control->UnfinishedTabs(), Tabs{4});
   EXPECT_EQ(host.unfinishedChanges, 3);
 
   // Back on the tab the typed text is still there, and still counts.
   Tab(4);
   EXPECT_EQ(S().txtField[1].Text(), "60");
-  EXPECT_TRUE(ctl->EntryModified());
+  EXPECT_TRUE(control->EntryModified());
 
   // Discarding all ends every add and edit and sends nothing.
   Tab(2);
@@ -53,8 +51,8 @@ TEST_F(UnfinishedWork, TheTabsHoldingAnAddOrEditAreToldAsTheyChangeAndDiscardedA
   Edit();
   Type(1, "999");
   Tab(4);
-  ctl->DiscardUnfinishedWork();
-  EXPECT_EQ(ctl->UnfinishedTabs(), Tabs{});
+  control->DiscardUnfinishedWork();
+  EXPECT_EQ(control->UnfinishedTabs(), Tabs{});
   EXPECT_EQ(S().cmdAdd.Caption(), "&Add");
   Tab(2);
   EXPECT_EQ(S().cmdAdd.Caption(), "&Add") << "the edit on the tab left is gone too";
@@ -74,14 +72,14 @@ TEST_F(UnfinishedWork, SavingAllStopsAtTheFirstRefusalWithThatTabShown) {
   Type(1, "55");
   Tab(1);
   Refuse("Deadlock victim");  // the first statement sent is refused
-  EXPECT_FALSE(ctl->SaveUnfinishedWork());
+  EXPECT_FALSE(control->SaveUnfinishedWork());
   EXPECT_EQ(State().CurrentTab, 2);
-  EXPECT_EQ(ctl->UnfinishedTabs(), (Tabs{2, 4}));
+  EXPECT_EQ(control->UnfinishedTabs(), (Tabs{2, 4}));
   EXPECT_EQ(Posted().size(), 1u);
 
   // Once the server takes them, both are saved in turn.
-  EXPECT_TRUE(ctl->SaveUnfinishedWork());
-  EXPECT_EQ(ctl->UnfinishedTabs(), Tabs{});
+  EXPECT_TRUE(control->SaveUnfinishedWork());
+  EXPECT_EQ(control->UnfinishedTabs(), Tabs{});
   ASSERT_EQ(Posted().size(), 3u);
   EXPECT_NE(Posted()[1].find("UPDATE"), std::string::npos);
   EXPECT_NE(Posted()[2].find("INSERT"), std::string::npos);
@@ -91,7 +89,7 @@ TEST_F(UnfinishedWork, SavingAllStopsAtTheFirstRefusalWithThatTabShown) {
   // A save refused by the checks stops it as well, and sends nothing.
   Add();
   Type(1, "");
-  EXPECT_FALSE(ctl->SaveUnfinishedWork());
+  EXPECT_FALSE(control->SaveUnfinishedWork());
   EXPECT_FALSE(host.messages.empty());
   EXPECT_EQ(Posted().size(), 3u);
 }
@@ -106,10 +104,10 @@ TEST_F(UnfinishedWork, AReloadDuringAnEditEndsItSoThatNoSaveWritesAnotherRecord)
   Row(1);
   Edit();
   Tab(4);
-  ctl->LoadData(server.BaseUrl(), 12, "03/15/2004");
+  control->LoadData(kBaseUrl, 12, "03/15/2004");
   EXPECT_EQ(S().tabFees.Tag(), "0");
   EXPECT_EQ(S().cmdAdd.Caption(), "&Add");
-  EXPECT_EQ(ctl->UnfinishedTabs(), Tabs{});
+  EXPECT_EQ(control->UnfinishedTabs(), Tabs{});
   // Save is Add again: pressing it twice starts and saves a new record,
   // never an update of the row under the cursor.
   Row(1);

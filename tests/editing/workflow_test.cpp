@@ -1,5 +1,6 @@
 // The edit workflow, the duplicate date check and the faults of the save
-// road that every tab shares.
+// road that every tab shares. The form while adding, on Cancel and the row
+// rules of Edit are in the tab01 and tab04 scenarios.
 #include "editing/editing_fixture.hpp"
 
 namespace harnolfees::testing {
@@ -15,23 +16,6 @@ const char* kTwoMembershipFees =
 
 using EditWorkflow = EditingTest;
 
-// The form's state while adding, and the row rules of Edit and of saving an
-// edit, are in the tab01 and tab04 scenarios.
-TEST_F(EditWorkflow, CancellingAnAddChangesNothingAndRestoresBrowsing) {
-  Load(kTwoMembershipFees);
-  Add();
-  Type(1, "150");
-  Edit();  // Cancel
-  EXPECT_EQ(S().tabFees.Tag(), "0");
-  EXPECT_EQ(S().cmdAdd.Caption(), "&Add");
-  EXPECT_EQ(S().cmdEdit.Caption(), "&Edit");
-  EXPECT_TRUE(S().cmdDelete.Enabled());
-  EXPECT_EQ(S().txtField[1].Text(), "");
-  EXPECT_FALSE(S().cboTerm.Enabled());
-  EXPECT_EQ(Count(1), 2u);
-  EXPECT_TRUE(Posted().empty());
-}
-
 // The refusals' messages on every tab are in the tab scenarios; here the keys:
 // the record under edit, the APR type, the travel flag, the other date boxes.
 TEST_F(EditWorkflow, DuplicateDatesAreRefusedByKey) {
@@ -45,7 +29,7 @@ TEST_F(EditWorkflow, DuplicateDatesAreRefusedByKey) {
   auto check = [&](const std::string& date, const std::string& oldDate, const std::string& oldType,
                    int tab, int type, int level, int travel) {
     host.ClearRecords();
-    return ctl->ValidateEffectiveDate(date, 0, oldDate, oldType, tab, type, "", level, travel);
+    return control->ValidateEffectiveDate(date, 0, oldDate, oldType, tab, type, "", level, travel);
   };
   EXPECT_EQ(check("", "", "-1", 1, 0, 3, 0), "");
   EXPECT_EQ(host.LastMessage().prompt, "Please enter Effective Date");
@@ -62,10 +46,10 @@ TEST_F(EditWorkflow, DuplicateDatesAreRefusedByKey) {
   EXPECT_EQ(check("3/1/2004", "", "-1", 8, 0, 3, 1), "03/01/2004");
   EXPECT_EQ(check("3/1/2004", "", "-1", 8, 0, 3, 0), "");
   host.ClearRecords();
-  EXPECT_EQ(ctl->ValidateEffectiveDate("", 5, "", "-1", 0, 0, "Opened Date", 3, 0), "");
+  EXPECT_EQ(control->ValidateEffectiveDate("", 5, "", "-1", 0, 0, "Opened Date", 3, 0), "");
   EXPECT_EQ(host.LastMessage().prompt, "Please enter Opened Date");
   EXPECT_EQ(host.LastFocus(), "txtField(5)");
-  EXPECT_EQ(ctl->ValidateEffectiveDate("3/1/2004", 6, "", "-1", 0, 0, "Closed Date", 3, 0),
+  EXPECT_EQ(control->ValidateEffectiveDate("3/1/2004", 6, "", "-1", 0, 0, "Closed Date", 3, 0),
             "03/01/2004");
 }
 

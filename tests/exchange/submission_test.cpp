@@ -51,7 +51,6 @@ class Submission : public ::testing::Test {
     ctl->LoadData(baseUrl, 12, "03/15/2004");
     host.ClearRecords();
   }
-  void TearDown() override { ctl.reset(); }
 
   Surface& S() { return ctl->surface(); }
   const ControlState& State() { return ctl->state(); }

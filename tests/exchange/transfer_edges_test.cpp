@@ -1,6 +1,6 @@
 // Paths of the exchange that the ordinary round trips do not take: replies of
-// many megabytes, a reply too large to be an error text, the transfer's GET,
-// and a transfer handed to the control without its notification wired.
+// many megabytes, a reply too large to be an error text, and a transfer
+// handed to the control without its notification wired.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -72,27 +72,6 @@ TEST(LargeReplies, TenMegabytesAreTheServersErrorTextAndBeyondSixteenATransferFa
   int records = 0;
   f.ctl->recordSets()(4).ForEachRecord([&](const std::vector<Value>&) { ++records; });
   EXPECT_EQ(records, 2);
-}
-
-TEST(CurlTransferGet, FetchesTheBodyOfAGet) {
-  TestHttpServer server;
-  server.SetDocument("<Fees/>");
-  FakeHost host;
-  auto transfer = MakeCurlTransfer(host);
-  std::vector<int> states;
-  std::string reply;
-  transfer->onStateChanged = [&](int state) {
-    states.push_back(state);
-    for (std::string chunk; !(chunk = transfer->GetChunk(3)).empty();) reply += chunk;
-  };
-  transfer->Execute(server.BaseUrl() + "TermFeesAX.asp?Center=12", "Get", "", "");
-  const auto start = Clock::now();
-  while (transfer->StillExecuting() && Clock::now() - start < 10s) host.DoEvents();
-  host.DoEvents();
-  EXPECT_EQ(states, std::vector<int>{Transfer::kStateResponseCompleted});
-  EXPECT_EQ(reply, "<Fees/>");
-  EXPECT_EQ(server.RequestedPaths(), std::vector<std::string>{"/TermFeesAX.asp?Center=12"});
-  EXPECT_TRUE(server.ReceivedBodies().empty());
 }
 
 // A transfer whose notification is no longer wired to the control still has

@@ -9,16 +9,11 @@
 #include "support/fake_host.hpp"
 #include "support/test_http_server.hpp"
 
-namespace harnolfees {
+namespace harnolfees::testing {
 namespace {
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
-using testing::FakeHost;
-using testing::FaultMode;
-using testing::FaultyServer;
-using testing::TestHttpServer;
-using testing::TestReply;
 
 constexpr const char* kHeader = "Content-Type: application/x-www-form-urlencoded";
 
@@ -53,7 +48,7 @@ struct Fixture {
   }
 };
 
-TEST(CurlTransfer, PostsTheBodyAndHeaderAndDeliversTheReplyInChunks) {
+TEST(CurlTransfer, PostsTheBodyAndHeaderGetsAPageAndDeliversTheReplyInChunks) {
   TestHttpServer server;
   std::string longReply(3000, 'x');
   longReply += "end";
@@ -65,10 +60,15 @@ TEST(CurlTransfer, PostsTheBodyAndHeaderAndDeliversTheReplyInChunks) {
   f.Wait();
   f.Post(server.BaseUrl() + "TermFeesAX.asp", "SQL=SELECT+1");
   f.Wait();
+  // A GET sends no body and delivers the page's.
+  server.SetDocument("<Fees/>");
+  f.transfer->Execute(server.BaseUrl() + "TermFeesAX.asp?Center=12", "Get", "", "");
+  f.Wait();
 
   EXPECT_FALSE(f.transfer->StillExecuting());
-  EXPECT_EQ(f.states, (std::vector<int>{12, 12}));
-  EXPECT_EQ(f.replies, (std::vector<std::string>{"", longReply}));
+  EXPECT_EQ(f.states, (std::vector<int>{12, 12, 12}));
+  EXPECT_EQ(f.replies, (std::vector<std::string>{"", longReply, "<Fees/>"}));
+  EXPECT_EQ(server.RequestedPaths().back(), "/TermFeesAX.asp?Center=12");
   EXPECT_EQ(server.ReceivedBodies(),
             (std::vector<std::string>{"SQL=DELETE+FROM+X+WHERE+A+%3D+%27b%27", "SQL=SELECT+1"}));
   EXPECT_EQ(server.ReceivedContentTypes(),
@@ -187,4 +187,4 @@ TEST(CurlTransfer, DestructionDuringATransferIsPromptAndLeavesNoNotification) {
 }
 
 }  // namespace
-}  // namespace harnolfees
+}  // namespace harnolfees::testing

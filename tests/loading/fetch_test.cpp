@@ -113,7 +113,7 @@ TEST(CurlFetch, TheDocumentIsCappedInTheBytesItUnpacksToWithOrWithoutALength) {
   const int port = server.bind_to_any_port("127.0.0.1");
   std::thread serving([&] { server.listen_after_bind(); });
   while (!server.is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  const std::string base = "http://127.0.0.1:" + std::to_string(port) + "/";
+  const std::string base = LoopbackUrl(port);
 
   for (const std::string kind : {"bomb", "long"}) {
     std::string said;

@@ -3,8 +3,6 @@
 // rules (a record set beyond 15, an undeclared field, a value of the wrong
 // type, an access level without identifier) and a failed fetch are in the
 // load_failures scenario, with what they leave shown.
-#include <gtest/gtest.h>
-
 #include <string>
 #include <vector>
 
@@ -27,7 +25,7 @@ struct BadDocument {
   std::vector<std::string> said;  // each must be in the message
   // Whether the failure strikes while the document is read (after the record
   // sets were emptied) rather than before anything is touched.
-  bool whileReading;
+  bool whileReading = false;
 };
 
 void PrintTo(const BadDocument& c, std::ostream* os) { *os << c.name; }
@@ -36,56 +34,38 @@ const BadDocument kBadDocuments[] = {
     {"Truncated",
      ReadTestData("load_truncated.xml"),
      {"probably truncated", "<T1>", "line 25",
-      "http://fees.example/harnol/TermFeesAX.asp?Center=12"},
-     false},
+      "http://fees.example/harnol/TermFeesAX.asp?Center=12"}},
     {"Latin1WithoutDeclaration",
      ReadTestData("load_latin1_undeclared.xml"),
-     {"not valid UTF-8", "byte offset 94"},
-     false},
-    {"UnsupportedEncoding",
-     ReadTestData("load_shift_jis.xml"),
-     {"'shift_jis'", "not supported"},
-     false},
+     {"not valid UTF-8", "byte offset 94"}},
+    {"UnsupportedEncoding", ReadTestData("load_shift_jis.xml"), {"'shift_jis'", "not supported"}},
     {"HtmlErrorPage",
      ReadTestData("load_error_page.html"),
-     {"not well-formed XML", "</body>", "<br>"},
-     false},
-    {"PlainTextReply",
-     std::string("Database unavailable, try later\r\n"),
-     {"text before the root element"},
-     false},
-    {"EmptyReply", std::string(), {"no root element"}, false},
-    {"TwoRoots", std::string("<TermFees/>\n<TermFees/>"), {"second root element"}, false},
+     {"not well-formed XML", "</body>", "<br>"}},
+    {"PlainTextReply", "Database unavailable, try later\r\n", {"text before the root element"}},
+    {"EmptyReply", "", {"no root element"}},
+    {"TwoRoots", "<TermFees/>\n<TermFees/>", {"second root element"}},
     {"NulCharacter",
      std::string("<TermFees><T4><Effectivity>2004\0", 32) + "</Effectivity></T4></TermFees>",
-     {"NUL character"},
-     false},
-    {"TenThousandNestedElements", Nested(10000), {"nested more than 256 levels deep"}, false},
+     {"NUL character"}},
+    {"TenThousandNestedElements", Nested(10000), {"nested more than 256 levels deep"}},
     {"MismatchedEndTag",
-     std::string("<TermFees><T4></T2></TermFees>"),
-     {"</T2> does not match the start tag <T4>", "line 1, column 15"},
-     false},
+     "<TermFees><T4></T2></TermFees>",
+     {"</T2> does not match the start tag <T4>", "line 1, column 15"}},
     {"ValueEndTagWithALongerName",
-     std::string("<TermFees><T4><RenewalOptionFee>5</RenewalOptionFeeX></T4></TermFees>"),
-     {"</RenewalOptionFeeX> does not match the start tag <RenewalOptionFee>"},
-     false},
+     "<TermFees><T4><RenewalOptionFee>5</RenewalOptionFeeX></T4></TermFees>",
+     {"</RenewalOptionFeeX> does not match the start tag <RenewalOptionFee>"}},
     {"ValueEndTagWithAShorterName",
-     std::string("<TermFees><T4><RenewalOptionFee>5</RenewalOption></T4></TermFees>"),
-     {"</RenewalOption> does not match the start tag <RenewalOptionFee>"},
-     false},
+     "<TermFees><T4><RenewalOptionFee>5</RenewalOption></T4></TermFees>",
+     {"</RenewalOption> does not match the start tag <RenewalOptionFee>"}},
     {"DoctypeWithAnUnclosedQuote",
-     std::string("<?xml version=\"1.0\"?><!DOCTYPE TermFees \"x><TermFees/>"),
-     {"document type declaration that is not closed"},
-     false},
-    {"UnclosedComment",
-     std::string("<TermFees><!-- <T4/> </TermFees>"),
-     {"comment that is not closed"},
-     false},
-    {"UnquotedAttribute", std::string("<TermFees><T4 kind=4/></TermFees>"), {"not quoted"}, false},
+     "<?xml version=\"1.0\"?><!DOCTYPE TermFees \"x><TermFees/>",
+     {"document type declaration that is not closed"}},
+    {"UnclosedComment", "<TermFees><!-- <T4/> </TermFees>", {"comment that is not closed"}},
+    {"UnquotedAttribute", "<TermFees><T4 kind=4/></TermFees>", {"not quoted"}},
     {"BareLessThan",
-     std::string("<TermFees><T4><RenewalOptionFee>1 < 2</RenewalOptionFee></T4></TermFees>"),
-     {"must be written &lt;"},
-     false},
+     "<TermFees><T4><RenewalOptionFee>1 < 2</RenewalOptionFee></T4></TermFees>",
+     {"must be written &lt;"}},
     {"EnormousRecordSetNumber",
      "<TermFees><T" + std::string(100000, '9') + "/></TermFees>",
      {"Subscript out of range"},
@@ -94,17 +74,14 @@ const BadDocument kBadDocuments[] = {
      ReadTestData("load_accesslevel_bad_id.xml"),
      {"Type mismatch", "'three'", "'Gold'"},
      true},
-    {"EmptyAccessLevel",
-     std::string("<TermFees><ACCESSLEVEL/></TermFees>"),
-     {"ACCESSLEVEL", "empty"},
-     true},
+    {"EmptyAccessLevel", "<TermFees><ACCESSLEVEL/></TermFees>", {"ACCESSLEVEL", "empty"}, true},
     {"VeryLongTextInAShortField",
      "<TermFees><T15><BankAccountTypeID>1</BankAccountTypeID><Description>" +
          std::string(1 << 20, 'x') + "</Description></T15></TermFees>",
      {"Description", "30 characters"},
      true},
     {"VeryLongNumber",
-     "<TermFees><T4><Effectivity>2004-01-01</Effectivity><RenewalOptionFee>" + std::string(1, '1') +
+     "<TermFees><T4><Effectivity>2004-01-01</Effectivity><RenewalOptionFee>1" +
          std::string(400000, '0') + "</RenewalOptionFee></T4></TermFees>",
      {"RenewalOptionFee"},
      true},

@@ -1,9 +1,5 @@
 // LoadData: the steps of a load, what the document fills, and its early
 // returns.
-#include <gtest/gtest.h>
-
-#include <cstdlib>
-
 #include "loading/loading_fixture.hpp"
 #include "support/document_generator.hpp"
 

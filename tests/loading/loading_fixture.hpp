@@ -1,4 +1,5 @@
-// A control with a fake host and a fake document fetch, for the loading tests.
+// A control with a fake host, a fake document fetch and a fake transfer, for
+// the loading and editing tests.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -19,9 +20,10 @@ class LoadingTest : public ::testing::Test {
  protected:
   void SetUp() override {
     auto fetch = std::make_unique<FakeFetcher>();
+    auto send = std::make_unique<FakeTransfer>();
     fetcher = fetch.get();
-    control = std::make_unique<HarnolFeesCtlCenter>(host, std::make_unique<FakeTransfer>(),
-                                                    std::move(fetch));
+    transfer = send.get();
+    control = std::make_unique<HarnolFeesCtlCenter>(host, std::move(send), std::move(fetch));
     host.ClearRecords();
   }
 
@@ -32,9 +34,9 @@ class LoadingTest : public ::testing::Test {
   }
   void LoadSample(std::int16_t center = 12) { Load(ReadTestData("load_center12.xml"), center); }
 
-  void ClickTab(int tab) {
-    control->surface().tabFees.SetSelectedIndex(tab);
-    control->tabFees_Click();
+  void Tab(int tab) {
+    surface().tabFees.SetSelectedIndex(tab);
+    surface().tabFees.Click();
   }
 
   // Every record of a record set, pending ones included.
@@ -60,6 +62,7 @@ class LoadingTest : public ::testing::Test {
 
   FakeHost host;
   FakeFetcher* fetcher = nullptr;
+  FakeTransfer* transfer = nullptr;
   std::unique_ptr<HarnolFeesCtlCenter> control;
 };
 

@@ -1,7 +1,5 @@
 // The lookup lists filled outside the load document, and the correspondence
 // between list positions and identifiers.
-#include <gtest/gtest.h>
-
 #include <climits>
 
 #include "loading/loading_fixture.hpp"

@@ -2,8 +2,6 @@
 // wherever the reading has to stop and wait for more, the load must end
 // exactly as the load of the same document arriving whole: the same record
 // sets, lists and grid, and the same message, word for word.
-#include <gtest/gtest.h>
-
 #include <cstddef>
 #include <string>
 #include <vector>

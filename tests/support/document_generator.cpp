@@ -29,9 +29,7 @@ std::string Decimal(std::uint32_t value, int decimals) {
 
 }  // namespace
 
-GeneratedDocument GenerateLoadDocument(std::size_t records, std::uint32_t seed, int onlySet,
-                                       std::size_t maxAccountTypes) {
-  maxAccountTypes = std::min(maxAccountTypes, kMaxAccountTypes);
+GeneratedDocument GenerateLoadDocument(std::size_t records, std::uint32_t seed, int onlySet) {
   GeneratedDocument doc;
   std::mt19937 rng(seed);
   auto pick = [&](std::uint32_t n) { return static_cast<std::uint32_t>(rng() % n); };
@@ -47,14 +45,8 @@ GeneratedDocument GenerateLoadDocument(std::size_t records, std::uint32_t seed, 
   const char* credits[] = {"Excellent", "Good", "Fair", "Poor"};
   const char* aprs[] = {"Fixed", "Variable", "Promotional"};
   const char* levels[] = {"Basic", "Standard", "Premium", "Travel"};
-  auto field = [&out](const char* name, const std::string& value) {
-    out += '<';
-    out += name;
-    out += '>';
-    out += value;
-    out += "</";
-    out += name;
-    out += '>';
+  auto field = [&out](const std::string& name, const std::string& value) {
+    out += '<' + name + '>' + value + "</" + name + '>';
   };
   // One record per name: its number from `first` on, and the name.
   auto lookup = [&](const char* tag, const char* id, std::size_t first, const auto& names,
@@ -82,7 +74,7 @@ GeneratedDocument GenerateLoadDocument(std::size_t records, std::uint32_t seed, 
     // An account's type is a 16-bit number: beyond that many types, the slot
     // of record set 15 goes to one more bank account.
     int set = i % 15 == 0 ? 15 : static_cast<int>(i % 15);
-    if (set == 15 && doc.records[15] >= maxAccountTypes) set = 9;
+    if (set == 15 && doc.records[15] >= kMaxAccountTypes) set = 9;
     if (oneSet) set = onlySet == 9 && i == 0 ? 15 : onlySet;
     const std::size_t nth = doc.records[static_cast<std::size_t>(set)]++;
     const std::string date = IsoDate(firstDay + static_cast<long>(nth));

@@ -21,14 +21,14 @@ inline constexpr std::size_t kMaxAccountTypes = 32767;
 
 // A load document of center 12 with the lookup lists and `records` records
 // spread evenly over the 15 record sets (a bank account type first, so that
-// every bank account's type exists; past maxAccountTypes types, at most
-// kMaxAccountTypes, their share goes to the bank accounts). Values are realistic: ISO 8601 dates,
+// every bank account's type exists; past kMaxAccountTypes types their share
+// goes to the bank accounts). Values are realistic: ISO 8601 dates,
 // percentages as fractions, money as plain decimals. The same seed gives the
 // same document. About 200 bytes per record.
 //
 // With `onlySet` from 1 to 14, every record goes to that record set instead
 // (after one bank account type when it is 9): one tab of any length.
-GeneratedDocument GenerateLoadDocument(std::size_t records, std::uint32_t seed = 1, int onlySet = 0,
-                                       std::size_t maxAccountTypes = kMaxAccountTypes);
+GeneratedDocument GenerateLoadDocument(std::size_t records, std::uint32_t seed = 1,
+                                       int onlySet = 0);
 
 }  // namespace harnolfees::testing

@@ -1,9 +1,10 @@
 // A small, strict JSON reader for the tests: it refuses anything that is not
 // valid JSON (RFC 8259), including invalid UTF-8 and raw control characters in
-// strings, keeps object members in their written order and numbers as
-// written.
+// strings, keeps object members in their written order and every value's
+// text as written.
 #pragma once
 
+#include <algorithm>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -18,26 +19,22 @@ struct Json {
   enum class Kind { kNull, kBool, kNumber, kString, kArray, kObject };
   Kind kind = Kind::kNull;
   bool boolean = false;
-  std::string numberText;  // as written, for exact comparisons
-  std::string text;
+  std::string raw;   // the value as written, for exact comparisons
+  std::string text;  // of a string
   std::vector<Json> items;
   // Object members in written order (two vectors: a pair would need Json complete).
   std::vector<std::string> keys;
   std::vector<Json> values;
 
-  int Int() const { return std::stoi(numberText); }
+  int Int() const { return std::stoi(raw); }
   bool Has(std::string_view key) const {
-    for (const std::string& k : keys) {
-      if (k == key) return true;
-    }
-    return false;
+    return std::find(keys.begin(), keys.end(), key) != keys.end();
   }
   // Throws when absent, so that a test fails with a clear reason.
   const Json& operator[](std::string_view key) const {
-    for (std::size_t i = 0; i < keys.size(); ++i) {
-      if (keys[i] == key) return values[i];
-    }
-    throw std::runtime_error("no member \"" + std::string(key) + "\"");
+    const auto at = std::find(keys.begin(), keys.end(), key);
+    if (at == keys.end()) throw std::runtime_error("no member \"" + std::string(key) + "\"");
+    return values[static_cast<std::size_t>(at - keys.begin())];
   }
   const Json& operator[](int index) const { return items.at(static_cast<std::size_t>(index)); }
 };
@@ -45,12 +42,9 @@ struct Json {
 class JsonReader {
  public:
   // The value of a whole text; nullopt unless the text is exactly one JSON
-  // value. With `byteEscapes`, \u0080 to \u00FF stand for single bytes, as
-  // the driver writes the bytes of a text that are not UTF-8, so that the
-  // value written again gives the same escapes.
-  static std::optional<Json> Parse(std::string_view text, bool byteEscapes = false) {
+  // value.
+  static std::optional<Json> Parse(std::string_view text) {
     JsonReader r{text};
-    r.byteEscapes_ = byteEscapes;
     try {
       Json v = r.Value(0);
       r.Blanks();
@@ -80,8 +74,15 @@ class JsonReader {
   }
 
   Json Value(int depth) {
-    if (depth > 64) Fail();
     Blanks();
+    const std::size_t start = pos_;
+    Json v = Bare(depth);
+    v.raw = t_.substr(start, pos_ - start);
+    return v;
+  }
+
+  Json Bare(int depth) {
+    if (depth > 64) Fail();
     Json v;
     if (Take('{')) {
       v.kind = Json::Kind::kObject;
@@ -116,7 +117,6 @@ class JsonReader {
       Word("null");
     } else {
       v.kind = Json::Kind::kNumber;
-      const std::size_t start = pos_;
       Take('-');
       if (!Take('0')) Digits();
       if (pos_ < t_.size() && Take('.')) Digits();
@@ -124,7 +124,6 @@ class JsonReader {
         if (!Take('+')) Take('-');
         Digits();
       }
-      v.numberText = std::string(t_.substr(start, pos_ - start));
     }
     return v;
   }
@@ -165,11 +164,7 @@ class JsonReader {
           } else if (cp >= 0xDC00 && cp <= 0xDFFF) {
             Fail();
           }
-          if (byteEscapes_ && cp >= 0x80 && cp <= 0xFF) {
-            out += static_cast<char>(cp);
-          } else {
-            AppendUtf8(out, cp);
-          }
+          AppendUtf8(out, cp);
         } else {
           Fail();
         }
@@ -198,7 +193,6 @@ class JsonReader {
 
   std::string_view t_;
   std::size_t pos_ = 0;
-  bool byteEscapes_ = false;
 };
 
 }  // namespace harnolfees::testing

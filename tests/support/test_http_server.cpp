@@ -72,10 +72,6 @@ TestHttpServer::~TestHttpServer() {
   if (thread_.joinable()) thread_.join();
 }
 
-std::string TestHttpServer::BaseUrl() const {
-  return "http://127.0.0.1:" + std::to_string(port_) + "/";
-}
-
 void TestHttpServer::SetDocument(std::string xml, int status) {
   std::lock_guard lock(mutex_);
   document_ = std::move(xml);
@@ -97,34 +93,12 @@ void TestHttpServer::SetDefaultReply(TestReply reply) {
   defaultReply_ = std::move(reply);
 }
 
-std::vector<std::string> TestHttpServer::ReceivedBodies() const {
-  std::lock_guard lock(mutex_);
-  return bodies_;
-}
-
 std::vector<std::string> TestHttpServer::ReceivedStatements() const {
   std::vector<std::string> out;
   for (const auto& body : ReceivedBodies()) {
     out.push_back(DecodeFormValue(body.rfind("SQL=", 0) == 0 ? body.substr(4) : body));
   }
   return out;
-}
-
-std::vector<std::string> TestHttpServer::ReceivedContentTypes() const {
-  std::lock_guard lock(mutex_);
-  return contentTypes_;
-}
-
-std::vector<std::string> TestHttpServer::RequestedPaths() const {
-  std::lock_guard lock(mutex_);
-  return paths_;
-}
-
-void TestHttpServer::ClearReceived() {
-  std::lock_guard lock(mutex_);
-  bodies_.clear();
-  contentTypes_.clear();
-  paths_.clear();
 }
 
 namespace {
@@ -168,10 +142,6 @@ FaultyServer::~FaultyServer() {
   if (thread_.joinable()) thread_.join();
   for (int fd : held_) ::close(fd);
   ::close(listenFd_);
-}
-
-std::string FaultyServer::BaseUrl() const {
-  return "http://127.0.0.1:" + std::to_string(port_) + "/";
 }
 
 int FaultyServer::Accepted() const { return accepted_.load(); }

@@ -18,6 +18,10 @@ class Server;
 
 namespace harnolfees::testing {
 
+inline std::string LoopbackUrl(int port) {
+  return "http://127.0.0.1:" + std::to_string(port) + "/";
+}
+
 struct TestReply {
   int status = 200;
   std::string body;
@@ -34,7 +38,7 @@ class TestHttpServer {
 
   int Port() const { return port_; }
   // "http://127.0.0.1:PORT/", the prefix the control appends page names to.
-  std::string BaseUrl() const;
+  std::string BaseUrl() const { return LoopbackUrl(port_); }
 
   // The load document served for every center, or for one center.
   void SetDocument(std::string xml, int status = 200);
@@ -46,13 +50,17 @@ class TestHttpServer {
 
   // Raw bodies as received ("SQL=...") and the statements they carry,
   // decoded from the form encoding and Windows-1252.
-  std::vector<std::string> ReceivedBodies() const;
+  std::vector<std::string> ReceivedBodies() const { return Locked(bodies_); }
   std::vector<std::string> ReceivedStatements() const;
-  std::vector<std::string> ReceivedContentTypes() const;
-  std::vector<std::string> RequestedPaths() const;  // path and query of every request
-  void ClearReceived();
+  std::vector<std::string> ReceivedContentTypes() const { return Locked(contentTypes_); }
+  // The path and query of every request.
+  std::vector<std::string> RequestedPaths() const { return Locked(paths_); }
 
  private:
+  std::vector<std::string> Locked(const std::vector<std::string>& v) const {
+    std::lock_guard lock(mutex_);
+    return v;
+  }
   std::unique_ptr<httplib::Server> server_;
   std::thread thread_;
   int port_ = 0;
@@ -81,7 +89,7 @@ class FaultyServer {
   FaultyServer& operator=(const FaultyServer&) = delete;
 
   int Port() const { return port_; }
-  std::string BaseUrl() const;
+  std::string BaseUrl() const { return LoopbackUrl(port_); }
   // Connections accepted so far.
   int Accepted() const;
 
