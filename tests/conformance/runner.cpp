@@ -53,6 +53,7 @@
 #include "support/mini_json.hpp"
 #include "support/run_program.hpp"
 #include "support/server_process.hpp"
+#include "support/temp_dir.hpp"
 #include "support/test_http_server.hpp"
 
 namespace fs = std::filesystem;
@@ -252,26 +253,6 @@ std::string Describe(const std::vector<std::string>& expected,
   return report.str();
 }
 
-// A folder of its own for the fee server's database, gone with the run.
-class TempFolder {
- public:
-  TempFolder() {
-    std::string pattern = (fs::temp_directory_path() / "harnolfees-conformance-XXXXXX").string();
-    if (!mkdtemp(pattern.data())) throw Failure("mkdtemp failed");
-    path_ = pattern;
-  }
-  ~TempFolder() {
-    std::error_code ec;
-    fs::remove_all(path_, ec);
-  }
-  TempFolder(const TempFolder&) = delete;
-  TempFolder& operator=(const TempFolder&) = delete;
-  const fs::path& path() const { return path_; }
-
- private:
-  fs::path path_;
-};
-
 int Run(const std::string& driver, const std::string& serverProgram, const fs::path& scriptPath) {
   const fs::path dataDir = scriptPath.parent_path() / "data";
   fs::path expectedPath = scriptPath;
@@ -283,11 +264,11 @@ int Run(const std::string& driver, const std::string& serverProgram, const fs::p
   Scenario scenario = Prepare(ReadFile(scriptPath), dataDir, server);
   // The fee server on a database of its own, for the scenarios that check the
   // control against the real server page; it ends before its folder goes.
-  TempFolder folder;
+  harnolfees::testing::TempDir folder;
   std::optional<harnolfees::testing::ServerProcess> feeServer;
   if (scenario.feeServer) {
-    std::vector<std::string> args{"--db", (folder.path() / "fees.db").string(), "--listen",
-                                  "127.0.0.1:0", "--quiet"};
+    std::vector<std::string> args{"--db", folder.File("fees.db"), "--listen", "127.0.0.1:0",
+                                  "--quiet"};
     args.insert(args.end(), scenario.feeServerArgs.begin(), scenario.feeServerArgs.end());
     feeServer.emplace(serverProgram, args);
   }

@@ -22,25 +22,12 @@
 #include "server.hpp"
 #include "support/pg_cluster.hpp"
 #include "support/server_process.hpp"
+#include "support/temp_dir.hpp"
 #include "values.hpp"
 
 namespace harnolfees::server::testing {
 
-class TempDir {
- public:
-  TempDir() {
-    if (!mkdtemp(path_.data())) throw std::runtime_error("mkdtemp failed");
-  }
-  ~TempDir() {
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
-  }
-  std::string File(const std::string& name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_ =
-      (std::filesystem::temp_directory_path() / "harnolfees-server-XXXXXX").string();
-};
+using harnolfees::testing::TempDir;
 
 // The control's form encoding of a statement: its text in Windows-1252, byte
 // by byte.
