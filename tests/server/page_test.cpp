@@ -224,11 +224,12 @@ TEST_P(PageTest, AFailureOrRefusalIsNeverConfirmed) {
   }
   const std::string del =
       " DELETE FROM RENEWALOPTIONFEE WHERE   EffectivityDate = '3/15/2004' AND CenterID = 12";
-  // The injection corpus: refused before any of it runs.
+  // The injection corpus: refused before any of it runs, saying why.
   for (const RefusalCase& c : RefusalCorpus()) {
     auto [status, body] = server_->Post(c.text);
     EXPECT_EQ(status, 400) << c.text.substr(0, 200);
     EXPECT_EQ(body.rfind("refused: ", 0), 0u) << body;
+    EXPECT_NE(body.find(c.says), std::string::npos) << c.text.substr(0, 200) << "\n" << body;
   }
   // Bodies that are not a proper form, and one at the limit of the body
   // size, which is read; one beyond it is refused with the limit in force.
