@@ -30,9 +30,9 @@ const char* kDocument =
 
 const std::string kJoin = "   Unsuccessful attempt to ";
 
-double ProcessCpuSeconds() {
+double CpuSeconds(clockid_t clock) {
   timespec ts{};
-  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+  clock_gettime(clock, &ts);
   return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
 }
 
@@ -171,12 +171,18 @@ TEST_F(Submission, AStalledServerCostsAlmostNoProcessorTimeWhileTheControlWaits)
   Open();
   Reply(200, "", 2000ms);
   auto wallStart = Clock::now();
-  double cpuStart = ProcessCpuSeconds();
+  const double processStart = CpuSeconds(CLOCK_PROCESS_CPUTIME_ID);
+  const double threadStart = CpuSeconds(CLOCK_THREAD_CPUTIME_ID);
   ctl->SubmitStatement("UPDATE X SET A = 1");
-  double cpu = ProcessCpuSeconds() - cpuStart;
+  const double thread = CpuSeconds(CLOCK_THREAD_CPUTIME_ID) - threadStart;
+  const double process = CpuSeconds(CLOCK_PROCESS_CPUTIME_ID) - processStart;
   double wall = std::chrono::duration<double>(Clock::now() - wallStart).count();
   EXPECT_GE(wall, 1.9);
-  EXPECT_LT(cpu, 0.05 * wall) << "cpu " << cpu << " s over " << wall << " s";
+  // The waiting thread sleeps. No thread spins, which would cost a whole
+  // core: the process's bound leaves room for the transfer's and the test
+  // server's idle threads, which cost some 5 % under the sanitizers.
+  EXPECT_LT(thread, 0.05 * wall) << "the waiting thread: " << thread << " s over " << wall << " s";
+  EXPECT_LT(process, 0.25 * wall) << "the process: " << process << " s over " << wall << " s";
   EXPECT_TRUE(host.messages.empty());
 }
 
