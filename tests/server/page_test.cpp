@@ -28,6 +28,92 @@ class PageTest : public ::testing::TestWithParam<Backend> {
   std::unique_ptr<RunningServer> server_;
 };
 
+// Statement texts the page must refuse, and a piece of the reason it gives.
+struct RefusalCase {
+  std::string text;
+  std::string says;
+};
+
+std::vector<RefusalCase> RefusalCorpus() {
+  // The control's DELETE of a renewal option fee with the date and center
+  // literals as given, and its INSERTs of a renewal option fee and an account.
+  auto del = [](const std::string& date, const std::string& center) {
+    return " DELETE FROM RENEWALOPTIONFEE WHERE   EffectivityDate = " + date +
+           " AND CenterID = " + center;
+  };
+  auto option = [](const std::string& fee) {
+    return " INSERT INTO RenewalOptionFee ( CenterID, EffectivityDate, RenewalOptionFee, "
+           "RecordLastUpdated)  VALUES (12, '03/15/2004', " +
+           fee + ",  GETDATE()) ";
+  };
+  auto account = [](const std::string& values) {
+    return " INSERT INTO BankAccount ( CenterID, Type, EffectivityDate, RoutingNumber, "
+           "AccountNumber, SweepSpan, Opened, Closed, RecordLastUpdated)  VALUES (12, " +
+           values + ", '01/02/2004', NULL,   GETDATE()) ";
+  };
+  const std::string ok = del("'3/1/2004'", "12");
+  return {
+      {"DROP TABLE MembershipFee", "only INSERT, UPDATE and DELETE"},
+      {"ATTACH DATABASE '/tmp/x.db' AS x", "only INSERT, UPDATE and DELETE"},
+      {"PRAGMA writable_schema = ON", "only INSERT, UPDATE and DELETE"},
+      {"DELETE FROM RENEWALOPTIONFEE", "expected \"WHERE\""},
+      {"INSERT INTO Centers (CenterID, Name) VALUES (99, 'x')", "not a fee table"},
+      {ok + "; DROP TABLE Centers", "stacked statements"},
+      {ok + " -- the rest", "comments"},
+      {ok + " /* x */", "comments"},
+      {ok + " OR 1=1", "found \"OR\""},
+      {ok + " UNION SELECT 1", "found \"UNION\""},
+      {del("'3/1/2004' OR '1'='1'", "12"), "found \"OR\""},
+      {" DELETE FROM Users WHERE   EffectivityDate = '3/1/2004' AND CenterID = 12",
+       "\"Users\" is not a fee table"},
+      {" DELETE FROM sqlite_master WHERE EffectivityDate = '3/1/2004' AND CenterID = 12",
+       "not a fee table"},
+      {" UPDATE RENEWALOPTIONFEE SET EffectivityDate = '03/15/2004', RenewalOptionFee = "
+       "RenewalOptionFee * 2, RecordLastUpdated = GETDATE() WHERE EffectivityDate = '3/1/2004' "
+       "AND CenterID = 12",
+       "not allowed"},
+      {" UPDATE RENEWALOPTIONFEE SET EffectivityDate = '03/15/2004', RenewalOptionFee = (SELECT "
+       "1), RecordLastUpdated = GETDATE() WHERE EffectivityDate = '3/1/2004' AND CenterID = 12",
+       "expected a number for RenewalOptionFee"},
+      {" UPDATE RENEWALOPTIONFEE SET CenterID = 13, RenewalOptionFee = 1, RecordLastUpdated = "
+       "GETDATE() WHERE EffectivityDate = '3/1/2004' AND CenterID = 12",
+       "expected \"EffectivityDate\""},
+      {" INSERT INTO RenewalOptionFee ( CenterID, EffectivityDate, RenewalOptionFee, "
+       "RecordLastUpdated, Password)  VALUES (12, '03/15/2004', 49,  GETDATE(), 'x') ",
+       "found \",\""},
+      {del("CURRENT_TIMESTAMP", "12"), "expected a date in quotes"},
+      {del("'13/45/2004'", "12"), "is not a date the page reads"},
+      {del("'2004-02-30'", "12"), "is not a date the page reads"},
+      {del("'yesterday'", "12"), "is not a date the page reads"},
+      {del("'" + std::string(200, 'a') + "'", "12"), "overlong literal"},
+      {del("'3/1/2004'", std::string(60, '9')), "overlong literal"},
+      {del("'3/1/2004'", "0x10"), "malformed number"},
+      {del("'3/1/2004'", "-12"), "CenterID must be a whole number"},
+      {del("'3/1/2004", "12"), "unterminated"},
+      {ok + "\r\n" + ok + "\r\n" + ok, "at most two statements"},
+      {ok + "\r\nDROP TABLE Centers", "statement 2: only INSERT"},
+      {del("'3/1/2004'" + std::string(1, '\0'), "12"), "NUL byte"},
+      {"", "no statement"},
+      {option("-49"), "must not be negative"},
+      {option("1E+16"), "is too large"},
+      {" INSERT INTO BetaAPR ( CenterID, EffectivityDate, BetaAPR, BetaAPRTypeID, "
+       "RecordLastUpdated)  VALUES (12, '03/15/2004', 1.5, 2,  GETDATE()) ",
+       "fraction from 0 to 1"},
+      {" INSERT INTO MembershipRenewalFee ( CenterID, EffectivityDate, MembershipRenewalFee, "
+       "CenterPortion, MemberAccessLevelID, TravelMembership, RecordLastUpdated)  VALUES (12, "
+       "'03/15/2004', 25, 0.4,3,-1,  GETDATE()) ",
+       "TravelMembership must be a whole number from 0 to 1"},
+      {account("Operating, '03/15/2004', '1', '2', 30"), "expected a number for Type"},
+      {account("1, '03/15/2004', '123456789012345678901', '2', 30"), "longer than 20 characters"},
+      {account("1, '03/15/2004', '1', '2', 30.5"), "SweepSpan must be a whole number"},
+      // The reopening statement reads one center only.
+      {ReopenRenewalFee(12, 13), "CenterID differs"},
+      // Other subqueries are not.
+      {ok + " AND CenterID IN (SELECT CenterID FROM Centers)", "found \"AND\""},
+      {ok + " \xC3\xA9", "not allowed"},
+  };
+}
+
 // The texts of the record elements of one set, each as "Field=value;..." in
 // document order.
 std::vector<std::string> Records(const std::string& xml, const std::string& element) {
